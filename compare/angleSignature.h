@@ -1,0 +1,12 @@
+#pragma once
+// Angle signatures: how the surface bends around each face, as 17 angle bins.
+struct FaceModel;
+
+constexpr int kSignatureBins = 17;
+
+// Links every point to the faces that use it, then gives every face and every part its angle
+// signature. Runs once on a freshly grouped model. Returns 1, or 0 when memory failed.
+int computeAngleSignatures(FaceModel* model) noexcept;
+// Distance of signature `a` to `b` (not symmetric: only bins `a` occupies earn the advantage),
+// using matchSettings.sameFaceAngleAdvantage. May be negative.
+double signatureDistance(const double a[kSignatureBins], const double b[kSignatureBins]) noexcept;

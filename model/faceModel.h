@@ -1,0 +1,108 @@
+#pragma once
+// The face model: one DXF file in memory. Plain records, valid when zero-filled; every array
+// comes from the allocator and belongs to the model. Indices are int32 from 0 with -1 for
+// none; part numbers count from 1 (part p is element p - 1 of `parts`).
+#include <cstdint>
+#include <type_traits>
+
+#include "model/vectors.h"
+
+struct LineList;
+
+struct ModelPoint {
+  double x, y, z;           // position as read
+  double relX, relY, relZ;  // position minus its part's centre
+  int32_t part;             // part number 1..partCount; 0 before grouping
+  int32_t faceCount;        // entries in `faces`
+  int32_t faceCapacity;     // allocated entries of `faces`; grows by 4
+  int32_t* faces;           // owned: faces using this point, ascending, repeated per corner
+  int32_t partner;          // coincident point of the other model, -1 none
+};
+
+struct ModelFace {
+  Vec3 normal;              // snapped unit normal of the first three corners
+  int32_t part;             // part number; 0 before grouping
+  Vec3 centre;              // mean part-relative corner position
+  Vec3 scaledCentre;        // centre over the part's scale divisor
+  double perimeter;         // edge lengths summed; halved for three corners
+  int32_t cornerCount;      // 3 or 4
+  int32_t corners[4];       // point indices in drawing order (after rotation)
+  int32_t sortedCorners[4]; // first cornerCount indices ascending
+  char* layer;              // owned, the whole layer name; null reads as ""
+  int32_t partnerFace;      // coincident face of the other model, -1 none
+  int32_t matchedFace;      // target: reference face whose layer it takes, -1 none
+  int32_t matchLevel;       // target: direct tests passed; 9 when coincident
+  double* influence;        // owned: influence on each face of the part, indexed by partSlot
+  double influenceSum;      // influence summed over the part before normalising
+  double* profile;          // owned: 256 samples of the sorted influence received
+  int32_t mark;             // spreading / propagation state
+  double angleSignature[17];
+  int32_t partSlot;         // position of this face in its part's `faces` list
+};
+
+struct ModelPart {
+  Vec3 centre;              // mean position of the part's points
+  double size;              // perimeters summed over the scale divisor
+  int32_t number;           // part number, from 1
+  int32_t coincidentPart;   // target: reference part index anchored by coincidence, -1 none
+  int32_t matchedPart;      // target: reference part index matched, -1 none
+  double sizeDeviation;
+  double radiusDeviation;
+  double centreDeviation;
+  double radiusSum;         // distances of the part's points from `centre`, summed
+  int32_t faceCount;
+  int32_t* faces;           // owned: face indices, ascending
+  int32_t matchCount;       // reference: target parts that claimed it
+  int32_t flags;            // bit 0: influence profiles computed
+  int32_t pointCount;
+  double normalSum;
+  double centreDistance;
+  double angleSignature[17];
+};
+
+struct FaceModel {
+  char* sourceName;         // owned copy of "Ref" / "Terget"
+  int32_t pointCapacity;    // grows by 512
+  int32_t pointCount;
+  ModelPoint* points;
+  int32_t faceCapacity;     // grows by 256
+  int32_t faceCount;
+  ModelFace* faces;
+  int32_t partCount;
+  ModelPart* parts;
+  double meanSize;
+  // Index for addPoint: an open-addressing table of point index + 1 (0 = empty slot), keyed on
+  // the exact bit patterns of x, y, z. Owned; rebuilt as it fills.
+  int32_t* pointIndex;
+  int32_t pointIndexCapacity;  // slots; a power of two, or 0
+};
+
+static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
+                  std::is_trivial_v<ModelPart> && std::is_trivial_v<FaceModel>,
+              "records live in zero-filled blocks");
+
+// Position of a point as a vector.
+inline Vec3 pointPosition(const ModelPoint& p) { return {p.x, p.y, p.z}; }
+// Part-relative position of a point as a vector.
+inline Vec3 relativePosition(const ModelPoint& p) { return {p.relX, p.relY, p.relZ}; }
+// A face's layer name, never null.
+inline const char* faceLayer(const ModelFace& f) { return f.layer ? f.layer : ""; }
+
+// A new zero-filled model; `name` (may be null) is copied. Null when memory fails.
+FaceModel* createModel(const char* name) noexcept;
+// Index of the first point with exactly these coordinates (bit for bit: 0.0 and -0.0 differ),
+// appending a new point when there is none. -1 when memory fails.
+int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
+// Adds a face on `layer` (copied whole; null reads as "") with four corner positions. A face
+// whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
+// (the model then holds no half-added face).
+int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// Releases everything the model owns, then the model; null does nothing.
+void releaseModel(FaceModel* model) noexcept;
+
+// Run state: the latest matching run's models and the target's 999 comments.
+extern FaceModel* referenceModel;
+extern FaceModel* targetModel;
+extern LineList* commentList;
+// Releases commentList, referenceModel and targetModel (each when present), sets each to null.
+void releaseRunData() noexcept;
