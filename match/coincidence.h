@@ -3,5 +3,6 @@
 // target parts anchored by two paired faces in one reference part.
 struct FaceModel;
 
-// Sets partner, partnerFace, coincidentPart and matchedPart. Returns 1, or 0 when memory failed.
+// Sets partner, partnerFace, coincidentPart and matchedPart, exactly as scans of the reference
+// model in index order would. Returns 1, or 0 when memory failed (both models then unchanged).
 int pairCoincidentGeometry(FaceModel* reference, FaceModel* target) noexcept;

@@ -1,8 +1,36 @@
 #pragma once
 // The matching run: loads both files, reads, pairs and matches them, with progress lines.
+#include <cstdint>
+
 struct DialogPort;
+struct FaceModel;
 
 // Runs the whole matching. `referencePath` may be empty, "NULL" or "No Use" (any case) for none.
 // Fills the run state (referenceModel, targetModel, commentList). Returns 1 when the target gave
 // a model with at least one part and the matching completed, 0 otherwise (with "Error Quit").
+//
+// Progress lines, in order: "Start..."; "Read Error : Reference DXF. continue..." when a
+// reference path was given that names no readable regular file (the run then goes on with an
+// empty reference model); "Syntax Error : Reference DXF. continue..." when memory ran out while
+// the reference was loaded or read (the run goes on without a reference); then for the target
+// "Read Error : Terget DXF" (no path, or not a readable regular file), "Syntax Error : Terget
+// DXF" (memory ran out while it was loaded or read) or "Empty Data : Terget DXF" (no 3DFACE);
+// with a reference model the counts line "%d Parts / %d Faces / %d Points" of the target;
+// "Done."; "Error Quit" after every failure, including a matching stage that ran out of memory.
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept;
+
+// How the target faces of a finished run found their reference faces.
+struct MatchTally {
+  int32_t coincident;     // taken from the coincident reference face (matchLevel 9)
+  int32_t byTests;        // taken by the three direct face tests
+  int32_t byPropagation;  // reached by the correspondence propagation
+  int32_t unmatched;      // matchedFace -1: the face keeps its own layer
+};
+
+// Counts the faces of `target` after a run with `reference` (either may be null). A face counts
+// as matched by the direct tests when its matched reference face lies in the reference part its
+// part was matched to and passes the angle, normal and position tests against it: the tests
+// take the first such face of that part and the propagation never changes a match, so a face
+// the propagation reached cannot pass them (none of the part's faces did). Reads the settings
+// the run used (matchSettings).
+MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept;

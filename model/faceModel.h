@@ -71,10 +71,12 @@ struct FaceModel {
   int32_t partCount;
   ModelPart* parts;
   double meanSize;
-  // Index for addPoint: an open-addressing table of point index + 1 (0 = empty slot), keyed on
-  // the exact bit patterns of x, y, z. Owned; rebuilt as it fills.
+  // Index for addPoint: an open-addressing table keyed on the exact bit patterns of x, y, z;
+  // each slot is two int32, point index + 1 (0 = empty slot) and a hash tag. Owned; rebuilt
+  // as it fills.
   int32_t* pointIndex;
-  int32_t pointIndexCapacity;  // slots; a power of two, or 0
+  int32_t pointIndexCapacity;  // slots (2 int32 each); a power of two, or 0
+  int32_t pointIndexCount;     // points 0 .. pointIndexCount - 1 are entered in pointIndex
 };
 
 static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
@@ -91,7 +93,9 @@ inline const char* faceLayer(const ModelFace& f) { return f.layer ? f.layer : ""
 // A new zero-filled model; `name` (may be null) is copied. Null when memory fails.
 FaceModel* createModel(const char* name) noexcept;
 // Index of the first point with exactly these coordinates (bit for bit: 0.0 and -0.0 differ),
-// appending a new point when there is none. -1 when memory fails.
+// appending a new point when there is none. -1 when memory fails (nothing is added then).
+// Points appended to `points` by other means are found too; coordinates must not be changed
+// after a point has been added.
 int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
 // Adds a face on `layer` (copied whole; null reads as "") with four corner positions. A face
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed

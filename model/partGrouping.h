@@ -6,5 +6,6 @@ struct FaceModel;
 // lowest face index. Sets partCount. Needs at least one face. Returns 1.
 int groupParts(FaceModel* model) noexcept;
 // Builds `parts` (face lists, centres, radius sums, sizes) and the faces' perimeters,
-// centres, normals and scaled centres, and meanSize. Returns 1, or 0 when memory failed.
+// centres, normals, scaled centres and partSlot, the points' offsets, and meanSize. Returns 1,
+// or 0 when memory failed (then `parts` is null).
 int measureParts(FaceModel* model) noexcept;

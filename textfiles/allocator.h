@@ -27,3 +27,26 @@ long gliveBlocks() noexcept;
 void gfailAllocationAfter(long n) noexcept;
 // Allocations made since the process started (for sweeping every allocation site).
 long gallocationCount() noexcept;
+
+// Cuts many small blocks out of large chunks: for lists of millions of short lines, one
+// allocation per chunk instead of one per line, and 8 bytes of bookkeeping per block instead
+// of a header and the C library's own. Every carved block is an ordinary block to gfree,
+// gcrealloc, gblockSize and gliveBlocks (counted there from gcarveDone on); a chunk is
+// released with the last of its blocks.
+// Carved blocks are aligned to 8 bytes (enough for texts) and not zero-filled. Valid when
+// zero-filled; end every use with gcarveDone.
+struct BlockCarver {
+  size_t chunkSize;  // bytes per chunk; 0 for the default (1 MiB)
+  char* chunk;       // the chunk being cut; null before the first block
+  char* next;        // its first free byte
+  char* end;         // its end
+  long cut;          // blocks cut from it so far
+};
+// A block of `size` bytes cut from the carver's chunk, from a new chunk when it is used up;
+// sizes above a quarter of a chunk get a block of their own. Null when memory failed
+// ("gmalloc" reported). Only getting a chunk (or an own block) counts as an allocation for
+// gfailAllocationAfter.
+void* gcarve(BlockCarver* carver, size_t size) noexcept;
+// Ends the carver's hold on its current chunk; blocks already cut stay valid. The carver is
+// then as new (its chunkSize kept).
+void gcarveDone(BlockCarver* carver) noexcept;

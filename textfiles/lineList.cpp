@@ -35,10 +35,13 @@ char* copyText(const char* text) noexcept {
 void trimTrailingBlanks(char* text) noexcept {
   if (!text) return;
   size_t n = std::strlen(text);
-  while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
+  while (n > 0 && text[n - 1] == ' ')
+    text[--n] = '\0';
 }
 
-LineList* newLineList() noexcept { return static_cast<LineList*>(gcalloc(sizeof(LineList))); }
+LineList* newLineList() noexcept {
+  return static_cast<LineList*>(gcalloc(sizeof(LineList)));
+}
 
 void clearLines(LineList* list) noexcept {
   if (!list) return;
@@ -109,10 +112,13 @@ int moveLineToFront(LineList* list, const char* text) noexcept {
   if (text[0] == '\0') return -2;
   int found = findLine(list, text);
   if (found == 0) return 0;
-  if (found > 0) {
-    gfree(list->items[found]);
-    list->items[found] = nullptr;
-    compactLines(list);
-  }
-  return insertLine(list, text, 0);
+  if (found < 0) return insertLine(list, text, 0);
+  // The line itself moves, so this never needs memory. Its old entry is emptied and the list
+  // compacted, which also drops every empty line.
+  char* line = list->items[found];
+  list->items[found] = nullptr;
+  compactLines(list);
+  std::memmove(list->items + 1, list->items, sizeof(char*) * static_cast<size_t>(list->count));
+  list->items[0] = line;
+  return list->count++;
 }

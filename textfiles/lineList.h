@@ -8,25 +8,26 @@
 struct DialogPort;
 
 struct LineList {
-  char* path;       // owned; null when the list has no file
-  char* spareText;  // owned; unused by the system, released with the list
-  int32_t count;    // lines in use
-  int32_t capacity; // entries `items` has room for; a multiple of 128
-  char** items;     // `capacity` entries; 0..count-1 are the lines. Null until the first line
+  char* path;        // owned; null when the list has no file
+  char* spareText;   // owned; unused by the system, released with the list
+  int32_t count;     // lines in use
+  int32_t capacity;  // entries `items` has room for; a multiple of 128
+  char** items;      // `capacity` entries; 0..count-1 are the lines. Null until the first line
 };
 
 // How a text is cut into lines.
 enum class LineSplit {
-  dropEmpty,  // settings, recent lists, notes: CR, LF, CR LF, LF CR are breaks; empty pieces dropped
+  dropEmpty,  // settings, recent lists, notes: CR, LF, CR LF, LF CR are breaks; empty pieces
+              // dropped
   keepEmpty,  // DXF: CR LF, LF CR, CR CR LF, lone CR, lone LF are one break each; empty pieces
               // kept, except one after the last break
 };
 
 // Result of loading a file.
 enum LoadStatus : int {
-  kLoadRead = 1,        // the file was read (it may have been empty)
-  kLoadNotOpened = 0,   // missing, unreadable, or not a regular file: the list is empty
-  kLoadNoMemory = -1,   // an allocation failed (reported); the list may be partial or null
+  kLoadRead = 1,       // the file was read (it may have been empty)
+  kLoadNotOpened = 0,  // missing, unreadable, or not a regular file: the list is empty
+  kLoadNoMemory = -1,  // an allocation failed (reported); no list is returned (null)
 };
 
 // A new, empty list from gcalloc; null when it cannot be allocated.
@@ -52,16 +53,22 @@ int moveLineToFront(LineList* list, const char* text) noexcept;
 // that cannot be opened gives an empty list whose path is set.
 LineList* loadLineList(const char* path) noexcept;
 // Loads `path` split as `split`, and says in `status` (when given) what happened. A path that
-// is not a readable regular file (missing, a directory, a FIFO or device) is never opened for
-// reading and never blocks.
+// is not a readable regular file (missing, a directory, a FIFO or device) is never read and
+// never blocks: an empty list with its path set, kLoadNotOpened (as after a failed read).
+// The file is read to its end whatever its size when opened. When memory fails: null,
+// kLoadNoMemory, and nothing left allocated. A NUL byte ends the text of its line; in
+// dropEmpty mode a line whose text is then empty is dropped.
 LineList* loadLineListAs(const char* path, LineSplit split, int* status) noexcept;
 // Splits `size` bytes of `text` (which need not be NUL-terminated) into a new list without
-// path. Null when memory fails.
+// path, as loadLineListAs does. Null when memory fails. The lines are cut from shared chunks
+// (BlockCarver) but each is an ordinary block to gfree.
 LineList* splitTextLines(const char* text, size_t size, LineSplit split) noexcept;
 
 // Writes every non-empty line, each ending in CR LF, to the list's path: whole or not at all
-// (a temporary file in the same folder, renamed over the destination). Returns 1 when
-// written, 0 otherwise (nothing at the destination changed).
+// (a temporary file "<path>.XXXXXX" in the same folder, renamed over the destination; no
+// fsync). Returns 1 when written, 0 otherwise (nothing at the destination changed, no
+// temporary file left). An existing destination keeps its permission bits, a new one gets
+// 0666 less the umask; a symbolic link is followed and stays.
 int saveLineList(const LineList* list) noexcept;
 // As saveLineList, under `path` (borrowed); the list's own path is unchanged afterwards.
 int saveLineListAs(LineList* list, const char* path) noexcept;

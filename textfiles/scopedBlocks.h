@@ -13,7 +13,8 @@ class ScopedBlocks {
   ScopedBlocks(const ScopedBlocks&) = delete;
   ScopedBlocks& operator=(const ScopedBlocks&) = delete;
   ~ScopedBlocks() {
-    while (count_ > 0) gfree(blocks_[--count_]);
+    while (count_ > 0)
+      gfree(blocks_[--count_]);
   }
   // `n` zero-filled elements from gcalloc; null when memory failed (already reported).
   template <typename T>

@@ -29,14 +29,19 @@ extern LineList* settingsLines;      // the settings file's lines while the dial
 extern const char* const kDefaultSettingsLines[9];
 
 // Loads the settings file and both recent lists; writes the defaults into a settings file of
-// fewer than nine lines; shows the notes ("readme.txt") and the rotation box as `sw` says;
-// fills both path boxes.
+// fewer than nine lines; shows the notes ("readme.txt") and the rotation box as `sw` says
+// (with the rotation in force selected; a rotation of 4 or more selects index -1, none);
+// fills both path boxes. Lists left from an earlier call are released unwritten.
 void loadSettings(DialogPort* dialog) noexcept;
 // Fills matchSettings from the lines: line 1 as "%ld;", lines 2..9 as "%lf;", read without
-// regard to the locale; a line that does not start with a number leaves its value.
+// regard to the locale; a line that does not start with a number leaves its value. Line 1
+// saturates at the int32 limits; lines 2..9 take what strtod would (decimal, "inf", "nan",
+// "0x1.8p3"; beyond a double's range an infinity or a zero); lines after the ninth are not read.
 void parseSettings(const LineList* lines) noexcept;
 // The rotation box's selection before a run: a new non-negative index becomes the rotation
-// in force, is written as the digit at the start of settings line 4, and marks the file.
+// in force and marks the file; in settings line 4 it replaces the number after the leading
+// white space (" 2 ;2;..." becomes " 1 ;2;...", "12 ;2;..." becomes "1 ;2;..."; a line
+// without number gets the digit and a blank in front of its text).
 void setTextureRotation(int selection) noexcept;
 // Fills the reference and target path boxes from their recent lists.
 void fillPathBoxes(DialogPort* dialog) noexcept;
@@ -44,3 +49,7 @@ void fillPathBoxes(DialogPort* dialog) noexcept;
 void saveSettingsAndLists() noexcept;
 // Restores matchSettings to the defaults (as parsed from the default lines) without files.
 void useDefaultSettings() noexcept;
+// The rotation in force for a line-4 value (when bit 1 of `sw` shows the rotation box): the
+// value truncated toward zero; 0 for a negative value and for anything that is not a finite
+// number below 2^31. Values of 4 and more are kept (the reader applies their remainder).
+int32_t rotationFromSetting(double value) noexcept;

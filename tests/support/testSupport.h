@@ -52,3 +52,41 @@ void writeFileBytes(const std::string& path, const std::string& bytes);
 
 // Path of a file under tests/data.
 std::string testDataPath(const std::string& name);
+
+// A DXF file's bytes read as the reader sees a file (split with empty lines kept).
+ModelPtr readDxfText(const std::string& bytes, LineList* comments = nullptr, int rotation = 0);
+// Corner positions of face `face` of `model`, in drawing order (cornerCount entries).
+std::vector<Vec3> faceCornerPositions(const FaceModel* model, int face);
+// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
+// -nan stay apart), in face order. Empty for a null model.
+std::vector<std::string> faceTexts(const FaceModel* model);
+
+// One 3DFACE for dxfText: its layer and three or four corners.
+struct DxfFace {
+  std::string layer;
+  std::vector<Vec3> corners;
+};
+// An ENTITIES-only DXF file (CR LF line ends) with the 999 comments, then the faces; a
+// three-corner face is written with its third corner repeated as the fourth. Coordinates are
+// written with up to 17 significant digits, independent of the locale.
+std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments = {});
+// The layer of every 3DFACE of a DXF file's bytes, in file order (the line after the "8" that
+// directly follows "3DFACE").
+std::vector<std::string> dxfLayers(const std::string& bytes);
+
+#include <array>
+#include <cstdint>
+
+// Faces for buildSurfaceModel: four corners each; a triangle repeats its third corner.
+using SurfaceFace = std::array<Vec3, 4>;
+// A model holding these faces on layer "0", grouped, measured and with its angle signatures and
+// point face lists, as a matching run prepares it. Null when a step failed.
+ModelPtr buildSurfaceModel(const std::vector<SurfaceFace>& faces, const char* name = "Ref");
+// A bumpy grid of `columns` x `rows` cells starting at `origin`, each cell a quad or two
+// triangles; reproducible from `seed`. `duplicates` random faces are repeated (exact copies),
+// which gives faces with equal normals and centres.
+std::vector<SurfaceFace> randomSurface(uint32_t seed, int columns, int rows, Vec3 origin,
+                                       int duplicates = 0);
+// The same faces in a random order with their corners rotated, each moved by `offset`.
+std::vector<SurfaceFace> shuffledSurface(const std::vector<SurfaceFace>& faces, uint32_t seed,
+                                         Vec3 offset);

@@ -1,0 +1,32 @@
+#include "app/dialog/errorBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+void showOnThisThread(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kErrorBoxTitle), text,
+                  QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+}  // namespace
+
+void showErrorBox(const char* message) {
+  QString text = QString::fromUtf8(message ? message : "");
+  QCoreApplication* application = QCoreApplication::instance();
+  if (!qobject_cast<QApplication*>(application)) {
+    std::fprintf(stderr, "%s: %s\n", kErrorBoxTitle, message ? message : "");
+    return;
+  }
+  if (QThread::currentThread() == application->thread()) {
+    showOnThisThread(text);
+  } else {
+    QMetaObject::invokeMethod(
+        application, [text] { showOnThisThread(text); }, Qt::BlockingQueuedConnection);
+  }
+}

@@ -1,0 +1,73 @@
+#include "app/dialog/fileLocations.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "app/programPath.h"
+#include "textfiles/notesPath.h"
+
+#ifndef MORVANE_NOTES_FROM_PROGRAM
+#define MORVANE_NOTES_FROM_PROGRAM "../share/morvane/readme.txt"
+#endif
+#ifndef MORVANE_NOTES_INSTALLED
+#define MORVANE_NOTES_INSTALLED "/usr/local/share/morvane/readme.txt"
+#endif
+
+namespace {
+
+bool fileExists(const QString& path) {
+  return QFileInfo(path).isFile();
+}
+
+}  // namespace
+
+FileLocations chooseFileLocations(const QString& programFolder, bool programFolderWritable,
+                                  const QString& configFolder, const QStringList& notesCandidates,
+                                  bool (*exists)(const QString& path)) {
+  FileLocations locations;
+  locations.dataFolder = programFolderWritable ? programFolder : configFolder;
+  for (const QString& candidate : notesCandidates) {
+    if (exists(candidate)) {
+      locations.notesPath = candidate;
+      break;
+    }
+  }
+  // The notes beside the data files need no override.
+  if (QDir::cleanPath(locations.notesPath) ==
+      QDir::cleanPath(QDir(locations.dataFolder).filePath(QStringLiteral("readme.txt"))))
+    locations.notesPath.clear();
+  return locations;
+}
+
+bool folderIsWritable(const QString& folder) {
+  QByteArray name = QFile::encodeName(folder);
+  return !name.isEmpty() && access(name.constData(), W_OK | X_OK) == 0;
+}
+
+QStringList notesCandidatesFor(const QString& programFolder) {
+  QDir program(programFolder);
+  return {QDir::cleanPath(program.filePath(QStringLiteral("readme.txt"))),
+          QDir::cleanPath(program.filePath(QStringLiteral(MORVANE_NOTES_FROM_PROGRAM))),
+          QStringLiteral(MORVANE_NOTES_INSTALLED)};
+}
+
+FileLocations useProgramFileLocations() {
+  setProgramDirectory();
+  QString programFolder = QFile::decodeName(programPath(nullptr));
+  QString configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  bool writable = folderIsWritable(programFolder);
+  // Without a usable configuration folder the files stay beside the program, where they are
+  // then passed over silently like any file that cannot be written.
+  if (!writable && (configFolder.isEmpty() || !QDir().mkpath(configFolder)))
+    configFolder = programFolder;
+  FileLocations locations = chooseFileLocations(programFolder, writable, configFolder,
+                                                notesCandidatesFor(programFolder), fileExists);
+  if (locations.dataFolder != programFolder)
+    setProgramDirectoryTo(QFile::encodeName(locations.dataFolder).constData());
+  setNotesPath(QFile::encodeName(locations.notesPath).constData());
+  return locations;
+}

@@ -1,0 +1,28 @@
+// morvane: the desktop program. One dialog; when it closes, the last run's data is released.
+#include <QApplication>
+
+#include "app/dialog/errorBox.h"
+#include "app/dialog/fileChooser.h"
+#include "app/dialog/fileLocations.h"
+#include "app/dialog/mainDialog.h"
+#include "app/errorReport.h"
+#include "match/matchingRun.h"
+#include "model/faceModel.h"
+#include "output/dxfWriter.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("morvane"));
+  QApplication::setDesktopFileName(QStringLiteral("morvane"));
+  QApplication::setWindowIcon(programIcon());
+  useProgramFileLocations();
+  setErrorPresenter(showErrorBox);
+  {
+    QtFileChooser chooser;
+    MainDialog dialog(chooser, runMatching, saveTargetDxf);
+    dialog.exec();
+  }
+  setErrorPresenter(nullptr);
+  releaseRunData();
+  return 0;
+}

@@ -1,0 +1,243 @@
+// morvane-match: the batch tool. Runs one matching from the command line and writes the target
+// under the borrowed layer names. Progress lines go to standard output, reasons for a non-zero
+// exit status to standard error.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/dialogPort.h"
+#include "app/programPath.h"
+#include "match/matchingRun.h"
+#include "model/faceModel.h"
+#include "output/dxfWriter.h"
+#include "textfiles/lineList.h"
+#include "textfiles/scopedBlocks.h"
+#include "textfiles/settings.h"
+
+namespace {
+
+constexpr int kExitWritten = 0;
+constexpr int kExitRunFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotWritten = 3;
+constexpr int kSettingsLineCount = 9;
+
+constexpr const char* kUsage =
+    "Usage: morvane-match [--settings FILE] [--rotation N] REFERENCE TARGET OUTPUT\n";
+
+constexpr const char* kHelp =
+    "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
+    "the result to OUTPUT.\n"
+    "\n"
+    "Arguments:\n"
+    "  REFERENCE       DXF file whose 3DFACE entities carry the wanted layer names. An empty\n"
+    "                  argument (\"\"), NULL or No Use (in any letter case) runs without one:\n"
+    "                  every face then keeps its own layer.\n"
+    "  TARGET          DXF file whose faces are to be renamed. Its 3DFACE entities and 999\n"
+    "                  comments are read; everything else in it is not carried over.\n"
+    "  OUTPUT          Path of the DXF file to write. It is written whole or not at all, so it\n"
+    "                  may be the TARGET path itself; on failure nothing there is changed.\n"
+    "\n"
+    "Options:\n"
+    "  --settings FILE  Read the matching settings from FILE, in the format of param.txt (nine\n"
+    "                   lines: switch word, then the eight tolerances). A file of fewer than\n"
+    "                   nine lines gives the default settings, as the dialog does. Without\n"
+    "                   this option, param.txt beside the program is read when it exists, else\n"
+    "                   the defaults are used. No settings file is ever written.\n"
+    "  --rotation N     Rotate the corner order of every face of both files by N (0, 1, 2 or\n"
+    "                   3), as choosing N in the dialog's rotation box does. Without it the\n"
+    "                   rotation is line 4 of the settings when bit 1 of the switch word is\n"
+    "                   set (truncated, never negative), else 0.\n"
+    "  -h, --help       Show this text and exit.\n"
+    "  --               Take every later argument as a path.\n"
+    "\n"
+    "Standard output shows the run's progress lines, one per line; after a successful run one\n"
+    "more line counts the target faces by how they were matched: coincident with a reference\n"
+    "face, by the three face tests, by propagation from a seed face, or unmatched (those keep\n"
+    "their own layer).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  OUTPUT was written.\n"
+    "  1  The run failed (see the progress lines; out of memory is also reported on standard\n"
+    "     error and in perr.txt beside the program).\n"
+    "  2  Bad arguments, or the settings file given with --settings cannot be read.\n"
+    "  3  OUTPUT could not be written (the progress log says \"Write Error : Terget DXF\").\n";
+
+struct Arguments {
+  const char* settingsPath = nullptr;
+  int rotation = -1;  // -1: not given
+  const char* paths[3] = {};
+  int pathCount = 0;
+  bool help = false;
+};
+
+int usageError(const char* message, const char* detail) {
+  std::fprintf(stderr, "morvane-match: %s%s\n%sTry 'morvane-match --help'.\n", message,
+               detail ? detail : "", kUsage);
+  return kExitUsage;
+}
+
+// Value of an option written as "--name VALUE" or "--name=VALUE"; null when absent. Advances
+// `i` past a separate value.
+const char* optionValue(int argc, char** argv, int* i, const char* name, bool* matched) {
+  size_t n = std::strlen(name);
+  const char* arg = argv[*i];
+  *matched = false;
+  if (std::strncmp(arg, name, n) != 0) return nullptr;
+  if (arg[n] == '=') {
+    *matched = true;
+    return arg + n + 1;
+  }
+  if (arg[n] != '\0') return nullptr;
+  *matched = true;
+  if (*i + 1 >= argc) return nullptr;
+  ++*i;
+  return argv[*i];
+}
+
+// Parses the command line into `out`; returns 0, or the usage exit status after its message.
+int parseArguments(int argc, char** argv, Arguments* out) {
+  bool pathsOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (pathsOnly || arg[0] != '-' || arg[1] == '\0') {
+      if (out->pathCount == 3) return usageError("too many arguments: ", arg);
+      out->paths[out->pathCount++] = arg;
+      continue;
+    }
+    if (std::strcmp(arg, "--") == 0) {
+      pathsOnly = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      out->help = true;
+      continue;
+    }
+    bool matched = false;
+    const char* value = optionValue(argc, argv, &i, "--settings", &matched);
+    if (matched) {
+      if (!value || !*value) return usageError("--settings needs a file", nullptr);
+      out->settingsPath = value;
+      continue;
+    }
+    value = optionValue(argc, argv, &i, "--rotation", &matched);
+    if (matched) {
+      if (!value || value[0] < '0' || value[0] > '3' || value[1] != '\0') {
+        return usageError("--rotation takes 0, 1, 2 or 3, not: ", value ? value : "(nothing)");
+      }
+      out->rotation = value[0] - '0';
+      continue;
+    }
+    return usageError("unknown option: ", arg);
+  }
+  if (out->help) return 0;
+  if (out->pathCount < 3) return usageError("REFERENCE, TARGET and OUTPUT are needed", nullptr);
+  if (!out->paths[1][0]) return usageError("TARGET is empty", nullptr);
+  if (!out->paths[2][0]) return usageError("OUTPUT is empty", nullptr);
+  return 0;
+}
+
+// The rotation in force after the settings were read, by the dialog's rule: line 4 (truncated,
+// never negative) when bit 1 of the switch word shows the rotation box, else 0.
+int32_t rotationFromSettings() {
+  if ((matchSettings.sw & 2) == 0) return 0;
+  return rotationFromSetting(matchSettings.textureRotation);
+}
+
+// Fills matchSettings from the file (nine or more lines), or from the defaults. Returns false
+// when the file cannot be read.
+bool readSettingsFile(const char* path, bool mustExist) {
+  int status = kLoadNotOpened;
+  OwnedLineList lines(loadLineListAs(path, LineSplit::dropEmpty, &status));
+  if (status == kLoadNoMemory || (status == kLoadNotOpened && mustExist)) return false;
+  if (status == kLoadRead && lines && lines->count >= kSettingsLineCount) {
+    parseSettings(lines.get());
+  } else {
+    if (status == kLoadRead) {
+      std::fprintf(stderr, "morvane-match: %s has fewer than nine lines: using the defaults\n",
+                   path);
+    }
+    useDefaultSettings();
+  }
+  return true;
+}
+
+// Says on standard error why OUTPUT could not be written.
+void explainWriteFailure(const std::string& output) {
+  std::string folder = ".";
+  size_t slash = output.find_last_of('/');
+  if (slash != std::string::npos) folder = slash == 0 ? "/" : output.substr(0, slash);
+  struct stat info {};
+  const char* reason = "it could not be written";
+  if (stat(folder.c_str(), &info) != 0) {
+    reason = "its folder does not exist";
+  } else if (!S_ISDIR(info.st_mode)) {
+    reason = "its folder is not a folder";
+  } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    reason = "its folder is not writable";
+  } else if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    reason = "it is a folder";
+  }
+  std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output.c_str(), reason);
+}
+
+int printLine(DialogPort* self, const char* line) {
+  std::fputs(line, stdout);
+  std::fputc('\n', stdout);
+  return (*static_cast<int*>(self->context))++;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (int status = parseArguments(argc, argv, &args)) return status;
+  if (args.help) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return kExitWritten;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  setProgramDirectory();
+
+  if (args.settingsPath) {
+    if (!readSettingsFile(args.settingsPath, true)) {
+      std::fprintf(stderr, "morvane-match: cannot read the settings file %s\n", args.settingsPath);
+      return kExitUsage;
+    }
+  } else if (!readSettingsFile(programPath("param.txt"), false)) {
+    return kExitRunFailed;  // out of memory, already reported
+  }
+  textureRotation = rotationFromSettings();
+  if (args.rotation >= 0) setTextureRotation(args.rotation);
+
+  int lineCount = 0;
+  DialogPort progress{};
+  progress.context = &lineCount;
+  progress.addListLine = printLine;
+
+  const char* output = args.paths[2];
+  int exitStatus = kExitWritten;
+  if (!runMatching(&progress, args.paths[0], args.paths[1])) {
+    std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
+    exitStatus = kExitRunFailed;
+  } else {
+    MatchTally tally = tallyMatches(referenceModel, targetModel);
+    addProgressLine(&progress,
+                    "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
+                    tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
+    if (!saveTargetDxf(output)) {
+      addProgressLine(&progress, "Write Error : Terget DXF");
+      explainWriteFailure(output);
+      exitStatus = kExitNotWritten;
+    }
+  }
+  releaseRunData();
+  std::fflush(stdout);
+  return exitStatus;
+}

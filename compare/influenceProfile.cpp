@@ -1,0 +1,283 @@
+#include "compare/influenceProfile.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "compare/influenceSlotSet.h"
+#include "compare/influenceWorkers.h"
+#include "model/faceModel.h"
+#include "textfiles/scopedBlocks.h"
+
+namespace {
+
+// Denominator of the weight between faces f and g. A weight whose denominator is 0 (equal
+// normals and equal scaled centres) counts as 0.
+inline double weightDenominator(const ModelFace& f, const ModelFace& g) noexcept {
+  return std::sqrt(squaredDistance(f.normal, g.normal) +
+                   squaredDistance(f.scaledCentre, g.scaledCentre));
+}
+
+inline double weight(double value, double denominator) noexcept {
+  return denominator == 0.0 ? 0.0 : value / denominator;
+}
+
+inline int cornersOf(const ModelFace& face) noexcept {
+  return face.cornerCount < 0 ? 0 : (face.cornerCount > 4 ? 4 : face.cornerCount);
+}
+
+// The neighbour walk of every face of the part, flattened: for slot i, entries first[i] to
+// first[i + 1] - 1 give, in walk order (corner by corner, each point's face list in order,
+// the face itself left out), the slot of the neighbour and the weight's denominator.
+struct PartAdjacency {
+  int64_t* first;
+  int32_t* slot;
+  double* denominator;
+};
+
+// Slot of face g in the part, or -1 when g is not listed there (never for a grouped model).
+inline int32_t slotOf(const FaceModel& model, const int32_t* list, int32_t count, int32_t g) {
+  if (g < 0 || g >= model.faceCount) return -1;
+  int32_t slot = model.faces[g].partSlot;
+  return (slot >= 0 && slot < count && list[slot] == g) ? slot : -1;
+}
+
+template <typename Visit>
+void walkNeighbours(const FaceModel& model, int32_t f, Visit&& visit) noexcept {
+  const ModelFace& face = model.faces[f];
+  int corners = cornersOf(face);
+  for (int c = 0; c < corners; ++c) {
+    int32_t p = face.corners[c];
+    if (p < 0 || p >= model.pointCount) continue;
+    const ModelPoint& point = model.points[p];
+    for (int32_t k = 0; k < point.faceCount; ++k) {
+      int32_t g = point.faces[k];
+      if (g != f) visit(g);
+    }
+  }
+}
+
+bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
+                    ScopedBlocks& blocks, PartAdjacency* out) noexcept {
+  out->first = blocks.raw<int64_t>(static_cast<size_t>(count) + 1);
+  if (!out->first) return false;
+  int64_t total = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    out->first[i] = total;
+    walkNeighbours(model, list[i], [&](int32_t g) {
+      if (slotOf(model, list, count, g) >= 0) ++total;
+    });
+  }
+  out->first[count] = total;
+  out->slot = blocks.raw<int32_t>(static_cast<size_t>(total));
+  out->denominator = blocks.raw<double>(static_cast<size_t>(total));
+  if (!out->slot || !out->denominator) return false;
+  int64_t e = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const ModelFace& face = model.faces[list[i]];
+    walkNeighbours(model, list[i], [&](int32_t g) {
+      int32_t slot = slotOf(model, list, count, g);
+      if (slot < 0) return;
+      out->slot[e] = slot;
+      out->denominator[e] = weightDenominator(face, model.faces[g]);
+      ++e;
+    });
+  }
+  return true;
+}
+
+// Scratch of one worker while spreading: a mark per slot (0 not reached, 1 waiting, 2 spread)
+// and the ordered set of the waiting slots.
+struct SpreadScratch {
+  uint8_t* marks;
+  uint64_t* setWords;
+};
+
+// Spreads one seed over the part into `values` (zero-filled, slot-indexed) and normalises
+// it. Equivalent to repeating the spreading pass until no face spreads: within a pass the
+// waiting faces are taken in slot order, and a face reached ahead of the current one is
+// taken in the same pass while one reached behind it waits for the next pass.
+double spreadSeed(const PartAdjacency& adjacency, int32_t count, int32_t seed, double* values,
+                  SpreadScratch& scratch) noexcept {
+  std::memset(scratch.marks, 0, static_cast<size_t>(count));
+  SlotSet waiting;
+  waiting.attach(scratch.setWords, count);
+  uint8_t* marks = scratch.marks;
+  values[seed] = 1.0;
+  marks[seed] = 1;
+  waiting.insert(seed);
+  int64_t from = 0;
+  for (;;) {
+    int64_t f = waiting.findFrom(from);
+    if (f < 0) {
+      if (waiting.empty()) break;
+      from = 0;  // the next pass
+      continue;
+    }
+    waiting.erase(f);
+    double v = values[f];
+    for (int64_t e = adjacency.first[f]; e < adjacency.first[f + 1]; ++e) {
+      int32_t g = adjacency.slot[e];
+      values[g] = values[g] + weight(v, adjacency.denominator[e]);
+      if (marks[g] == 0) {
+        marks[g] = 1;
+        waiting.insert(g);
+      }
+    }
+    marks[f] = 2;
+    from = f + 1;
+  }
+  double sum = 0.0;
+  for (int32_t j = 0; j < count; ++j) sum += values[j];
+  for (int32_t j = 0; j < count; ++j) values[j] = values[j] / sum;
+  return sum;
+}
+
+// Samples the sorted values (count of them) into 256 profile entries.
+void sampleProfile(const double* sorted, int64_t count, double* profile) noexcept {
+  double step = static_cast<double>(count - 1) * 0.00390625;
+  for (int j = 0; j < kProfileSamples; ++j) {
+    double c = j * step;
+    int64_t lo = static_cast<int64_t>(std::floor(c));
+    int64_t hi = static_cast<int64_t>(std::ceil(c));
+    if (hi > count - 1) hi = count - 1;
+    if (lo == hi) {
+      profile[j] = sorted[lo];
+    } else {
+      profile[j] = sorted[lo] + (c - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
+    }
+  }
+}
+
+constexpr int kColumnBlock = 32;  // profiles gathered per sweep over the influence rows
+
+void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noexcept {
+  for (int32_t i = 0; i < count; ++i) {
+    ModelFace& face = model->faces[list[i]];
+    gfree(face.influence);
+    gfree(face.profile);
+    face.influence = nullptr;
+    face.profile = nullptr;
+  }
+}
+
+// The computation once the part's arrays are allocated; false when memory failed.
+bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noexcept {
+  ScopedBlocks blocks;
+  PartAdjacency adjacency{};
+  if (!buildAdjacency(*model, list, count, blocks, &adjacency)) return false;
+
+  // Spreading: every seed on its own, handed out through a shared counter.
+  double effort = static_cast<double>(count) * static_cast<double>(adjacency.first[count] + count);
+  int workers = workerCount(count, effort);
+  size_t setWords = static_cast<size_t>(SlotSet::wordsFor(count));
+  auto* marks = blocks.raw<uint8_t>(static_cast<size_t>(workers) * count);
+  auto* words = blocks.raw<uint64_t>(static_cast<size_t>(workers) * setWords);
+  auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
+  if (!marks || !words || !lastMarks) return false;
+  std::atomic<int32_t> nextSeed{0};
+  auto spreadWork = [&](int worker) noexcept {
+    SpreadScratch scratch{marks + static_cast<size_t>(worker) * count,
+                          words + static_cast<size_t>(worker) * setWords};
+    for (;;) {
+      int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
+      if (seed >= count) break;
+      ModelFace& face = model->faces[list[seed]];
+      face.influenceSum = spreadSeed(adjacency, count, seed, face.influence, scratch);
+      if (seed == count - 1) std::memcpy(lastMarks, scratch.marks, static_cast<size_t>(count));
+    }
+  };
+  runWorkers(workers, spreadWork);
+
+  // Profiles: column a of the influence rows, sorted and sampled, for blocks of columns.
+  for (int32_t i = 0; i < count; ++i) {
+    ModelFace& face = model->faces[list[i]];
+    face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
+    if (!face.profile) return false;
+  }
+  int32_t columnBlocks = (count + kColumnBlock - 1) / kColumnBlock;
+  workers = workerCount(columnBlocks, effort);
+  size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 1);
+  auto* columns = blocks.raw<double>(static_cast<size_t>(workers) * perWorker);
+  auto* counters = blocks.raw<uint32_t>(static_cast<size_t>(workers) * kSortCounters);
+  if (!columns || !counters) return false;
+  std::atomic<int32_t> nextBlock{0};
+  auto profileWork = [&](int worker) noexcept {
+    double* gathered = columns + static_cast<size_t>(worker) * perWorker;
+    double* temp = gathered + static_cast<size_t>(count) * kColumnBlock;
+    uint32_t* counts = counters + static_cast<size_t>(worker) * kSortCounters;
+    for (;;) {
+      int32_t block = nextBlock.fetch_add(1, std::memory_order_relaxed);
+      if (block >= columnBlocks) break;
+      int32_t a0 = block * kColumnBlock;
+      int32_t width = count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
+      for (int32_t j = 0; j < count; ++j) {
+        const double* row = model->faces[list[j]].influence + a0;
+        for (int32_t k = 0; k < width; ++k) gathered[static_cast<size_t>(k) * count + j] = row[k];
+      }
+      for (int32_t k = 0; k < width; ++k) {
+        double* column = gathered + static_cast<size_t>(k) * count;
+        const double* sorted = sortProfileValues(column, temp, count, counts);
+        sampleProfile(sorted, count, model->faces[list[a0 + k]].profile);
+      }
+    }
+  };
+  runWorkers(workers, profileWork);
+
+  for (int32_t i = 0; i < count; ++i) model->faces[list[i]].mark = lastMarks[i];
+  return true;
+}
+
+}  // namespace
+
+void clearFaceMarks(FaceModel* model) noexcept {
+  if (!model) return;
+  for (int32_t i = 0; i < model->faceCount; ++i) model->faces[i].mark = 0;
+}
+
+bool spreadInfluence(FaceModel* model, double* values, int count,
+                     const int32_t* faceList) noexcept {
+  bool spread = false;
+  for (int i = 0; i < count; ++i) {
+    int32_t f = faceList[i];
+    ModelFace& face = model->faces[f];
+    if (face.mark != 1) continue;
+    double v = values[f];
+    walkNeighbours(*model, f, [&](int32_t g) {
+      ModelFace& other = model->faces[g];
+      values[g] = values[g] + weight(v, weightDenominator(face, other));
+      if (other.mark == 0) other.mark = 1;
+    });
+    face.mark += 1;
+    spread = true;
+  }
+  return spread;
+}
+
+int computePartProfiles(FaceModel* model, int partIndex) noexcept {
+  if (!model || partIndex < 0 || partIndex >= model->partCount) return 1;
+  ModelPart& part = model->parts[partIndex];
+  if (part.flags & 1) return 1;
+  int32_t count = part.faces ? part.faceCount : 0;
+  const int32_t* list = part.faces;
+  if (count <= 0) {
+    part.flags |= 1;
+    return 1;
+  }
+  clearFaceMarks(model);
+  releasePartArrays(model, list, count);
+  for (int32_t i = 0; i < count; ++i) {
+    ModelFace& face = model->faces[list[i]];
+    face.influence = static_cast<double*>(gcalloc(sizeof(double) * static_cast<size_t>(count)));
+    if (!face.influence) {
+      releasePartArrays(model, list, count);
+      return 0;
+    }
+  }
+  if (!computeAllocated(model, list, count)) {
+    releasePartArrays(model, list, count);
+    return 0;
+  }
+  part.flags |= 1;
+  return 1;
+}

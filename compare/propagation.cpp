@@ -1,0 +1,338 @@
+#include "compare/propagation.h"
+
+#include <cmath>
+
+#include "compare/angleSignature.h"
+#include "compare/influenceProfile.h"
+#include "compare/influenceSlotSet.h"
+#include "model/faceModel.h"
+#include "textfiles/scopedBlocks.h"
+
+namespace {
+
+constexpr double kNoScore = 1e308;
+
+inline int cornersOf(const ModelFace& face) noexcept {
+  return face.cornerCount < 0 ? 0 : (face.cornerCount > 4 ? 4 : face.cornerCount);
+}
+
+// The point of corner `corner` of a face, or null when the index is out of range.
+inline const ModelPoint* cornerPoint(const FaceModel& model, const ModelFace& face,
+                                     int corner) noexcept {
+  int32_t p = face.corners[corner];
+  return (p >= 0 && p < model.pointCount) ? &model.points[p] : nullptr;
+}
+
+inline bool listsFace(const ModelPoint* point, int32_t face) noexcept {
+  if (!point) return false;
+  for (int32_t k = 0; k < point->faceCount; ++k) {
+    if (point->faces[k] == face) return true;
+  }
+  return false;
+}
+
+// The reference face a target face is matched to, or -1 (also for an index out of range).
+inline int32_t matchOf(const FaceModel& reference, const ModelFace& face) noexcept {
+  int32_t r = face.matchedFace;
+  return (r >= 0 && r < reference.faceCount) ? r : -1;
+}
+
+// Sum over the samples of abs(a[j] - b[j]), in sample order.
+inline double profileDifference(const double* a, const double* b) noexcept {
+  double sum = 0.0;
+  for (int j = 0; j < kProfileSamples; ++j) sum += std::fabs(a[j] - b[j]);
+  return sum;
+}
+
+inline bool partInRange(const FaceModel* model, int partIndex) noexcept {
+  return model && partIndex >= 0 && partIndex < model->partCount;
+}
+
+// References compared with one target face per sweep over the target faces.
+constexpr int kReferenceBlock = 32;
+
+// Fills one record per face of the target part (list order). Unmatched faces are compared with
+// the reference part's faces a block at a time, the block's profiles laid out sample by sample
+// so that the differences of a block accumulate side by side, each in sample order.
+bool fillRecords(const FaceModel& reference, const FaceModel& target, const ModelPart& tp,
+                 const ModelPart& rp, SeedCandidate* records, ScopedBlocks& blocks) noexcept {
+  int32_t n = tp.faceCount;
+  for (int32_t i = 0; i < n; ++i) {
+    const ModelFace& t = target.faces[tp.faces[i]];
+    SeedCandidate& record = records[i];
+    record.targetFace = tp.faces[i];
+    record.referenceFace = -1;
+    record.score = kNoScore;
+    int32_t r = matchOf(reference, t);
+    if (r < 0) continue;
+    record.referenceFace = r;
+    const ModelFace& rf = reference.faces[r];
+    if (t.profile && rf.profile) {
+      record.score = 0.5 * (profileDifference(t.profile, rf.profile) +
+                            0.01 * signatureDistance(t.angleSignature, rf.angleSignature));
+    }
+  }
+  int32_t rn = rp.faces ? rp.faceCount : 0;
+  if (rn <= 0) return true;
+  auto* layout = blocks.raw<double>(static_cast<size_t>(kProfileSamples) * kReferenceBlock);
+  if (!layout) return false;
+  for (int32_t r0 = 0; r0 < rn; r0 += kReferenceBlock) {
+    int32_t width = rn - r0 < kReferenceBlock ? rn - r0 : kReferenceBlock;
+    bool present[kReferenceBlock];
+    for (int32_t k = 0; k < width; ++k) {
+      const double* profile = reference.faces[rp.faces[r0 + k]].profile;
+      present[k] = profile != nullptr;
+      for (int j = 0; j < kProfileSamples; ++j) {
+        layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
+      }
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      const ModelFace& t = target.faces[tp.faces[i]];
+      if (matchOf(reference, t) >= 0 || !t.profile) continue;
+      double sums[kReferenceBlock] = {};
+      for (int j = 0; j < kProfileSamples; ++j) {
+        double value = t.profile[j];
+        const double* row = layout + j * kReferenceBlock;
+        for (int k = 0; k < kReferenceBlock; ++k) sums[k] += std::fabs(value - row[k]);
+      }
+      SeedCandidate& record = records[i];
+      for (int32_t k = 0; k < width; ++k) {
+        if (!present[k]) continue;
+        int32_t rf = rp.faces[r0 + k];
+        double s =
+            sums[k] + 0.01 * signatureDistance(t.angleSignature, reference.faces[rf].angleSignature);
+        if (s < record.score) {
+          record.score = s;
+          record.referenceFace = rf;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// State of one propagation over a target part: the considered-flags with the list of faces
+// flagged since the pass began, and the front as two ordered sets of slots (target marks 1
+// and 2), so that each pass visits only its front faces, in list order.
+struct Propagation {
+  FaceModel* reference;
+  FaceModel* target;
+  const int32_t* list;  // the target part's faces
+  int32_t count;
+  uint8_t* considered;  // per slot
+  int32_t* touched;     // slots flagged in the current pass
+  int32_t touchedCount;
+  SlotSet front[2];  // [0]: slots with mark 1, [1]: slots with mark 2
+};
+
+bool preparePropagation(Propagation* p, FaceModel* reference, FaceModel* target,
+                        const ModelPart& tp, ScopedBlocks& blocks) noexcept {
+  p->reference = reference;
+  p->target = target;
+  p->list = tp.faces;
+  p->count = tp.faces ? tp.faceCount : 0;
+  p->touchedCount = 0;
+  size_t words = static_cast<size_t>(SlotSet::wordsFor(p->count));
+  p->considered = blocks.zeroed<uint8_t>(static_cast<size_t>(p->count));
+  p->touched = blocks.raw<int32_t>(static_cast<size_t>(p->count));
+  uint64_t* setWords = blocks.raw<uint64_t>(2 * words);
+  if (!p->considered || !p->touched || !setWords) return false;
+  p->front[0].attach(setWords, p->count);
+  p->front[1].attach(setWords + words, p->count);
+  return true;
+}
+
+// Fills the front sets from the target part's marks.
+void loadFront(Propagation* p) noexcept {
+  p->front[0].clear();
+  p->front[1].clear();
+  for (int32_t i = 0; i < p->count; ++i) {
+    int32_t mark = p->target->faces[p->list[i]].mark;
+    if (mark == 1 || mark == 2) p->front[mark - 1].insert(i);
+  }
+}
+
+// Slot of target face b in the part, or -1 when it is not listed there (never for a grouped
+// model).
+inline int32_t slotOf(const Propagation& p, int32_t b) noexcept {
+  if (b < 0 || b >= p.target->faceCount) return -1;
+  int32_t slot = p.target->faces[b].partSlot;
+  return (slot >= 0 && slot < p.count && p.list[slot] == b) ? slot : -1;
+}
+
+inline void flagConsidered(Propagation* p, int32_t slot) noexcept {
+  if (p->considered[slot]) return;
+  p->considered[slot] = 1;
+  p->touched[p->touchedCount++] = slot;
+}
+
+void setTargetMark(Propagation* p, int32_t slot, int32_t mark) noexcept {
+  ModelFace& face = p->target->faces[p->list[slot]];
+  if (face.mark == 1 || face.mark == 2) p->front[face.mark - 1].erase(slot);
+  face.mark = mark;
+  if (mark == 1 || mark == 2) p->front[mark - 1].insert(slot);
+}
+
+// Front face A (at `slot`) offers its neighbours in pass `pass` (1 or 2).
+void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& seed,
+                     const ModelFace& seedReference, bool requireMatchLevel) noexcept {
+  const FaceModel& reference = *p->reference;
+  FaceModel& target = *p->target;
+  int32_t a = p->list[slot];
+  const ModelFace& faceA = target.faces[a];
+  flagConsidered(p, slot);
+  int32_t ar = matchOf(reference, faceA);
+  if (ar < 0) return;
+  const ModelFace& faceAR = reference.faces[ar];
+  int cornersA = cornersOf(faceA);
+  int cornersAR = cornersOf(faceAR);
+  for (int m = 0; m < cornersA; ++m) {
+    const ModelPoint* point = cornerPoint(target, faceA, m);
+    if (!point) continue;
+    const ModelPoint* next = cornerPoint(target, faceA, (m + 1) % cornersA);
+    for (int32_t k = 0; k < point->faceCount; ++k) {
+      int32_t b = point->faces[k];
+      int32_t bSlot = slotOf(*p, b);
+      if (bSlot < 0 || p->considered[bSlot]) continue;
+      ModelFace& faceB = target.faces[b];
+      if (faceB.mark != 0) {
+        flagConsidered(p, bSlot);
+        continue;
+      }
+      if (requireMatchLevel && faceB.matchLevel == 0) continue;
+      if (listsFace(next, b) != (pass == 1)) continue;
+      double dT = distance(faceA.normal, seed.normal) - distance(faceB.normal, seed.normal);
+      double sT = signatureDistance(faceA.angleSignature, faceB.angleSignature);
+      flagConsidered(p, bSlot);
+      double best = kNoScore;
+      int32_t winner = -1;
+      for (int l = 0; l < cornersAR; ++l) {
+        const ModelPoint* pointR = cornerPoint(reference, faceAR, l);
+        if (!pointR) continue;
+        const ModelPoint* nextR = cornerPoint(reference, faceAR, (l + 1) % cornersAR);
+        for (int32_t q = 0; q < pointR->faceCount; ++q) {
+          int32_t c = pointR->faces[q];
+          if (c < 0 || c >= reference.faceCount) continue;
+          const ModelFace& faceC = reference.faces[c];
+          if (faceC.mark != 0) continue;
+          if (listsFace(nextR, c) != (pass == 1)) continue;
+          double dR = distance(faceAR.normal, seedReference.normal) -
+                      distance(faceC.normal, seedReference.normal);
+          double sR = signatureDistance(faceAR.angleSignature, faceC.angleSignature);
+          double score = std::fabs(sR - sT) + std::fabs(dR - dT);
+          if (score < best) {
+            best = score;
+            winner = c;
+          }
+        }
+      }
+      if (winner >= 0) {
+        p->reference->faces[winner].mark = 1;
+        setTargetMark(p, bSlot, 1);
+        if (faceB.matchedFace == -1) faceB.matchedFace = winner;
+      }
+    }
+  }
+}
+
+bool runStep(Propagation* p, int32_t seedFace, bool requireMatchLevel) noexcept {
+  const ModelFace& seed = p->target->faces[seedFace];
+  int32_t sr = matchOf(*p->reference, seed);
+  if (sr < 0) return false;
+  const ModelFace& seedReference = p->reference->faces[sr];
+  bool handled = false;
+  for (int pass = 1; pass <= 2; ++pass) {
+    for (int32_t i = 0; i < p->touchedCount; ++i) p->considered[p->touched[i]] = 0;
+    p->touchedCount = 0;
+    SlotSet& front = p->front[pass - 1];
+    int64_t from = 0;
+    for (;;) {
+      int64_t slot = front.findFrom(from);
+      if (slot < 0) break;
+      offerNeighbours(p, static_cast<int32_t>(slot), pass, seed, seedReference,
+                      requireMatchLevel);
+      setTargetMark(p, static_cast<int32_t>(slot), pass + 1);
+      handled = true;
+      from = slot + 1;
+    }
+  }
+  return handled;
+}
+
+// Target faces whose matchedFace is set get `mark`, and so do their reference faces.
+void markMatchedPairs(FaceModel* reference, FaceModel* target, const ModelPart& tp,
+                      int32_t mark) noexcept {
+  for (int32_t i = 0; i < tp.faceCount; ++i) {
+    ModelFace& t = target->faces[tp.faces[i]];
+    int32_t r = matchOf(*reference, t);
+    if (r < 0) continue;
+    t.mark = mark;
+    reference->faces[r].mark = mark;
+  }
+}
+
+}  // namespace
+
+void clearPartMarks(FaceModel* model, int partIndex) noexcept {
+  if (!partInRange(model, partIndex)) return;
+  const ModelPart& part = model->parts[partIndex];
+  if (!part.faces) return;
+  for (int32_t i = 0; i < part.faceCount; ++i) model->faces[part.faces[i]].mark = 0;
+}
+
+int chooseSeed(const SeedCandidate* records, int count) noexcept {
+  int best = -1;
+  for (int i = 0; i < count; ++i) {
+    if (records[i].referenceFace < 0) continue;
+    double score = records[i].score;
+    if (best < 0 || (!std::isnan(score) && (std::isnan(records[best].score) ||
+                                            score < records[best].score))) {
+      best = i;
+    }
+  }
+  return best;
+}
+
+bool propagationStep(FaceModel* reference, FaceModel* target, int targetPartIndex, int seedFace,
+                     bool requireMatchLevel) noexcept {
+  if (!reference || reference == target || !partInRange(target, targetPartIndex)) return false;
+  if (seedFace < 0 || seedFace >= target->faceCount) return false;
+  ScopedBlocks blocks;
+  Propagation p{};
+  if (!preparePropagation(&p, reference, target, target->parts[targetPartIndex], blocks)) {
+    return false;
+  }
+  loadFront(&p);
+  return runStep(&p, seedFace, requireMatchLevel);
+}
+
+int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartIndex) noexcept {
+  if (!reference || reference == target || !partInRange(target, targetPartIndex)) return 1;
+  const ModelPart& tp = target->parts[targetPartIndex];
+  if (!partInRange(reference, tp.matchedPart) || !tp.faces || tp.faceCount <= 0) return 1;
+  const ModelPart& rp = reference->parts[tp.matchedPart];
+  ScopedBlocks blocks;
+  auto* records = blocks.raw<SeedCandidate>(static_cast<size_t>(tp.faceCount));
+  if (!records || !fillRecords(*reference, *target, tp, rp, records, blocks)) return 0;
+  int seedIndex = chooseSeed(records, tp.faceCount);
+  if (seedIndex < 0) return 1;
+  Propagation p{};
+  if (!preparePropagation(&p, reference, target, tp, blocks)) return 0;
+
+  clearPartMarks(target, targetPartIndex);
+  markMatchedPairs(reference, target, tp, 3);
+  const SeedCandidate& seed = records[seedIndex];
+  target->faces[seed.targetFace].matchedFace = seed.referenceFace;
+  target->faces[seed.targetFace].mark = 1;
+  reference->faces[seed.referenceFace].mark = 1;
+  loadFront(&p);
+  while (runStep(&p, seed.targetFace, true)) {
+  }
+
+  clearPartMarks(target, targetPartIndex);
+  markMatchedPairs(reference, target, tp, 1);
+  loadFront(&p);
+  while (runStep(&p, seed.targetFace, false)) {
+  }
+  return 1;
+}

@@ -1,0 +1,84 @@
+#include "match/faceMatching.h"
+
+#include "compare/angleSignature.h"
+#include "compare/influenceProfile.h"
+#include "compare/propagation.h"
+#include "model/faceModel.h"
+#include "textfiles/settings.h"
+
+namespace {
+
+// Tests target face f against the faces of reference part `rp` in list order; the first face
+// that passes the angle, normal and position tests is taken. Returns true when one was taken.
+bool matchByTests(const FaceModel& reference, const ModelPart& rp, ModelFace& f) noexcept {
+  f.matchedFace = -1;
+  if (!rp.faces) return false;
+  for (int32_t i = 0; i < rp.faceCount; ++i) {
+    int32_t g = rp.faces[i];
+    const ModelFace& face = reference.faces[g];
+    if (!(signatureDistance(f.angleSignature, face.angleSignature) <
+          matchSettings.faceAngleMatching)) {
+      continue;
+    }
+    f.matchLevel += 1;
+    if (!(distance(f.normal, face.normal) < matchSettings.vectorMatching)) continue;
+    f.matchLevel += 1;
+    if (!(distance(f.scaledCentre, face.scaledCentre) < matchSettings.facePositionMatching)) {
+      continue;
+    }
+    f.matchLevel += 1;
+    f.matchedFace = g;
+    return true;
+  }
+  return false;
+}
+
+// Part index of reference face r, or -1.
+int32_t partOfFace(const FaceModel& model, int32_t r) noexcept {
+  if (r < 0 || r >= model.faceCount) return -1;
+  int32_t index = model.faces[r].part - 1;
+  return (index >= 0 && index < model.partCount) ? index : -1;
+}
+
+}  // namespace
+
+int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
+  if (!target) return 1;
+  if (reference) {
+    for (int32_t i = 0; i < reference->partCount; ++i) reference->parts[i].flags = 0;
+  }
+  for (int32_t t = 0; t < target->partCount; ++t) {
+    ModelPart& part = target->parts[t];
+    int32_t count = part.faces ? part.faceCount : 0;
+    bool matched = reference && part.matchedPart >= 0 && part.matchedPart < reference->partCount;
+    if (!matched) {
+      for (int32_t i = 0; i < count; ++i) target->faces[part.faces[i]].matchedFace = -1;
+      continue;
+    }
+    const ModelPart& rp = reference->parts[part.matchedPart];
+    int32_t matchedCount = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      ModelFace& f = target->faces[part.faces[i]];
+      f.matchLevel = 0;
+      if (f.partnerFace >= 0) {
+        f.matchedFace = f.partnerFace;
+        f.matchLevel = 9;
+        ++matchedCount;
+      } else if (matchByTests(*reference, rp, f)) {
+        ++matchedCount;
+      }
+    }
+    if (matchedCount == count) continue;
+    part.flags = 0;
+    if (!computePartProfiles(target, t)) return 0;
+    if (!computePartProfiles(reference, part.matchedPart)) return 0;
+    // Faces matched through coincidence into other reference parts are scored by their
+    // profiles too.
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t other = partOfFace(*reference, target->faces[part.faces[i]].partnerFace);
+      if (other >= 0 && !computePartProfiles(reference, other)) return 0;
+    }
+    if (!propagateMatches(reference, target, t)) return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,142 @@
+#include "match/matchingRun.h"
+
+#include "app/dialogPort.h"
+#include "compare/angleSignature.h"
+#include "match/coincidence.h"
+#include "match/faceMatching.h"
+#include "match/partMatching.h"
+#include "model/dxfReader.h"
+#include "model/faceModel.h"
+#include "model/vectors.h"
+#include "textfiles/lineList.h"
+#include "textfiles/scopedBlocks.h"
+#include "textfiles/settings.h"
+
+namespace {
+
+// ASCII letters compared without regard to case, independent of the locale.
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (lowerAscii(*a) != lowerAscii(*b)) return false;
+  }
+  return *a == *b;
+}
+
+// A reference path names a file unless it is empty, "NULL" or "No Use" (whole, any case).
+bool namesReferenceFile(const char* path) {
+  return path && *path && !equalIgnoringCase(path, "NULL") && !equalIgnoringCase(path, "No Use");
+}
+
+// Loads and reads the reference file into referenceModel. A file that cannot be opened is
+// reported and read as an empty file; memory that runs out leaves no reference model.
+void readReference(DialogPort* dialog, const char* path) {
+  int status = kLoadNotOpened;
+  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  if (status == kLoadNotOpened) {
+    addProgressLine(dialog, "Read Error : Reference DXF. continue...");
+    if (!lines) lines.reset(newLineList());
+  } else if (status != kLoadRead) {
+    lines.reset();
+  }
+  if (lines) referenceModel = readDxfFaces(lines.get(), "Ref", nullptr, textureRotation);
+  if (!referenceModel) addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+}
+
+// Loads and reads the target file into targetModel and commentList. Returns 1 when the model
+// has at least one part, 0 after the failure line.
+int readTarget(DialogPort* dialog, const char* path) {
+  if (!path || !*path) {
+    addProgressLine(dialog, "Read Error : Terget DXF");
+    return 0;
+  }
+  int status = kLoadNotOpened;
+  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  if (status == kLoadNotOpened) {
+    addProgressLine(dialog, "Read Error : Terget DXF");
+    return 0;
+  }
+  if (status == kLoadRead && lines) {
+    commentList = newLineList();
+    if (commentList) {
+      targetModel = readDxfFaces(lines.get(), "Terget", commentList, textureRotation);
+    }
+  }
+  if (!targetModel) {
+    addProgressLine(dialog, "Syntax Error : Terget DXF");
+    return 0;
+  }
+  if (targetModel->partCount == 0) {
+    addProgressLine(dialog, "Empty Data : Terget DXF");
+    return 0;
+  }
+  return 1;
+}
+
+// The matching stages over both models. Returns 1, or 0 when a stage ran out of memory.
+int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target) {
+  if (!computeAngleSignatures(target) || !computeAngleSignatures(reference)) return 0;
+  if (!pairCoincidentGeometry(reference, target)) return 0;
+  matchParts(reference, target);
+  addProgressLine(dialog, "%d Parts / %d Faces / %d Points", target->partCount, target->faceCount,
+                  target->pointCount);
+  return matchFaces(reference, target);
+}
+
+// The three direct face tests of face matching, all strict.
+bool passesFaceTests(const ModelFace& face, const ModelFace& candidate) {
+  return signatureDistance(face.angleSignature, candidate.angleSignature) <
+             matchSettings.faceAngleMatching &&
+         distance(face.normal, candidate.normal) < matchSettings.vectorMatching &&
+         distance(face.scaledCentre, candidate.scaledCentre) < matchSettings.facePositionMatching;
+}
+
+}  // namespace
+
+int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept {
+  releaseRunData();
+  addProgressLine(dialog, nullptr);
+  addProgressLine(dialog, "Start...");
+
+  // Each file's lines are released as soon as its model is read: the models keep nothing of them.
+  if (namesReferenceFile(referencePath)) readReference(dialog, referencePath);
+
+  int result = readTarget(dialog, targetPath);
+  if (result && referenceModel) result = matchModels(dialog, referenceModel, targetModel);
+  if (result) {
+    addProgressLine(dialog, "Done.");
+  } else {
+    addProgressLine(dialog, "Error Quit");
+  }
+  return result;
+}
+
+MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept {
+  MatchTally tally{};
+  if (!target) return tally;
+  for (int32_t i = 0; i < target->faceCount; ++i) {
+    const ModelFace& face = target->faces[i];
+    int32_t matched = face.matchedFace;
+    if (!reference || matched < 0 || matched >= reference->faceCount) {
+      ++tally.unmatched;
+      continue;
+    }
+    if (face.partnerFace >= 0) {
+      ++tally.coincident;  // face matching takes the partner face before any test
+      continue;
+    }
+    const ModelFace& candidate = reference->faces[matched];
+    int32_t partIndex = face.part - 1;
+    bool inMatchedPart = partIndex >= 0 && partIndex < target->partCount &&
+                         candidate.part == target->parts[partIndex].matchedPart + 1;
+    if (inMatchedPart && passesFaceTests(face, candidate)) {
+      ++tally.byTests;
+    } else {
+      ++tally.byPropagation;
+    }
+  }
+  return tally;
+}

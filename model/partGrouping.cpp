@@ -1,0 +1,225 @@
+#include "model/partGrouping.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "model/faceModel.h"
+#include "textfiles/allocator.h"
+#include "textfiles/scopedBlocks.h"
+
+namespace {
+
+// Corners of a face that count: three for a three-corner face, else four.
+int32_t usedCorners(const ModelFace& face) noexcept {
+  return face.cornerCount == 3 ? 3 : 4;
+}
+
+bool validPoint(const FaceModel* model, int32_t index) noexcept {
+  return index >= 0 && index < model->pointCount;
+}
+
+// Union-find over faces during grouping, with the parent of each face kept in its `part`
+// field. A set's root is always its lowest face index, so every parent is at most its child.
+int32_t findRoot(ModelFace* faces, int32_t face) noexcept {
+  while (faces[face].part != face) {
+    faces[face].part = faces[faces[face].part].part;  // path halving keeps parents lower
+    face = faces[face].part;
+  }
+  return face;
+}
+
+void joinFaces(ModelFace* faces, int32_t a, int32_t b) noexcept {
+  int32_t rootA = findRoot(faces, a);
+  int32_t rootB = findRoot(faces, b);
+  if (rootA < rootB) {
+    faces[rootB].part = rootA;
+  } else if (rootB < rootA) {
+    faces[rootA].part = rootB;
+  }
+}
+
+// Position of a point relative to its part's centre; (0, 0, 0) for an index out of range.
+Vec3 relativeCorner(const FaceModel* model, int32_t index) noexcept {
+  if (!validPoint(model, index)) return {0.0, 0.0, 0.0};
+  return relativePosition(model->points[index]);
+}
+
+void releaseParts(FaceModel* model) noexcept {
+  if (!model->parts) return;
+  for (int32_t i = 0; i < model->partCount; ++i)
+    gfree(model->parts[i].faces);
+  gfree(model->parts);
+  model->parts = nullptr;
+}
+
+// Per part: centre, point offsets, radiusSum, then the measures of its faces and its size.
+// Sums run over points and faces in ascending index order. Returns the part's radiusSum.
+double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
+                   int32_t pointCount) noexcept {
+  double sumX = 0.0, sumY = 0.0, sumZ = 0.0;
+  for (int32_t i = 0; i < pointCount; ++i) {
+    const ModelPoint& p = model->points[points[i]];
+    sumX += p.x;
+    sumY += p.y;
+    sumZ += p.z;
+  }
+  double count = pointCount;
+  part.centre = {sumX / count, sumY / count, sumZ / count};
+
+  double radiusSum = 0.0;
+  for (int32_t i = 0; i < pointCount; ++i) {
+    ModelPoint& p = model->points[points[i]];
+    p.relX = p.x - part.centre.x;
+    p.relY = p.y - part.centre.y;
+    p.relZ = p.z - part.centre.z;
+    radiusSum += vectorLength(relativePosition(p));
+  }
+  part.radiusSum = radiusSum;
+
+  double size = 0.0;
+  for (int32_t k = 0; k < part.faceCount; ++k) {
+    ModelFace& face = model->faces[part.faces[k]];
+    int32_t n = usedCorners(face);
+    Vec3 b[4];
+    for (int32_t c = 0; c < n; ++c)
+      b[c] = relativeCorner(model, face.corners[c]);
+    double perimeter = 0.0;
+    double centreX = 0.0, centreY = 0.0, centreZ = 0.0;
+    for (int32_t c = 0; c < n; ++c) {
+      perimeter += distance(b[c], b[(c + 1) % n]);
+      centreX += b[c].x;
+      centreY += b[c].y;
+      centreZ += b[c].z;
+    }
+    if (n == 3) perimeter *= 0.5;
+    double corners = n;
+    face.perimeter = perimeter;
+    face.centre = {centreX / corners, centreY / corners, centreZ / corners};
+    face.normal = normalizeSnapped(cross(b[1] - b[0], b[2] - b[0]));
+    size += perimeter;
+  }
+
+  // The scale divisor: mean radius per face, 1 for a part whose points all coincide.
+  double divisor = radiusSum / part.faceCount;
+  if (divisor == 0.0) divisor = 1.0;
+  part.size = size / divisor;
+  for (int32_t k = 0; k < part.faceCount; ++k) {
+    ModelFace& face = model->faces[part.faces[k]];
+    face.scaledCentre = {face.centre.x / divisor, face.centre.y / divisor, face.centre.z / divisor};
+  }
+  return radiusSum;
+}
+
+}  // namespace
+
+int groupParts(FaceModel* model) noexcept {
+  if (!model) return 1;
+  int32_t faceCount = model->faceCount;
+  ModelFace* faces = model->faces;
+  for (int32_t i = 0; i < model->pointCount; ++i)
+    model->points[i].part = 0;
+  if (faceCount <= 0 || !faces) {
+    model->partCount = 0;
+    return 1;
+  }
+
+  // Join each face with the first face met at each of its points. While grouping, a point's
+  // `part` holds that first face + 1 (0: not met yet) and a face's `part` its parent.
+  for (int32_t f = 0; f < faceCount; ++f)
+    faces[f].part = f;
+  for (int32_t f = 0; f < faceCount; ++f) {
+    int32_t n = usedCorners(faces[f]);
+    for (int32_t c = 0; c < n; ++c) {
+      int32_t index = faces[f].corners[c];
+      if (!validPoint(model, index)) continue;
+      ModelPoint& point = model->points[index];
+      if (point.part == 0) {
+        point.part = f + 1;
+      } else {
+        joinFaces(faces, point.part - 1, f);
+      }
+    }
+  }
+
+  // Number the sets in order of their lowest face. A face's parent is lower than the face,
+  // so it already carries its number when the face is reached; a root starts a new part.
+  int32_t partCount = 0;
+  for (int32_t f = 0; f < faceCount; ++f) {
+    int32_t parent = faces[f].part;
+    faces[f].part = parent == f ? ++partCount : faces[parent].part;
+  }
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    ModelPoint& point = model->points[i];
+    if (point.part > 0) point.part = faces[point.part - 1].part;
+  }
+  model->partCount = partCount;
+  return 1;
+}
+
+int measureParts(FaceModel* model) noexcept {
+  if (!model) return 0;
+  releaseParts(model);
+  model->meanSize = 0.0;
+  int32_t partCount = model->partCount;
+  if (partCount <= 0 || model->faceCount <= 0) return 1;
+
+  // Working arrays: the points bucketed by part (ascending within each part) and where each
+  // part's bucket starts.
+  ScopedBlocks work;
+  auto* pointStart = work.zeroed<int32_t>(static_cast<size_t>(partCount) + 1);
+  auto* pointOrder = work.raw<int32_t>(static_cast<size_t>(model->pointCount));
+  if (!pointStart || !pointOrder) return 0;
+  auto* parts =
+      static_cast<ModelPart*>(gcalloc(sizeof(ModelPart) * static_cast<size_t>(partCount)));
+  if (!parts) return 0;
+  model->parts = parts;
+
+  for (int32_t f = 0; f < model->faceCount; ++f) {
+    int32_t p = model->faces[f].part;
+    if (p >= 1 && p <= partCount) ++parts[p - 1].faceCount;
+  }
+  for (int32_t i = 0; i < partCount; ++i) {
+    ModelPart& part = parts[i];
+    part.number = i + 1;
+    part.coincidentPart = -1;
+    part.matchedPart = -1;
+    part.faces =
+        static_cast<int32_t*>(gmalloc(sizeof(int32_t) * static_cast<size_t>(part.faceCount)));
+    if (!part.faces) {
+      releaseParts(model);
+      return 0;
+    }
+    part.faceCount = 0;  // refilled below as the fill position
+  }
+  for (int32_t f = 0; f < model->faceCount; ++f) {
+    ModelFace& face = model->faces[f];
+    if (face.part < 1 || face.part > partCount) continue;
+    ModelPart& part = parts[face.part - 1];
+    face.partSlot = part.faceCount;
+    part.faces[part.faceCount++] = f;
+  }
+
+  // Counting sort of the points by part; points outside every part (none after grouping)
+  // are left out.
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    int32_t p = model->points[i].part;
+    if (p >= 1 && p <= partCount) ++pointStart[p];
+  }
+  for (int32_t i = 0; i < partCount; ++i)
+    pointStart[i + 1] += pointStart[i];
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    int32_t p = model->points[i].part;
+    if (p >= 1 && p <= partCount) pointOrder[pointStart[p - 1]++] = i;
+  }
+  // Each start now holds the end of its bucket, which is the next bucket's start.
+
+  double radiusTotal = 0.0;
+  int32_t begin = 0;
+  for (int32_t i = 0; i < partCount; ++i) {
+    int32_t end = pointStart[i];
+    radiusTotal += measurePart(model, parts[i], pointOrder + begin, end - begin);
+    begin = end;
+  }
+  model->meanSize = radiusTotal / model->faceCount;
+  return 1;
+}

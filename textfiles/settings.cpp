@@ -1,0 +1,303 @@
+#include "textfiles/settings.h"
+
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include "app/controlIds.h"
+#include "app/dialogPort.h"
+#include "app/programPath.h"
+#include "textfiles/allocator.h"
+#include "textfiles/lineList.h"
+#include "textfiles/notesPath.h"
+
+MatchSettings matchSettings;
+int32_t textureRotation;
+bool saveSettingsOnExit;
+LineList* referenceList;
+LineList* targetList;
+LineList* settingsLines;
+
+const char* const kDefaultSettingsLines[9] = {
+    "1 ;sw;bit 1:Mask display readme.txt 2:Display RotCombo",
+    "0.25 ;0;[Severe 0.001 to Loose 1.0] Group Multiple Matching",
+    "0.5 ;1;[Severe 0.001 to Loose 1.0] Group Single Matching",
+    "0 ;2;[0,1,2 or 3] Texture Rotation",
+    "0.01 ;3;[Severe 0.001 to Loose 0.1] Vector Matching",
+    "0.2  ;4;[Severe 0.01 to Loose 0.5] Face position Matching",
+    "0.90 ;5;[Severe 1.00 to Loose 0.50] Matching of Face Count",
+    "0.5 ;6;[Severe 0.1 to Loose 2.0] Matching of Face Angle",
+    "0.25 ;7;[0.01 to 0.5] Advantage Of Same Face Angle",
+};
+
+namespace {
+
+constexpr int kSettingsLines = 9;
+constexpr int kRotationLine = 3;  // index of line 4
+constexpr int kRotationEntries = 4;
+
+bool isSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isHexDigit(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+const char* skipSpace(const char* s) {
+  while (isSpace(*s))
+    ++s;
+  return s;
+}
+
+// A decimal integer as "%ld" reads it: white space, an optional sign, digits. Values beyond
+// 32 bits saturate at the nearest limit. Returns the end of the number, or null when the text
+// does not start with one (`*value` unchanged).
+const char* readInteger(const char* text, int32_t* value) {
+  const char* s = skipSpace(text);
+  bool negative = *s == '-';
+  if (*s == '+' || *s == '-') ++s;
+  if (!isDigit(*s)) return nullptr;
+  int64_t magnitude = 0;
+  for (; isDigit(*s); ++s) {
+    if (magnitude <= INT64_C(1) << 32) magnitude = magnitude * 10 + (*s - '0');
+  }
+  int64_t signedValue = negative ? -magnitude : magnitude;
+  if (signedValue > INT32_MAX) signedValue = INT32_MAX;
+  if (signedValue < INT32_MIN) signedValue = INT32_MIN;
+  *value = static_cast<int32_t>(signedValue);
+  return s;
+}
+
+// For a number whose value cannot be held (too large or too small for a double): true when
+// its magnitude is above 1, so it overflows rather than underflows. `s` is its mantissa, just
+// after any sign and "0x"; `base` 10 or 16.
+bool isHugeMagnitude(const char* s, int base) {
+  auto isMantissaDigit = [base](char c) { return base == 16 ? isHexDigit(c) : isDigit(c); };
+  while (*s == '0')
+    ++s;
+  long position = 0;  // decimal (or hex) digits of the integer part after its leading zeros
+  while (isMantissaDigit(*s)) {
+    ++position;
+    ++s;
+  }
+  if (position == 0 && *s == '.') {
+    ++s;
+    while (*s == '0') {
+      --position;
+      ++s;
+    }
+  }
+  while (isMantissaDigit(*s) || *s == '.')
+    ++s;
+  long exponent = 0;
+  if (*s == (base == 16 ? 'p' : 'e') || *s == (base == 16 ? 'P' : 'E')) {
+    ++s;
+    bool negative = *s == '-';
+    if (*s == '+' || *s == '-') ++s;
+    for (; isDigit(*s); ++s) {
+      if (exponent < 1000000000L) exponent = exponent * 10 + (*s - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  long scale = base == 16 ? 4 : 1;
+  return position * scale + exponent > 0;
+}
+
+// A real number as "%lf" reads it, without regard to the locale: white space, an optional
+// sign, then decimal digits with an optional point and exponent ("1e" reads as 1), "inf",
+// "infinity" or "nan" (any case, "nan(...)" too), or a hexadecimal form "0x1.8p3". A value
+// too large for a double reads as an infinity of its sign, one too small as a zero. Returns
+// the end of the number, or null when the text does not start with one (`*value` unchanged).
+const char* readReal(const char* text, double* value) {
+  const char* s = skipSpace(text);
+  bool negative = *s == '-';
+  if (*s == '+' || *s == '-') ++s;
+  const char* end = s + std::strlen(s);
+  double result = 0.0;
+  std::from_chars_result read{};
+  int base = 10;
+  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
+      (isHexDigit(s[2]) || (s[2] == '.' && isHexDigit(s[3])))) {
+    base = 16;
+    s += 2;
+    read = std::from_chars(s, end, result, std::chars_format::hex);
+  } else if (s[0] == '-' || s[0] == '+') {
+    return nullptr;  // a second sign
+  } else {
+    read = std::from_chars(s, end, result, std::chars_format::general);
+  }
+  if (read.ec == std::errc::result_out_of_range) {
+    result = isHugeMagnitude(s, base) ? __builtin_huge_val() : 0.0;
+  } else if (read.ec != std::errc{}) {
+    return nullptr;
+  }
+  *value = negative ? -result : result;
+  return read.ptr;
+}
+
+// Fills matchSettings from `count` lines as parseSettings describes.
+void parseLines(char* const* lines, int count) {
+  double* reals[kSettingsLines - 1] = {
+      &matchSettings.groupMultipleMatching, &matchSettings.groupSingleMatching,
+      &matchSettings.textureRotation,       &matchSettings.vectorMatching,
+      &matchSettings.facePositionMatching,  &matchSettings.faceCountMatching,
+      &matchSettings.faceAngleMatching,     &matchSettings.sameFaceAngleAdvantage};
+  if (count > kSettingsLines) count = kSettingsLines;
+  for (int k = 0; k < count; ++k) {
+    const char* line = lines[k] ? lines[k] : "";
+    if (k == 0) {
+      readInteger(line, &matchSettings.sw);
+    } else {
+      readReal(line, reals[k - 1]);
+    }
+  }
+}
+
+// Replaces the number at the start of `line` (after its white space) by the decimal digits of
+// `rotation`; with no number there, puts the digits and a blank in front of the rest. Returns
+// a new line, or null when memory failed.
+char* lineWithRotation(const char* line, int rotation) {
+  const char* start = skipSpace(line);
+  double ignored = 0.0;
+  const char* numberEnd = readReal(line, &ignored);
+  const char* rest = numberEnd ? numberEnd : start;
+  char digits[16];
+  char* digitsEnd = std::to_chars(digits, digits + sizeof digits, rotation).ptr;
+  if (!numberEnd) *digitsEnd++ = ' ';
+  size_t lead = static_cast<size_t>(start - line);
+  size_t digitCount = static_cast<size_t>(digitsEnd - digits);
+  size_t tail = std::strlen(rest);
+  auto* out = static_cast<char*>(gcalloc(lead + digitCount + tail + 1));
+  if (!out) return nullptr;
+  std::memcpy(out, line, lead);
+  std::memcpy(out + lead, digits, digitCount);
+  std::memcpy(out + lead + digitCount, rest, tail);
+  return out;
+}
+
+// Fills the settings lines with the nine defaults. False when memory failed (the list is
+// then left empty).
+bool writeDefaultLines(LineList* lines) {
+  clearLines(lines);
+  for (const char* line : kDefaultSettingsLines) {
+    if (appendLine(lines, line) < 0) {
+      clearLines(lines);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Shows the notes file ("readme.txt" beside the program unless set elsewhere) in the progress list
+// (emptied first, also when there are no notes).
+void showNotes(DialogPort* dialog) {
+  LineList* notes = loadLineList(notesPath());
+  fillListBox(notes, dialog);
+  freeLineList(notes);
+}
+
+// Fills and shows the rotation box with the rotation in force selected; a rotation without
+// entry (4 or more) selects none.
+void showRotationBox(DialogPort* dialog) {
+  if (!dialog) return;
+  if (dialog->resetCombo) dialog->resetCombo(dialog, kRotationBoxId);
+  static const char* const kEntries[kRotationEntries] = {"0", "1", "2", "3"};
+  if (dialog->addComboItem) {
+    for (const char* entry : kEntries)
+      dialog->addComboItem(dialog, kRotationBoxId, entry);
+  }
+  int selected = textureRotation < kRotationEntries ? textureRotation : -1;
+  if (dialog->selectComboItem) dialog->selectComboItem(dialog, kRotationBoxId, selected);
+  if (dialog->showControl) {
+    dialog->showControl(dialog, kRotationBoxId);
+    dialog->showControl(dialog, kRotationGroupId);
+  }
+}
+
+}  // namespace
+
+int32_t rotationFromSetting(double value) noexcept {
+  // Truncation toward zero, defined only for values an int32 can hold; a negative rotation
+  // cannot be applied and counts as 0, as does anything that is not a finite number in range.
+  if (!(value > -1.0 && value < 2147483648.0)) return 0;
+  return static_cast<int32_t>(value);
+}
+
+void parseSettings(const LineList* lines) noexcept {
+  if (!lines || !lines->items) return;
+  parseLines(lines->items, lines->count);
+}
+
+void useDefaultSettings() noexcept {
+  matchSettings = MatchSettings{};
+  parseLines(const_cast<char* const*>(kDefaultSettingsLines), kSettingsLines);
+}
+
+void loadSettings(DialogPort* dialog) noexcept {
+  // A fresh start: lists an earlier opening left are released unwritten.
+  freeLineList(referenceList);
+  freeLineList(targetList);
+  freeLineList(settingsLines);
+  matchSettings = MatchSettings{};
+  textureRotation = 0;
+  saveSettingsOnExit = false;
+  referenceList = loadLineList(programPath("reflist.txt"));
+  targetList = loadLineList(programPath("tergetlist.txt"));
+  settingsLines = loadLineList(programPath("param.txt"));
+  if (!settingsLines) {
+    useDefaultSettings();  // out of memory: the defaults, and nothing to write back
+  } else {
+    if (settingsLines->count < kSettingsLines && writeDefaultLines(settingsLines)) {
+      saveSettingsOnExit = true;
+    }
+    if (settingsLines->count < kSettingsLines) {
+      useDefaultSettings();  // the defaults could not be stored: use them, write nothing
+    } else {
+      parseSettings(settingsLines);
+    }
+  }
+  // Defaults just written: show the notes this first time, although line 1 hides them.
+  if (saveSettingsOnExit) matchSettings.sw &= ~1;
+  if ((matchSettings.sw & 1) == 0) showNotes(dialog);
+  if (matchSettings.sw & 2) {
+    textureRotation = rotationFromSetting(matchSettings.textureRotation);
+    showRotationBox(dialog);
+  }
+  fillPathBoxes(dialog);
+}
+
+void setTextureRotation(int selection) noexcept {
+  if (selection < 0 || selection == textureRotation) return;
+  textureRotation = selection;
+  matchSettings.textureRotation = selection;
+  if (settingsLines && settingsLines->count > kRotationLine) {
+    char*& line = settingsLines->items[kRotationLine];
+    char* changed = lineWithRotation(line ? line : "", selection);
+    if (changed) {
+      gfree(line);
+      line = changed;
+    }
+  }
+  saveSettingsOnExit = true;
+}
+
+void fillPathBoxes(DialogPort* dialog) noexcept {
+  fillComboBox(referenceList, dialog, kReferenceBoxId);
+  fillComboBox(targetList, dialog, kTargetBoxId);
+}
+
+void saveSettingsAndLists() noexcept {
+  saveLineList(referenceList);
+  freeLineList(referenceList);
+  referenceList = nullptr;
+  saveLineList(targetList);
+  freeLineList(targetList);
+  targetList = nullptr;
+  if (saveSettingsOnExit) saveLineList(settingsLines);
+  freeLineList(settingsLines);
+  settingsLines = nullptr;
+  saveSettingsOnExit = false;
+}
