@@ -320,6 +320,7 @@ int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartInde
   if (!preparePropagation(&p, reference, target, tp, blocks)) return 0;
 
   clearPartMarks(target, targetPartIndex);
+  clearPartMarks(reference, tp.matchedPart);
   markMatchedPairs(reference, target, tp, 3);
   const SeedCandidate& seed = records[seedIndex];
   target->faces[seed.targetFace].matchedFace = seed.referenceFace;
@@ -330,6 +331,7 @@ int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartInde
   }
 
   clearPartMarks(target, targetPartIndex);
+  clearPartMarks(reference, tp.matchedPart);
   markMatchedPairs(reference, target, tp, 1);
   loadFront(&p);
   while (runStep(&p, seed.targetFace, false)) {

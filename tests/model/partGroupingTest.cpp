@@ -316,8 +316,8 @@ TEST(MeasureParts, WorkedNumbers) {
        {0.5, 0.5, 0},
        zero,
        {0, 0, 1}},
-      // The sums and quotients in their stated order give these (2 ulps from the rounded values
-      // once published for this triangle).
+      // Point sums, then quotients, in index order: radiusSum ends in ...914 and size in ...773,
+      // not ...918 and ...771.
       {"unit triangle",
        {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}}},
        1.9621165057908914,
