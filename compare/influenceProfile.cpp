@@ -18,6 +18,7 @@ inline double weightDenominator(const ModelFace& f, const ModelFace& g) noexcept
                    squaredDistance(f.scaledCentre, g.scaledCentre));
 }
 
+// The weight of a spreading step from a face holding `value`.
 inline double weight(double value, double denominator) noexcept {
   return denominator == 0.0 ? 0.0 : value / denominator;
 }
@@ -33,6 +34,7 @@ struct PartAdjacency {
   int64_t* first;
   int32_t* slot;
   double* denominator;
+  int64_t longestWalk;
 };
 
 // Slot of face g in the part, or -1 when g is not listed there (never for a grouped model).
@@ -69,9 +71,16 @@ bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
     });
   }
   out->first[count] = total;
+  out->longestWalk = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    int64_t walk = out->first[i + 1] - out->first[i];
+    if (walk > out->longestWalk) out->longestWalk = walk;
+  }
   out->slot = blocks.raw<int32_t>(static_cast<size_t>(total));
-  out->denominator = blocks.raw<double>(static_cast<size_t>(total));
+  out->denominator = blocks.raw<double>(static_cast<size_t>(total) + 3);  // divideAll reads on
   if (!out->slot || !out->denominator) return false;
+  for (int k = 0; k < 3; ++k)
+    out->denominator[total + k] = 1.0;
   int64_t e = 0;
   for (int32_t i = 0; i < count; ++i) {
     const ModelFace& face = model.faces[list[i]];
@@ -86,19 +95,43 @@ bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
   return true;
 }
 
+using Double4 = double __attribute__((vector_size(32)));
+using Bits4 = int64_t __attribute__((vector_size(32)));
+
+// weights[e] = weight(value, denominators[e]) for e < count, four at a time: the divisions
+// are the spreading's main cost. Reads and writes up to three entries past `count`, which the
+// arrays provide.
+__attribute__((always_inline)) inline void divideAll(double value, const double* denominators,
+                                                     double* weights, int64_t count) noexcept {
+  const Double4 values = {value, value, value, value};
+  const Double4 ones = {1.0, 1.0, 1.0, 1.0};
+  const Double4 zeros = {0.0, 0.0, 0.0, 0.0};
+  for (int64_t e = 0; e < count; e += 4) {
+    Double4 d;
+    std::memcpy(&d, denominators + e, sizeof d);
+    Bits4 zero = d == zeros;
+    Double4 quotient = values / (zero ? ones : d);
+    Bits4 kept = reinterpret_cast<Bits4>(quotient) & ~zero;
+    std::memcpy(weights + e, &kept, sizeof kept);
+  }
+}
+
 // Scratch of one worker while spreading: a mark per slot (0 not reached, 1 waiting, 2 spread)
 // and the ordered set of the waiting slots.
 struct SpreadScratch {
   uint8_t* marks;
   uint64_t* setWords;
+  double* weights;  // the largest neighbour walk plus 3
 };
 
 // Spreads one seed over the part into `values` (zero-filled, slot-indexed) and normalises
 // it. Equivalent to repeating the spreading pass until no face spreads: within a pass the
 // waiting faces are taken in slot order, and a face reached ahead of the current one is
 // taken in the same pass while one reached behind it waits for the next pass.
-double spreadSeed(const PartAdjacency& adjacency, int32_t count, int32_t seed, double* values,
-                  SpreadScratch& scratch) noexcept {
+// Built for AVX2 too where the processor has it: the same divisions, four at a time.
+__attribute__((target_clones("avx2", "default"))) double spreadSeed(
+    const PartAdjacency& adjacency, int32_t count, int32_t seed, double* values,
+    SpreadScratch& scratch) noexcept {
   std::memset(scratch.marks, 0, static_cast<size_t>(count));
   SlotSet waiting;
   waiting.attach(scratch.setWords, count);
@@ -116,9 +149,13 @@ double spreadSeed(const PartAdjacency& adjacency, int32_t count, int32_t seed, d
     }
     waiting.erase(f);
     double v = values[f];
-    for (int64_t e = adjacency.first[f]; e < adjacency.first[f + 1]; ++e) {
-      int32_t g = adjacency.slot[e];
-      values[g] = values[g] + weight(v, adjacency.denominator[e]);
+    int64_t begin = adjacency.first[f];
+    int64_t size = adjacency.first[f + 1] - begin;
+    divideAll(v, adjacency.denominator + begin, scratch.weights, size);
+    const int32_t* slots = adjacency.slot + begin;
+    for (int64_t e = 0; e < size; ++e) {
+      int32_t g = slots[e];
+      values[g] = values[g] + scratch.weights[e];
       if (marks[g] == 0) {
         marks[g] = 1;
         waiting.insert(g);
@@ -128,8 +165,10 @@ double spreadSeed(const PartAdjacency& adjacency, int32_t count, int32_t seed, d
     from = f + 1;
   }
   double sum = 0.0;
-  for (int32_t j = 0; j < count; ++j) sum += values[j];
-  for (int32_t j = 0; j < count; ++j) values[j] = values[j] / sum;
+  for (int32_t j = 0; j < count; ++j)
+    sum += values[j];
+  for (int32_t j = 0; j < count; ++j)
+    values[j] = values[j] / sum;
   return sum;
 }
 
@@ -174,11 +213,14 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
   auto* marks = blocks.raw<uint8_t>(static_cast<size_t>(workers) * count);
   auto* words = blocks.raw<uint64_t>(static_cast<size_t>(workers) * setWords);
   auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
-  if (!marks || !words || !lastMarks) return false;
+  size_t weightsPerWorker = static_cast<size_t>(adjacency.longestWalk) + 3;
+  auto* weights = blocks.raw<double>(static_cast<size_t>(workers) * weightsPerWorker);
+  if (!marks || !words || !lastMarks || !weights) return false;
   std::atomic<int32_t> nextSeed{0};
   auto spreadWork = [&](int worker) noexcept {
     SpreadScratch scratch{marks + static_cast<size_t>(worker) * count,
-                          words + static_cast<size_t>(worker) * setWords};
+                          words + static_cast<size_t>(worker) * setWords,
+                          weights + static_cast<size_t>(worker) * weightsPerWorker};
     for (;;) {
       int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
       if (seed >= count) break;
@@ -213,7 +255,8 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
       int32_t width = count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
       for (int32_t j = 0; j < count; ++j) {
         const double* row = model->faces[list[j]].influence + a0;
-        for (int32_t k = 0; k < width; ++k) gathered[static_cast<size_t>(k) * count + j] = row[k];
+        for (int32_t k = 0; k < width; ++k)
+          gathered[static_cast<size_t>(k) * count + j] = row[k];
       }
       for (int32_t k = 0; k < width; ++k) {
         double* column = gathered + static_cast<size_t>(k) * count;
@@ -224,7 +267,8 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
   };
   runWorkers(workers, profileWork);
 
-  for (int32_t i = 0; i < count; ++i) model->faces[list[i]].mark = lastMarks[i];
+  for (int32_t i = 0; i < count; ++i)
+    model->faces[list[i]].mark = lastMarks[i];
   return true;
 }
 
@@ -232,7 +276,8 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
 
 void clearFaceMarks(FaceModel* model) noexcept {
   if (!model) return;
-  for (int32_t i = 0; i < model->faceCount; ++i) model->faces[i].mark = 0;
+  for (int32_t i = 0; i < model->faceCount; ++i)
+    model->faces[i].mark = 0;
 }
 
 bool spreadInfluence(FaceModel* model, double* values, int count,

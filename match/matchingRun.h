@@ -30,7 +30,7 @@ struct MatchTally {
 // Counts the faces of `target` after a run with `reference` (either may be null). A face counts
 // as matched by the direct tests when its matched reference face lies in the reference part its
 // part was matched to and passes the angle, normal and position tests against it: the tests
-// take the first such face of that part and the propagation never changes a match, so a face
-// the propagation reached cannot pass them (none of the part's faces did). Reads the settings
-// the run used (matchSettings).
+// take the first such face of that part and the propagation never changes a match, while a
+// face left to the propagation passed them with no face of that part. Faces with a coincident
+// partner count as coincident. Reads the settings the run used (matchSettings).
 MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept;

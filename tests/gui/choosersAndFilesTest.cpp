@@ -93,7 +93,6 @@ TEST(ChooserRequest, StartsFromTheRecentListOrTheHomeFolder) {
       {ChooserKind::saveTarget, recent.get(), "Save Terget DXF-file", true, "/out", "tgt.dxf"},
       {ChooserKind::saveTarget, emptyFirst.get(), "Save Terget DXF-file", true, "/home/someone",
        ""},
-      {ChooserKind::openTarget, nullptr, "Load Terget DXF-file", false, "/home/someone", ""},
   };
   for (const Case& c : cases) {
     ChooserRequest request = chooserRequest(c.kind, c.recent, "/home/someone");
@@ -250,13 +249,6 @@ TEST(FileLocations, WritableProgramFolderKeepsTheFilesElseTheConfigFolder) {
   ASSERT_EQ(forProgram.size(), 3);
   EXPECT_EQ(forProgram[0], "/opt/m/bin/readme.txt");
   EXPECT_EQ(forProgram[1], "/opt/m/share/morvane/readme.txt");
-}
-
-TEST(FileLocations, MissingFolderIsNotWritable) {
-  ScratchFolder folder;
-  EXPECT_TRUE(folderIsWritable(QString::fromStdString(folder.path)));
-  EXPECT_FALSE(folderIsWritable(QString::fromStdString(folder.file("none"))));
-  EXPECT_FALSE(folderIsWritable(QString()));
 }
 
 // ---- the error report ----

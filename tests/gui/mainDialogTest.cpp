@@ -302,8 +302,17 @@ TEST_F(DialogTest, SwitchWordShowsTheRotationBoxAndTheChoiceIsWrittenBack) {
   std::string file;
   for (const std::string& line : lines)
     file += line + "\r\n";
-  writeFileBytes(folder.file("param.txt"), file);
+  // With the default settings the box stays hidden and a run leaves the rotation alone.
   RecordedRun run;
+  openDialog(run.function(), neverSave);
+  EXPECT_FALSE(comboBox(kRotationBoxId)->isVisible());
+  EXPECT_EQ(comboBox(kRotationBoxId)->currentIndex(), -1);
+  textureRotation = 3;
+  click(kSaveTargetButtonId);
+  EXPECT_EQ(textureRotation, 3);
+  click(kExitButtonId);
+
+  writeFileBytes(folder.file("param.txt"), file);
   openDialog(run.function(), neverSave);
   QComboBox* rotation = comboBox(kRotationBoxId);
   EXPECT_TRUE(rotation->isVisible());
@@ -320,16 +329,6 @@ TEST_F(DialogTest, SwitchWordShowsTheRotationBoxAndTheChoiceIsWrittenBack) {
   click(kExitButtonId);
   lines[3][0] = '2';
   EXPECT_EQ(fileLines("param.txt"), lines);
-}
-
-TEST_F(DialogTest, HiddenRotationBoxLeavesTheRotationAlone) {
-  RecordedRun run;
-  openDialog(run.function(), neverSave);
-  EXPECT_FALSE(comboBox(kRotationBoxId)->isVisible());
-  EXPECT_EQ(comboBox(kRotationBoxId)->currentIndex(), -1);
-  textureRotation = 3;
-  click(kSaveTargetButtonId);
-  EXPECT_EQ(textureRotation, 3);
 }
 
 TEST_F(DialogTest, NotesAreShownOnTheFirstStartOnly) {
