@@ -116,46 +116,51 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
   }
 }
 
-// Scratch of one worker while spreading: a mark per slot (0 not reached, 1 waiting, 2 spread)
-// and the ordered set of the waiting slots.
+// Scratch of one seed's spreading: a mark per slot (0 not reached, 1 waiting, 2 spread), the
+// ordered set of the waiting slots and room for one face's weights.
 struct SpreadScratch {
   uint8_t* marks;
   uint64_t* setWords;
-  double* weights;  // the largest neighbour walk plus 3
+  double* weights;  // the longest neighbour walk plus 3
 };
 
-// Spreads one seed over the part into `values` (zero-filled, slot-indexed) and normalises
-// it. Equivalent to repeating the spreading pass until no face spreads: within a pass the
-// waiting faces are taken in slot order, and a face reached ahead of the current one is
+// The spreading of one seed over the part into `values` (zero-filled, slot-indexed), one face
+// at a time. Equivalent to repeating the spreading pass until no face spreads: within a pass
+// the waiting faces are taken in slot order, and a face reached ahead of the current one is
 // taken in the same pass while one reached behind it waits for the next pass.
-// Built for AVX2 too where the processor has it: the same divisions, four at a time.
-__attribute__((target_clones("avx2", "default"))) double spreadSeed(
-    const PartAdjacency& adjacency, int32_t count, int32_t seed, double* values,
-    SpreadScratch& scratch) noexcept {
-  std::memset(scratch.marks, 0, static_cast<size_t>(count));
+struct SeedWalk {
+  double* values;
+  SpreadScratch scratch;
   SlotSet waiting;
-  waiting.attach(scratch.setWords, count);
-  uint8_t* marks = scratch.marks;
-  values[seed] = 1.0;
-  marks[seed] = 1;
-  waiting.insert(seed);
-  int64_t from = 0;
-  for (;;) {
+  int64_t from;
+
+  __attribute__((always_inline)) void start(int32_t count, int32_t seed) noexcept {
+    std::memset(scratch.marks, 0, static_cast<size_t>(count));
+    waiting.attach(scratch.setWords, count);
+    values[seed] = 1.0;
+    scratch.marks[seed] = 1;
+    waiting.insert(seed);
+    from = 0;
+  }
+
+  // Spreads the next waiting face; false when none is left.
+  __attribute__((always_inline)) bool step(const PartAdjacency& adjacency) noexcept {
     int64_t f = waiting.findFrom(from);
     if (f < 0) {
-      if (waiting.empty()) break;
-      from = 0;  // the next pass
-      continue;
+      if (waiting.empty()) return false;
+      f = waiting.findFrom(0);  // the next pass
     }
     waiting.erase(f);
     double v = values[f];
     int64_t begin = adjacency.first[f];
     int64_t size = adjacency.first[f + 1] - begin;
-    divideAll(v, adjacency.denominator + begin, scratch.weights, size);
+    double* weights = scratch.weights;
+    uint8_t* marks = scratch.marks;
+    divideAll(v, adjacency.denominator + begin, weights, size);
     const int32_t* slots = adjacency.slot + begin;
     for (int64_t e = 0; e < size; ++e) {
       int32_t g = slots[e];
-      values[g] = values[g] + scratch.weights[e];
+      values[g] = values[g] + weights[e];
       if (marks[g] == 0) {
         marks[g] = 1;
         waiting.insert(g);
@@ -163,17 +168,34 @@ __attribute__((target_clones("avx2", "default"))) double spreadSeed(
     }
     marks[f] = 2;
     from = f + 1;
+    return true;
   }
-  double sum = 0.0;
-  for (int32_t j = 0; j < count; ++j)
-    sum += values[j];
-  for (int32_t j = 0; j < count; ++j)
-    values[j] = values[j] / sum;
-  return sum;
+
+  // Divides every value by their sum, added in slot order; returns the sum.
+  double normalise(int32_t count) noexcept {
+    double sum = 0.0;
+    for (int32_t j = 0; j < count; ++j)
+      sum += values[j];
+    for (int32_t j = 0; j < count; ++j)
+      values[j] = values[j] / sum;
+    return sum;
+  }
+};
+
+// Spreads one seed. Built for AVX2 too where the processor has it: the same divisions, four
+// at a time.
+__attribute__((target_clones("avx2", "default"))) void spreadSeed(const PartAdjacency& adjacency,
+                                                                  int32_t count, SeedWalk& walk,
+                                                                  int32_t seed) noexcept {
+  walk.start(count, seed);
+  while (walk.step(adjacency)) {
+  }
 }
 
 // Samples the sorted values (count of them) into 256 profile entries.
-void sampleProfile(const double* sorted, int64_t count, double* profile) noexcept {
+// Samples the sorted values (count of them, value(i) the i-th) into 256 profile entries.
+template <typename Value>
+void sampleProfile(Value value, int64_t count, double* profile) noexcept {
   double step = static_cast<double>(count - 1) * 0.00390625;
   for (int j = 0; j < kProfileSamples; ++j) {
     double c = j * step;
@@ -181,9 +203,10 @@ void sampleProfile(const double* sorted, int64_t count, double* profile) noexcep
     int64_t hi = static_cast<int64_t>(std::ceil(c));
     if (hi > count - 1) hi = count - 1;
     if (lo == hi) {
-      profile[j] = sorted[lo];
+      profile[j] = value(lo);
     } else {
-      profile[j] = sorted[lo] + (c - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
+      double low = value(lo);
+      profile[j] = low + (c - static_cast<double>(lo)) * (value(hi) - low);
     }
   }
 }
@@ -210,23 +233,27 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
   double effort = static_cast<double>(count) * static_cast<double>(adjacency.first[count] + count);
   int workers = workerCount(count, effort);
   size_t setWords = static_cast<size_t>(SlotSet::wordsFor(count));
-  auto* marks = blocks.raw<uint8_t>(static_cast<size_t>(workers) * count);
-  auto* words = blocks.raw<uint64_t>(static_cast<size_t>(workers) * setWords);
+  size_t weightsPerWalk = static_cast<size_t>(adjacency.longestWalk) + 3;
+  size_t walkCount = static_cast<size_t>(workers);
+  auto* marks = blocks.raw<uint8_t>(walkCount * count);
+  auto* words = blocks.raw<uint64_t>(walkCount * setWords);
+  auto* weights = blocks.raw<double>(walkCount * weightsPerWalk);
   auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
-  size_t weightsPerWorker = static_cast<size_t>(adjacency.longestWalk) + 3;
-  auto* weights = blocks.raw<double>(static_cast<size_t>(workers) * weightsPerWorker);
-  if (!marks || !words || !lastMarks || !weights) return false;
+  if (!marks || !words || !weights || !lastMarks) return false;
   std::atomic<int32_t> nextSeed{0};
   auto spreadWork = [&](int worker) noexcept {
-    SpreadScratch scratch{marks + static_cast<size_t>(worker) * count,
-                          words + static_cast<size_t>(worker) * setWords,
-                          weights + static_cast<size_t>(worker) * weightsPerWorker};
+    SeedWalk walk = {};
+    walk.scratch = {marks + static_cast<size_t>(worker) * count,
+                    words + static_cast<size_t>(worker) * setWords,
+                    weights + static_cast<size_t>(worker) * weightsPerWalk};
     for (;;) {
       int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
       if (seed >= count) break;
       ModelFace& face = model->faces[list[seed]];
-      face.influenceSum = spreadSeed(adjacency, count, seed, face.influence, scratch);
-      if (seed == count - 1) std::memcpy(lastMarks, scratch.marks, static_cast<size_t>(count));
+      walk.values = face.influence;
+      spreadSeed(adjacency, count, walk, seed);
+      face.influenceSum = walk.normalise(count);
+      if (seed == count - 1) std::memcpy(lastMarks, walk.scratch.marks, static_cast<size_t>(count));
     }
   };
   runWorkers(workers, spreadWork);
@@ -237,31 +264,46 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
     face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
     if (!face.profile) return false;
   }
+  // Each column is gathered as sort keys and sorted as integers; a column holding a NaN or
+  // -0.0 (which the keys do not give back) is sorted as doubles instead.
   int32_t columnBlocks = (count + kColumnBlock - 1) / kColumnBlock;
   workers = workerCount(columnBlocks, effort);
-  size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 1);
-  auto* columns = blocks.raw<double>(static_cast<size_t>(workers) * perWorker);
+  size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
+  auto* columns = blocks.raw<uint64_t>(static_cast<size_t>(workers) * perWorker);
   auto* counters = blocks.raw<uint32_t>(static_cast<size_t>(workers) * kSortCounters);
   if (!columns || !counters) return false;
   std::atomic<int32_t> nextBlock{0};
   auto profileWork = [&](int worker) noexcept {
-    double* gathered = columns + static_cast<size_t>(worker) * perWorker;
-    double* temp = gathered + static_cast<size_t>(count) * kColumnBlock;
+    uint64_t* gathered = columns + static_cast<size_t>(worker) * perWorker;
+    uint64_t* keyTemp = gathered + static_cast<size_t>(count) * kColumnBlock;
+    auto* column = reinterpret_cast<double*>(keyTemp + count);
+    double* temp = column + count;
     uint32_t* counts = counters + static_cast<size_t>(worker) * kSortCounters;
     for (;;) {
       int32_t block = nextBlock.fetch_add(1, std::memory_order_relaxed);
       if (block >= columnBlocks) break;
       int32_t a0 = block * kColumnBlock;
       int32_t width = count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
+      bool byValue[kColumnBlock] = {};
       for (int32_t j = 0; j < count; ++j) {
         const double* row = model->faces[list[j]].influence + a0;
-        for (int32_t k = 0; k < width; ++k)
-          gathered[static_cast<size_t>(k) * count + j] = row[k];
+        for (int32_t k = 0; k < width; ++k) {
+          byValue[k] |= needsValueSort(row[k]);
+          gathered[static_cast<size_t>(k) * count + j] = numberKey(row[k]);
+        }
       }
       for (int32_t k = 0; k < width; ++k) {
-        double* column = gathered + static_cast<size_t>(k) * count;
-        const double* sorted = sortProfileValues(column, temp, count, counts);
-        sampleProfile(sorted, count, model->faces[list[a0 + k]].profile);
+        double* profile = model->faces[list[a0 + k]].profile;
+        if (byValue[k]) {
+          for (int32_t j = 0; j < count; ++j)
+            column[j] = model->faces[list[j]].influence[a0 + k];
+          const double* sorted = sortProfileValues(column, temp, count, counts);
+          sampleProfile([sorted](int64_t i) { return sorted[i]; }, count, profile);
+        } else {
+          const uint64_t* sorted =
+              sortKeys(gathered + static_cast<size_t>(k) * count, keyTemp, count, counts);
+          sampleProfile([sorted](int64_t i) { return keyValue(sorted[i]); }, count, profile);
+        }
       }
     }
   };

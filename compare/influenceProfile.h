@@ -31,8 +31,7 @@ void clearFaceMarks(FaceModel* model) noexcept;
 // gets values[g] += v / sqrt(squaredDistance(normals) + squaredDistance(scaled centres))
 // (0 when that root is 0) and mark 1 when its mark was 0; then f's mark goes to 2. `values` is
 // indexed by face index (the model's faceCount entries). Returns true when a face spread.
-bool spreadInfluence(FaceModel* model, double* values, int count,
-                     const int32_t* faceList) noexcept;
+bool spreadInfluence(FaceModel* model, double* values, int count, const int32_t* faceList) noexcept;
 
 // Threads used by computePartProfiles: 0 (the default) means one per core.
 void setProfileThreadCount(int count) noexcept;

@@ -29,7 +29,8 @@ class SlotSet {
       int64_t words = (bits + 63) / 64;
       words_[level] = next;
       bitCount_[level] = bits;
-      for (int64_t i = 0; i < words; ++i) next[i] = 0;
+      for (int64_t i = 0; i < words; ++i)
+        next[i] = 0;
       next += words;
       ++levels_;
       if (words == 1) break;
@@ -41,15 +42,14 @@ class SlotSet {
   void clear() noexcept {
     for (int level = 0; level < levels_; ++level) {
       int64_t words = (bitCount_[level] + 63) / 64;
-      for (int64_t i = 0; i < words; ++i) words_[level][i] = 0;
+      for (int64_t i = 0; i < words; ++i)
+        words_[level][i] = 0;
     }
   }
 
   bool empty() const noexcept { return words_[levels_ - 1][0] == 0; }
 
-  bool contains(int64_t slot) const noexcept {
-    return (words_[0][slot >> 6] >> (slot & 63)) & 1u;
-  }
+  bool contains(int64_t slot) const noexcept { return (words_[0][slot >> 6] >> (slot & 63)) & 1u; }
 
   void insert(int64_t slot) noexcept {
     for (int level = 0; level < levels_; ++level) {

@@ -29,12 +29,29 @@ void runWorkers(int count, Work& work) noexcept {
   }
 }
 
-// Working storage of sortProfileValues: counters for the digit histograms.
+// Working storage of the sorts below: counters for the digit histograms.
 constexpr int kSortCounters = 6 * 2048;
 
 // Sorts `values` ascending and stably, with every NaN after every number and 0.0 equal to
 // -0.0: the same result as a stable sort with that ordering. `temp` holds `count` doubles and
 // `counters` kSortCounters entries. Returns the array that holds the result (`values` or
 // `temp`).
-double* sortProfileValues(double* values, double* temp, int64_t count,
-                          uint32_t* counters) noexcept;
+double* sortProfileValues(double* values, double* temp, int64_t count, uint32_t* counters) noexcept;
+
+// The sort key of a number (not NaN, not -0.0): keys compare as unsigned integers in the
+// order of the numbers, and keyValue gives the number back bit for bit.
+inline uint64_t numberKey(double value) noexcept {
+  uint64_t bits = __builtin_bit_cast(uint64_t, value);
+  return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+}
+inline double keyValue(uint64_t key) noexcept {
+  uint64_t bits = (key >> 63) ? key & ~(uint64_t{1} << 63) : ~key;
+  return __builtin_bit_cast(double, bits);
+}
+// True for the values numberKey does not take: NaN and -0.0.
+inline bool needsValueSort(double value) noexcept {
+  return value != value || (value == 0.0 && __builtin_signbit(value));
+}
+
+// Sorts `count` keys ascending; `temp` holds `count` keys. Returns the array holding the result.
+uint64_t* sortKeys(uint64_t* keys, uint64_t* temp, int64_t count, uint32_t* counters) noexcept;

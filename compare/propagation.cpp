@@ -1,10 +1,13 @@
 #include "compare/propagation.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/influenceSlotSet.h"
+#include "compare/influenceWorkers.h"
 #include "model/faceModel.h"
 #include "textfiles/scopedBlocks.h"
 
@@ -40,7 +43,8 @@ inline int32_t matchOf(const FaceModel& reference, const ModelFace& face) noexce
 // Sum over the samples of abs(a[j] - b[j]), in sample order.
 inline double profileDifference(const double* a, const double* b) noexcept {
   double sum = 0.0;
-  for (int j = 0; j < kProfileSamples; ++j) sum += std::fabs(a[j] - b[j]);
+  for (int j = 0; j < kProfileSamples; ++j)
+    sum += std::fabs(a[j] - b[j]);
   return sum;
 }
 
@@ -48,15 +52,43 @@ inline bool partInRange(const FaceModel* model, int partIndex) noexcept {
   return model && partIndex >= 0 && partIndex < model->partCount;
 }
 
-// References compared with one target face per sweep over the target faces.
+// Reference faces compared with a target face side by side, and target faces handed to a
+// worker at a time.
 constexpr int kReferenceBlock = 32;
+constexpr int kTargetChunk = 64;
+
+using Double4 = double __attribute__((vector_size(32)));
+using Bits4 = int64_t __attribute__((vector_size(32)));
+
+// sums[k] = sum over the samples j, in sample order, of abs(profile[j] - layout[j][k]), for
+// the kReferenceBlock profiles laid out sample by sample in `layout`. Each sum is kept in its
+// own lane, so every one is added in the same order as one at a time.
+__attribute__((target_clones("avx2", "default"))) void blockDifferences(const double* profile,
+                                                                        const double* layout,
+                                                                        double* sums) noexcept {
+  constexpr int kGroups = kReferenceBlock / 4;
+  const Bits4 magnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+  Double4 acc[kGroups] = {};
+  for (int j = 0; j < kProfileSamples; ++j) {
+    const Double4 value = {profile[j], profile[j], profile[j], profile[j]};
+    const double* row = layout + j * kReferenceBlock;
+    for (int q = 0; q < kGroups; ++q) {
+      Double4 other;
+      std::memcpy(&other, row + 4 * q, sizeof other);
+      Bits4 difference = reinterpret_cast<Bits4>(value - other) & magnitude;  // fabs
+      acc[q] += reinterpret_cast<Double4>(difference);
+    }
+  }
+  std::memcpy(sums, acc, sizeof acc);
+}
 
 // Fills one record per face of the target part (list order). Unmatched faces are compared with
-// the reference part's faces a block at a time, the block's profiles laid out sample by sample
-// so that the differences of a block accumulate side by side, each in sample order.
+// the reference part's faces a block at a time, the block's profiles laid out sample by sample;
+// the unmatched faces are shared out among the workers in chunks.
 bool fillRecords(const FaceModel& reference, const FaceModel& target, const ModelPart& tp,
                  const ModelPart& rp, SeedCandidate* records, ScopedBlocks& blocks) noexcept {
   int32_t n = tp.faceCount;
+  int64_t unmatched = 0;
   for (int32_t i = 0; i < n; ++i) {
     const ModelFace& t = target.faces[tp.faces[i]];
     SeedCandidate& record = records[i];
@@ -64,7 +96,10 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
     record.referenceFace = -1;
     record.score = kNoScore;
     int32_t r = matchOf(reference, t);
-    if (r < 0) continue;
+    if (r < 0) {
+      ++unmatched;
+      continue;
+    }
     record.referenceFace = r;
     const ModelFace& rf = reference.faces[r];
     if (t.profile && rf.profile) {
@@ -73,41 +108,51 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
     }
   }
   int32_t rn = rp.faces ? rp.faceCount : 0;
-  if (rn <= 0) return true;
-  auto* layout = blocks.raw<double>(static_cast<size_t>(kProfileSamples) * kReferenceBlock);
-  if (!layout) return false;
-  for (int32_t r0 = 0; r0 < rn; r0 += kReferenceBlock) {
-    int32_t width = rn - r0 < kReferenceBlock ? rn - r0 : kReferenceBlock;
-    bool present[kReferenceBlock];
-    for (int32_t k = 0; k < width; ++k) {
-      const double* profile = reference.faces[rp.faces[r0 + k]].profile;
-      present[k] = profile != nullptr;
-      for (int j = 0; j < kProfileSamples; ++j) {
-        layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
-      }
-    }
-    for (int32_t i = 0; i < n; ++i) {
-      const ModelFace& t = target.faces[tp.faces[i]];
-      if (matchOf(reference, t) >= 0 || !t.profile) continue;
-      double sums[kReferenceBlock] = {};
-      for (int j = 0; j < kProfileSamples; ++j) {
-        double value = t.profile[j];
-        const double* row = layout + j * kReferenceBlock;
-        for (int k = 0; k < kReferenceBlock; ++k) sums[k] += std::fabs(value - row[k]);
-      }
-      SeedCandidate& record = records[i];
-      for (int32_t k = 0; k < width; ++k) {
-        if (!present[k]) continue;
-        int32_t rf = rp.faces[r0 + k];
-        double s =
-            sums[k] + 0.01 * signatureDistance(t.angleSignature, reference.faces[rf].angleSignature);
-        if (s < record.score) {
-          record.score = s;
-          record.referenceFace = rf;
+  if (rn <= 0 || unmatched == 0) return true;
+  int32_t chunks = (n + kTargetChunk - 1) / kTargetChunk;
+  int workers = workerCount(chunks, static_cast<double>(unmatched) * rn * kProfileSamples);
+  constexpr size_t kLayout = static_cast<size_t>(kProfileSamples) * kReferenceBlock;
+  auto* layouts = blocks.raw<double>(kLayout * static_cast<size_t>(workers));
+  if (!layouts) return false;
+  std::atomic<int32_t> nextChunk{0};
+  auto work = [&](int worker) noexcept {
+    double* layout = layouts + kLayout * static_cast<size_t>(worker);
+    for (;;) {
+      int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed);
+      if (chunk >= chunks) break;
+      int32_t i0 = chunk * kTargetChunk;
+      int32_t i1 = n - i0 < kTargetChunk ? n : i0 + kTargetChunk;
+      for (int32_t r0 = 0; r0 < rn; r0 += kReferenceBlock) {
+        int32_t width = rn - r0 < kReferenceBlock ? rn - r0 : kReferenceBlock;
+        bool present[kReferenceBlock] = {};
+        for (int32_t k = 0; k < kReferenceBlock; ++k) {
+          const double* profile = k < width ? reference.faces[rp.faces[r0 + k]].profile : nullptr;
+          present[k] = profile != nullptr;
+          for (int j = 0; j < kProfileSamples; ++j) {
+            layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
+          }
+        }
+        for (int32_t i = i0; i < i1; ++i) {
+          const ModelFace& t = target.faces[tp.faces[i]];
+          if (matchOf(reference, t) >= 0 || !t.profile) continue;
+          alignas(32) double sums[kReferenceBlock];
+          blockDifferences(t.profile, layout, sums);
+          SeedCandidate& record = records[i];
+          for (int32_t k = 0; k < width; ++k) {
+            if (!present[k]) continue;
+            int32_t rf = rp.faces[r0 + k];
+            double s = sums[k] + 0.01 * signatureDistance(t.angleSignature,
+                                                          reference.faces[rf].angleSignature);
+            if (s < record.score) {
+              record.score = s;
+              record.referenceFace = rf;
+            }
+          }
         }
       }
     }
-  }
+  };
+  runWorkers(workers, work);
   return true;
 }
 
@@ -242,15 +287,15 @@ bool runStep(Propagation* p, int32_t seedFace, bool requireMatchLevel) noexcept 
   const ModelFace& seedReference = p->reference->faces[sr];
   bool handled = false;
   for (int pass = 1; pass <= 2; ++pass) {
-    for (int32_t i = 0; i < p->touchedCount; ++i) p->considered[p->touched[i]] = 0;
+    for (int32_t i = 0; i < p->touchedCount; ++i)
+      p->considered[p->touched[i]] = 0;
     p->touchedCount = 0;
     SlotSet& front = p->front[pass - 1];
     int64_t from = 0;
     for (;;) {
       int64_t slot = front.findFrom(from);
       if (slot < 0) break;
-      offerNeighbours(p, static_cast<int32_t>(slot), pass, seed, seedReference,
-                      requireMatchLevel);
+      offerNeighbours(p, static_cast<int32_t>(slot), pass, seed, seedReference, requireMatchLevel);
       setTargetMark(p, static_cast<int32_t>(slot), pass + 1);
       handled = true;
       from = slot + 1;
@@ -277,7 +322,8 @@ void clearPartMarks(FaceModel* model, int partIndex) noexcept {
   if (!partInRange(model, partIndex)) return;
   const ModelPart& part = model->parts[partIndex];
   if (!part.faces) return;
-  for (int32_t i = 0; i < part.faceCount; ++i) model->faces[part.faces[i]].mark = 0;
+  for (int32_t i = 0; i < part.faceCount; ++i)
+    model->faces[part.faces[i]].mark = 0;
 }
 
 int chooseSeed(const SeedCandidate* records, int count) noexcept {
@@ -285,8 +331,8 @@ int chooseSeed(const SeedCandidate* records, int count) noexcept {
   for (int i = 0; i < count; ++i) {
     if (records[i].referenceFace < 0) continue;
     double score = records[i].score;
-    if (best < 0 || (!std::isnan(score) && (std::isnan(records[best].score) ||
-                                            score < records[best].score))) {
+    if (best < 0 ||
+        (!std::isnan(score) && (std::isnan(records[best].score) || score < records[best].score))) {
       best = i;
     }
   }

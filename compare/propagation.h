@@ -6,7 +6,7 @@
 struct FaceModel;
 
 struct SeedCandidate {
-  double score;           // lower is better; NaN sorts last
+  double score;  // lower is better; NaN sorts last
   int32_t targetFace;
   int32_t referenceFace;  // -1 when no reference face was found
 };

@@ -45,14 +45,16 @@ int32_t partOfFace(const FaceModel& model, int32_t r) noexcept {
 int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
   if (!target) return 1;
   if (reference) {
-    for (int32_t i = 0; i < reference->partCount; ++i) reference->parts[i].flags = 0;
+    for (int32_t i = 0; i < reference->partCount; ++i)
+      reference->parts[i].flags = 0;
   }
   for (int32_t t = 0; t < target->partCount; ++t) {
     ModelPart& part = target->parts[t];
     int32_t count = part.faces ? part.faceCount : 0;
     bool matched = reference && part.matchedPart >= 0 && part.matchedPart < reference->partCount;
     if (!matched) {
-      for (int32_t i = 0; i < count; ++i) target->faces[part.faces[i]].matchedFace = -1;
+      for (int32_t i = 0; i < count; ++i)
+        target->faces[part.faces[i]].matchedFace = -1;
       continue;
     }
     const ModelPart& rp = reference->parts[part.matchedPart];

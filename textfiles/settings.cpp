@@ -157,8 +157,9 @@ void parseLines(char* const* lines, int count) {
 }
 
 // Replaces the number at the start of `line` (after its white space) by the decimal digits of
-// `rotation`; with no number there, puts the digits and a blank in front of the rest. Returns
-// a new line, or null when memory failed.
+// `rotation`; with no number there, puts the digits and a blank in front of the rest. A rest
+// that would read as part of the new number ("0.0.5" would become "2.5", "5x1p1" "0x1p1") is
+// kept apart by a blank too. Returns a new line, or null when memory failed.
 char* lineWithRotation(const char* line, int rotation) {
   const char* start = skipSpace(line);
   double ignored = 0.0;
@@ -166,6 +167,14 @@ char* lineWithRotation(const char* line, int rotation) {
   const char* rest = numberEnd ? numberEnd : start;
   char digits[16];
   char* digitsEnd = std::to_chars(digits, digits + sizeof digits, rotation).ptr;
+  if (numberEnd) {
+    char joined[24] = {};
+    std::memcpy(joined, digits, static_cast<size_t>(digitsEnd - digits));
+    std::strncat(joined, rest, 4);  // a number's continuation shows within four characters
+    double reread = 0.0;
+    const char* end = readReal(joined, &reread);
+    if (reread != rotation || end != joined + (digitsEnd - digits)) numberEnd = nullptr;
+  }
   if (!numberEnd) *digitsEnd++ = ' ';
   size_t lead = static_cast<size_t>(start - line);
   size_t digitCount = static_cast<size_t>(digitsEnd - digits);

@@ -24,7 +24,9 @@ bool nanLast(double a, double b) {
   return a < b;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // The profiles of one part computed pass by pass with spreadInfluence over whole-model value
 // arrays, the model's own marks cleared at every seed, and a plain stable sort.
@@ -48,15 +50,18 @@ LiteralPart literalProfiles(FaceModel* model, int partIndex) {
     while (spreadInfluence(model, full[a].data(), n, list)) {
     }
     double sum = 0.0;
-    for (int j = 0; j < n; ++j) sum += full[a][list[j]];
+    for (int j = 0; j < n; ++j)
+      sum += full[a][list[j]];
     out.sums.push_back(sum);
     std::vector<double> row;
-    for (int j = 0; j < n; ++j) row.push_back(full[a][list[j]] = full[a][list[j]] / sum);
+    for (int j = 0; j < n; ++j)
+      row.push_back(full[a][list[j]] = full[a][list[j]] / sum);
     out.influence.push_back(row);
   }
   for (int a = 0; a < n; ++a) {
     std::vector<double> working;
-    for (int j = 0; j < n; ++j) working.push_back(out.influence[j][a]);
+    for (int j = 0; j < n; ++j)
+      working.push_back(out.influence[j][a]);
     std::stable_sort(working.begin(), working.end(), nanLast);
     std::vector<double> profile(kProfileSamples);
     double step = (n - 1) * 0.00390625;
@@ -68,7 +73,8 @@ LiteralPart literalProfiles(FaceModel* model, int partIndex) {
     }
     out.profiles.push_back(profile);
   }
-  for (int f = 0; f < model->faceCount; ++f) out.marks.push_back(model->faces[f].mark);
+  for (int f = 0; f < model->faceCount; ++f)
+    out.marks.push_back(model->faces[f].mark);
   return out;
 }
 
@@ -90,11 +96,14 @@ void expectSameAsLiteral(const FaceModel* model, int partIndex, const LiteralPar
       ASSERT_TRUE(sameBits(face.profile[j], literal.profiles[a][j])) << "face " << a << " " << j;
     }
   }
-  for (int f = 0; f < model->faceCount; ++f) ASSERT_EQ(model->faces[f].mark, literal.marks[f]);
+  for (int f = 0; f < model->faceCount; ++f)
+    ASSERT_EQ(model->faces[f].mark, literal.marks[f]);
 }
 
 // Triangle corners; the fourth repeats the third.
-SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) { return {a, b, c, c}; }
+SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) {
+  return {a, b, c, c};
+}
 
 // Error reports of injected allocation failures are recorded instead of shown, and the error
 // file goes to a scratch folder.
@@ -127,13 +136,13 @@ TEST(ComputePartProfiles, MatchesThePlainPassesBitForBit) {
   struct Case {
     int columns, rows, duplicates, threads;
   };
-  const Case cases[] = {{1, 1, 0, 0}, {2, 1, 1, 0}, {3, 3, 2, 1}, {5, 4, 0, 2},
+  const Case cases[] = {{1, 1, 0, 0},  {2, 1, 1, 0},   {3, 3, 2, 1},  {5, 4, 0, 2},
                         {12, 9, 3, 2}, {17, 13, 5, 3}, {1, 40, 0, 2}, {30, 1, 2, 0}};
   uint32_t seed = 11;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.columns << "x" << c.rows << " dup " << c.duplicates);
-    std::vector<SurfaceFace> faces = randomSurface(seed, c.columns, c.rows, {0, 0, 0},
-                                                   c.duplicates);
+    std::vector<SurfaceFace> faces =
+        randomSurface(seed, c.columns, c.rows, {0, 0, 0}, c.duplicates);
     std::vector<SurfaceFace> other = randomSurface(seed + 1, 2, 2, {100, 0, 0});
     faces.insert(faces.end(), other.begin(), other.end());
     faces = shuffledSurface(faces, seed + 2, {0, 0, 0});
@@ -143,8 +152,10 @@ TEST(ComputePartProfiles, MatchesThePlainPassesBitForBit) {
     ASSERT_TRUE(model && copy);
     ASSERT_GE(model->partCount, 2);
     int part = model->faces[0].part - 1;
-    for (int f = 0; f < model->faceCount; ++f) model->faces[f].mark = 7;  // stale marks
-    for (int f = 0; f < copy->faceCount; ++f) copy->faces[f].mark = 7;
+    for (int f = 0; f < model->faceCount; ++f)
+      model->faces[f].mark = 7;  // stale marks
+    for (int f = 0; f < copy->faceCount; ++f)
+      copy->faces[f].mark = 7;
     LiteralPart literal = literalProfiles(copy.get(), part);
     setProfileThreadCount(c.threads);
     ASSERT_EQ(computePartProfiles(model.get(), part), 1);
@@ -189,8 +200,8 @@ TEST(ComputePartProfiles, ThreadCountDoesNotChangeResults) {
 // other face 2w before normalising, both sums are 1 + 2w + 4w^2, both profiles are equal and
 // run from the smaller value to 255/256 of the way to the larger.
 TEST(ComputePartProfiles, TwoTrianglesSharingAnEdge) {
-  ModelPtr model = buildSurfaceModel({triangle({0, 0, 0}, {2, 0, 0}, {0, 2, 0}),
-                                      triangle({2, 0, 0}, {2, 2, 1}, {0, 2, 0})});
+  ModelPtr model = buildSurfaceModel(
+      {triangle({0, 0, 0}, {2, 0, 0}, {0, 2, 0}), triangle({2, 0, 0}, {2, 2, 1}, {0, 2, 0})});
   ASSERT_TRUE(model);
   ASSERT_EQ(computePartProfiles(model.get(), 0), 1);
   const ModelFace& a = model->faces[0];
@@ -215,7 +226,8 @@ TEST(ComputePartProfiles, OneFacePartHasSumOneAndFlatProfile) {
   ASSERT_EQ(computePartProfiles(model.get(), 0), 1);
   EXPECT_EQ(model->faces[0].influenceSum, 1.0);
   EXPECT_EQ(model->faces[0].influence[0], 1.0);
-  for (int j = 0; j < kProfileSamples; ++j) ASSERT_EQ(model->faces[0].profile[j], 1.0);
+  for (int j = 0; j < kProfileSamples; ++j)
+    ASSERT_EQ(model->faces[0].profile[j], 1.0);
   EXPECT_EQ(model->faces[0].mark, 2);
 }
 
@@ -231,9 +243,11 @@ TEST(ComputePartProfiles, TwoHundredFiftySevenFacesSampleEachValueButTheLargest)
   ASSERT_EQ(computePartProfiles(model.get(), 0), 1);
   const ModelFace& face = model->faces[100];
   std::vector<double> received;
-  for (int j = 0; j < 257; ++j) received.push_back(model->faces[j].influence[face.partSlot]);
+  for (int j = 0; j < 257; ++j)
+    received.push_back(model->faces[j].influence[face.partSlot]);
   std::stable_sort(received.begin(), received.end(), nanLast);
-  for (int j = 0; j < kProfileSamples; ++j) ASSERT_EQ(face.profile[j], received[j]) << j;
+  for (int j = 0; j < kProfileSamples; ++j)
+    ASSERT_EQ(face.profile[j], received[j]) << j;
   EXPECT_LT(face.profile[255], received[256]);
 }
 
@@ -253,7 +267,8 @@ TEST(ComputePartProfiles, RepeatedFaceGivesZeroWeightNotNaN) {
       total += face.influence[j];
     }
     EXPECT_NEAR(total, 1.0, 1e-15);
-    for (int j = 0; j < kProfileSamples; ++j) ASSERT_TRUE(std::isfinite(face.profile[j]));
+    for (int j = 0; j < kProfileSamples; ++j)
+      ASSERT_TRUE(std::isfinite(face.profile[j]));
   }
   // The copies exchange nothing directly: seed 0 gives face 1 only what face 2 passes back,
   // 2w over each of the two shared points.
@@ -330,10 +345,16 @@ TEST(ComputePartProfiles, AllocationFailuresFailCleanly) {
 // of equal-comparing values (0.0 and -0.0, NaNs of any sign) ends where.
 TEST(SortProfileValues, SameAsStableSortWithNaNLast) {
   std::mt19937 random(4);
-  const double specials[] = {0.0, -0.0, std::numeric_limits<double>::quiet_NaN(),
+  const double specials[] = {0.0,
+                             -0.0,
+                             std::numeric_limits<double>::quiet_NaN(),
                              -std::numeric_limits<double>::quiet_NaN(),
                              std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), 1e-310, 1.0, 0.5, 3.0};
+                             -std::numeric_limits<double>::infinity(),
+                             1e-310,
+                             1.0,
+                             0.5,
+                             3.0};
   std::vector<uint32_t> counters(kSortCounters);
   for (int size : {0, 1, 2, 3, 17, 255, 1000, 5000}) {
     for (int kind = 0; kind < 3; ++kind) {

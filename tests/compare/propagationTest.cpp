@@ -28,7 +28,8 @@ bool listsFace(const ModelPoint& point, int face) {
 
 double profileDifference(const ModelFace& t, const ModelFace& r) {
   double sum = 0;
-  for (int j = 0; j < kProfileSamples; ++j) sum += std::fabs(t.profile[j] - r.profile[j]);
+  for (int j = 0; j < kProfileSamples; ++j)
+    sum += std::fabs(t.profile[j] - r.profile[j]);
   return sum;
 }
 
@@ -117,8 +118,8 @@ void literalPropagate(FaceModel* reference, FaceModel* target, int partIndex) {
     } else {
       for (int j = 0; j < rp.faceCount; ++j) {
         const ModelFace& r = reference->faces[rp.faces[j]];
-        double s = profileDifference(t, r) +
-                   0.01 * signatureDistance(t.angleSignature, r.angleSignature);
+        double s =
+            profileDifference(t, r) + 0.01 * signatureDistance(t.angleSignature, r.angleSignature);
         if (s < record.score) {
           record.score = s;
           record.referenceFace = rp.faces[j];
@@ -143,16 +144,20 @@ void literalPropagate(FaceModel* reference, FaceModel* target, int partIndex) {
       reference->faces[t.matchedFace].mark = mark;
     }
   };
-  for (int i = 0; i < tp.faceCount; ++i) target->faces[tp.faces[i]].mark = 0;
-  for (int i = 0; i < rp.faceCount; ++i) reference->faces[rp.faces[i]].mark = 0;
+  for (int i = 0; i < tp.faceCount; ++i)
+    target->faces[tp.faces[i]].mark = 0;
+  for (int i = 0; i < rp.faceCount; ++i)
+    reference->faces[rp.faces[i]].mark = 0;
   markPairs(3);
   target->faces[seed->targetFace].matchedFace = seed->referenceFace;
   target->faces[seed->targetFace].mark = 1;
   reference->faces[seed->referenceFace].mark = 1;
   while (literalStep(reference, target, partIndex, seed->targetFace, true)) {
   }
-  for (int i = 0; i < tp.faceCount; ++i) target->faces[tp.faces[i]].mark = 0;
-  for (int i = 0; i < rp.faceCount; ++i) reference->faces[rp.faces[i]].mark = 0;
+  for (int i = 0; i < tp.faceCount; ++i)
+    target->faces[tp.faces[i]].mark = 0;
+  for (int i = 0; i < rp.faceCount; ++i)
+    reference->faces[rp.faces[i]].mark = 0;
   markPairs(1);
   while (literalStep(reference, target, partIndex, seed->targetFace, false)) {
   }
@@ -191,7 +196,8 @@ ModelPair randomPair(uint32_t seed, int columns, int rows, bool nanProfiles) {
   computePartProfiles(reference, 1);
   computePartProfiles(reference, 0);
   if (nanProfiles) {
-    for (int f = 0; f < target->faceCount; f += 3) target->faces[f].profile[random() % 256] = kNaN;
+    for (int f = 0; f < target->faceCount; f += 3)
+      target->faces[f].profile[random() % 256] = kNaN;
     for (int f = 0; f < rp0.faceCount; f += 4) {
       reference->faces[rp0.faces[f]].profile[random() % 256] = kNaN;
     }
@@ -205,7 +211,9 @@ struct SettingsReset {
 };
 
 // Triangle corners; the fourth repeats the third.
-SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) { return {a, b, c, c}; }
+SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) {
+  return {a, b, c, c};
+}
 
 }  // namespace
 
@@ -303,12 +311,14 @@ TEST(PropagateMatches, NoValidRecordLeavesThePartAlone) {
   ASSERT_TRUE(pair.reference && pair.target);
   FaceModel* reference = pair.reference.get();
   FaceModel* target = pair.target.get();
-  for (int f = 0; f < target->faceCount; ++f) target->faces[f].matchedFace = -1;
+  for (int f = 0; f < target->faceCount; ++f)
+    target->faces[f].matchedFace = -1;
   for (int f = 0; f < reference->faceCount; ++f) {
     if (reference->faces[f].profile) reference->faces[f].profile[17] = kNaN;
     reference->faces[f].mark = 7;
   }
-  for (int f = 0; f < target->faceCount; ++f) target->faces[f].mark = 7;
+  for (int f = 0; f < target->faceCount; ++f)
+    target->faces[f].mark = 7;
   ASSERT_EQ(propagateMatches(reference, target, 0), 1);
   for (int f = 0; f < target->faceCount; ++f) {
     EXPECT_EQ(target->faces[f].matchedFace, -1);
@@ -331,7 +341,8 @@ TEST(PropagateMatches, NaNScoresDoNotBreakTheSeedChoice) {
   ASSERT_EQ(propagateMatches(pair.reference.get(), target, 0), 1);
   EXPECT_GE(target->faces[4].matchedFace, 0);
   int matched = 0;
-  for (int f = 0; f < target->faceCount; ++f) matched += target->faces[f].matchedFace >= 0;
+  for (int f = 0; f < target->faceCount; ++f)
+    matched += target->faces[f].matchedFace >= 0;
   EXPECT_GT(matched, 1);  // spread from face 4
 }
 
@@ -342,7 +353,8 @@ void startFromSeed(FaceModel* reference, FaceModel* target) {
     target->faces[f].mark = 0;
     target->faces[f].matchLevel = 1;
   }
-  for (int f = 0; f < reference->faceCount; ++f) reference->faces[f].mark = 0;
+  for (int f = 0; f < reference->faceCount; ++f)
+    reference->faces[f].mark = 0;
   target->faces[0].matchedFace = 0;
   target->faces[0].mark = 1;
   reference->faces[0].mark = 1;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -243,16 +244,40 @@ TEST_F(MatchingRunTest, EveryRunReleasesThePreviousRunState) {
   EXPECT_EQ(gliveBlocks(), before);
 }
 
-TEST_F(MatchingRunTest, RotationInForceTurnsTheCornersOfBothFiles) {
-  std::vector<DxfFace> faces = {{"q", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}};
-  std::string file = write("q.dxf", faces);
-  textureRotation = 1;
-  ASSERT_EQ(run(file, file), 1);
-  ASSERT_NE(referenceModel, nullptr);
-  const ModelFace& t = targetModel->faces[0];
-  const ModelFace& r = referenceModel->faces[0];
-  EXPECT_EQ(targetModel->points[t.corners[0]].x, 1.0);
-  EXPECT_EQ(referenceModel->points[r.corners[0]].x, 1.0);
+// Awkward models run to their end: every face is written, with a layer.
+TEST_F(MatchingRunTest, AwkwardModelsRunToTheEnd) {
+  const double nan = std::nan("");
+  std::vector<DxfFace> box = boxFaces("b_", {0, 0, 0}, {4, 2, 1});
+  std::vector<DxfFace> twice = joined(box, {box[1]});  // the top given twice
+  std::vector<DxfFace> degenerate = box;
+  degenerate.push_back({"point", {{4, 2, 1}, {4, 2, 1}, {4, 2, 1}, {4, 2, 1}}});
+  std::vector<DxfFace> notANumber = box;
+  notANumber.push_back({"nan", {{4, 2, 1}, {nan, 0, 0}, {5, 3, 1}}});
+  struct Case {
+    const char* name;
+    std::vector<DxfFace> reference;
+    std::vector<DxfFace> target;
+  } cases[] = {
+      {"face given twice, moved", twice, exported(twice, {0, 9, 0}, "x")},
+      {"face given twice, in place", twice, exported(twice, {0, 0, 0}, "x")},
+      {"degenerate face, moved", degenerate, exported(degenerate, {7, 0, 0}, "x")},
+      {"coordinate not a number", notANumber, exported(notANumber, {0, 9, 0}, "x")},
+      {"reference without faces", {}, exported(box, {0, 9, 0}, "x")},
+      {"single faces", {box[0], box[3]}, exported({box[3], box[0], box[5]}, {0, 9, 0}, "x")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string reference = write("r.dxf", c.reference);
+    ASSERT_EQ(run(reference, write("t.dxf", c.target)), 1);
+    EXPECT_EQ(dialog.progress.back(), "Done.");
+    std::vector<std::string> layers = writtenLayers();
+    EXPECT_EQ(layers.size(), c.target.size());
+    for (const std::string& layer : layers)
+      EXPECT_FALSE(layer.empty());
+    MatchTally tally = tallyMatches(referenceModel, targetModel);
+    EXPECT_EQ(tally.coincident + tally.byTests + tally.byPropagation + tally.unmatched,
+              targetModel->faceCount);
+  }
 }
 
 // Every allocation of a whole run fails once in turn. A failure in loading or reading the
