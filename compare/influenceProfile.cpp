@@ -98,9 +98,9 @@ bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
 using Double4 = double __attribute__((vector_size(32)));
 using Bits4 = int64_t __attribute__((vector_size(32)));
 
-// weights[e] = weight(value, denominators[e]) for e < count, four at a time: the divisions
-// are the spreading's main cost. Reads and writes up to three entries past `count`, which the
-// arrays provide.
+// weights[e] = weight(value, denominators[e]) for e < count, four at a time (each lane divides
+// exactly as one division would). Reads and writes up to three entries past `count`, which
+// the arrays provide.
 __attribute__((always_inline)) inline void divideAll(double value, const double* denominators,
                                                      double* weights, int64_t count) noexcept {
   const Double4 values = {value, value, value, value};
@@ -192,7 +192,6 @@ __attribute__((target_clones("avx2", "default"))) void spreadSeed(const PartAdja
   }
 }
 
-// Samples the sorted values (count of them) into 256 profile entries.
 // Samples the sorted values (count of them, value(i) the i-th) into 256 profile entries.
 template <typename Value>
 void sampleProfile(Value value, int64_t count, double* profile) noexcept {

@@ -33,5 +33,6 @@ void clearFaceMarks(FaceModel* model) noexcept;
 // indexed by face index (the model's faceCount entries). Returns true when a face spread.
 bool spreadInfluence(FaceModel* model, double* values, int count, const int32_t* faceList) noexcept;
 
-// Threads used by computePartProfiles: 0 (the default) means one per core.
+// Threads used by computePartProfiles and by the seed scoring of propagateMatches: 0 (the
+// default) means one per core. Results never depend on it.
 void setProfileThreadCount(int count) noexcept;

@@ -303,6 +303,13 @@ int saveLineList(const LineList* list) noexcept {
   char* resolved = realpath(list->path, nullptr);
   const char* destination = resolved ? resolved : list->path;
   int written = 0;
+  // Only a regular file is ever replaced: renaming over a FIFO or a device node (as root,
+  // /dev/null itself) would destroy it.
+  struct stat existing;
+  if (stat(destination, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    std::free(resolved);
+    return 0;
+  }
   auto* temporary = static_cast<char*>(gmalloc(std::strlen(destination) + 8));
   if (temporary) {
     int fd = createTemporary(destination, temporary);

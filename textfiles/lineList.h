@@ -68,7 +68,8 @@ LineList* splitTextLines(const char* text, size_t size, LineSplit split) noexcep
 // (a temporary file "<path>.XXXXXX" in the same folder, renamed over the destination; no
 // fsync). Returns 1 when written, 0 otherwise (nothing at the destination changed, no
 // temporary file left). An existing destination keeps its permission bits, a new one gets
-// 0666 less the umask; a symbolic link is followed and stays.
+// 0666 less the umask; a symbolic link is followed and stays. A destination that exists and is
+// not a regular file (a folder, a FIFO, a device) is never replaced: 0.
 int saveLineList(const LineList* list) noexcept;
 // As saveLineList, under `path` (borrowed); the list's own path is unchanged afterwards.
 int saveLineListAs(LineList* list, const char* path) noexcept;

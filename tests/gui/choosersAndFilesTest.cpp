@@ -1,4 +1,5 @@
-#include <QAbstractButton>
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -15,53 +16,29 @@
 #include "app/dialog/fileLocations.h"
 #include "app/errorReport.h"
 #include "app/programPath.h"
-#include "guiTestSupport.h"
+#include "support/testSupport.h"
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
-// Plays the person at the screen: each step is offered the active modal window until it
-// answers true, then the next step follows.
-class ModalScript {
- public:
-  using Step = std::function<bool(QWidget* modal)>;
-  explicit ModalScript(std::vector<Step> steps) : steps_(std::move(steps)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
+// Plays the person at the screen: offers each active modal window to `answer` until it has
+// answered (returned true).
+struct Person {
+  explicit Person(std::function<bool(QWidget* modal)> answer) {
+    QObject::connect(&timer, &QTimer::timeout, [this, answer] {
       QWidget* modal = QApplication::activeModalWidget();
-      if (modal && next_ < steps_.size() && steps_[next_](modal)) ++next_;
+      if (modal && !answered) answered = answer(modal);
     });
-    timer_.start(10);
+    timer.start(10);
   }
-  bool finished() const { return next_ == steps_.size(); }
-
- private:
-  std::vector<Step> steps_;
-  size_t next_ = 0;
-  QTimer timer_;
+  bool answered = false;
+  QTimer timer;
 };
 
-QLineEdit* fileNameEdit(QWidget* modal) {
-  return modal->findChild<QLineEdit*>("fileNameEdit");
-}
-
-// Types a file name as a person would: into the focused name field, replacing its text (which
-// also drops the file selected in the list).
-void typeFileName(QFileDialog* dialog, const QString& name) {
-  QApplication::setActiveWindow(dialog);
-  QLineEdit* edit = fileNameEdit(dialog);
-  edit->setFocus();
-  EXPECT_TRUE(edit->hasFocus());
-  edit->selectAll();
-  QTest::keyClicks(edit, name);
-}
-
-// Accepts once the script's step has returned, for an accept that opens a message box.
-void acceptLater(QDialog* dialog) {
-  QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-}
-
 }  // namespace
-
-// ---- the requests ----
 
 TEST(SplitStartPath, GivesFolderAndName) {
   const std::pair<QString, std::pair<QString, QString>> cases[] = {
@@ -78,180 +55,97 @@ TEST(ChooserRequest, StartsFromTheRecentListOrTheHomeFolder) {
   LineListPtr recent = testLines({"/out/tgt.dxf", "/older/one.dxf"});
   LineListPtr emptyFirst = testLines({""});
   LineListPtr none = testLines({});
-  struct Case {
-    ChooserKind kind;
-    const LineList* recent;
-    const char* title;
-    bool save;
-    const char* folder;
-    const char* name;
-  };
-  const Case cases[] = {
-      {ChooserKind::openReference, recent.get(), "Load Reference DXF-file", false, "/out",
-       "tgt.dxf"},
-      {ChooserKind::openTarget, none.get(), "Load Terget DXF-file", false, "/home/someone", ""},
-      {ChooserKind::saveTarget, recent.get(), "Save Terget DXF-file", true, "/out", "tgt.dxf"},
-      {ChooserKind::saveTarget, emptyFirst.get(), "Save Terget DXF-file", true, "/home/someone",
-       ""},
-  };
-  for (const Case& c : cases) {
-    ChooserRequest request = chooserRequest(c.kind, c.recent, "/home/someone");
-    SCOPED_TRACE(c.title);
-    EXPECT_EQ(request.title, c.title);
-    EXPECT_EQ(request.save, c.save);
-    EXPECT_EQ(request.startFolder, c.folder);
-    EXPECT_EQ(request.startName, c.name);
+  const std::tuple<ChooserKind, const LineList*, const char*, bool, const char*, const char*>
+      cases[] = {
+          {ChooserKind::openReference, recent.get(), "Load Reference DXF-file", false, "/out",
+           "tgt.dxf"},
+          {ChooserKind::openTarget, none.get(), "Load Terget DXF-file", false, "/home/a", ""},
+          {ChooserKind::saveTarget, recent.get(), "Save Terget DXF-file", true, "/out", "tgt.dxf"},
+          {ChooserKind::saveTarget, emptyFirst.get(), "Save Terget DXF-file", true, "/home/a", ""},
+          {ChooserKind::openTarget, nullptr, "Load Terget DXF-file", false, "/home/a", ""},
+      };
+  for (const auto& [kind, list, title, save, folder, name] : cases) {
+    ChooserRequest request = chooserRequest(kind, list, "/home/a");
+    SCOPED_TRACE(title);
+    EXPECT_EQ(request.kind, kind);
+    EXPECT_EQ(request.title, title);
+    EXPECT_EQ(request.save, save);
+    EXPECT_EQ(request.startFolder, folder);
+    EXPECT_EQ(request.startName, name);
     EXPECT_EQ(request.nameFilters, QStringList({"DXF files(*.dxf)", "All files (*.*)"}));
     EXPECT_EQ(request.defaultSuffix, "dxf");
   }
 }
 
-// ---- the Qt file dialog behind the chooser ----
-
-class QtFileChooserTest : public ::testing::Test {
- protected:
-  void SetUp() override { writeFileBytes(folder.file("ref.dxf"), "0\r\nEOF\r\n"); }
-  QString path(const char* name) const { return QString::fromStdString(folder.file(name)); }
-  ChooserRequest request(ChooserKind kind) const {
-    LineListPtr recent = testLines({folder.file("ref.dxf").c_str()});
-    return chooserRequest(kind, recent.get(), QDir::homePath());
-  }
+// The Qt file dialog shows the request: the open chooser takes existing files only, the save
+// chooser asks before overwriting and adds ".dxf" to a name typed without it.
+TEST(QtFileChooser, ShowsTheRequestAndGivesTheChosenPath) {
   ScratchFolder folder;
-  QtFileChooser chooser;
-};
-
-TEST_F(QtFileChooserTest, OpenChooserIsSetUpAndGivesTheFileFilledIn) {
-  ModalScript person({[&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (!dialog) return false;
-    EXPECT_EQ(dialog->windowTitle(), "Load Reference DXF-file");
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
-    EXPECT_EQ(dialog->selectedNameFilter(), "DXF files(*.dxf)");
-    EXPECT_EQ(dialog->directory().absolutePath().toStdString(), folder.path);
-    EXPECT_EQ(fileNameEdit(dialog)->text(), "ref.dxf");
-    static_cast<QDialog*>(dialog)->accept();
-    return true;
-  }});
-  EXPECT_EQ(chooser.choose(nullptr, request(ChooserKind::openReference)), path("ref.dxf"));
-  EXPECT_TRUE(person.finished());
+  writeFileBytes(folder.file("ref.dxf"), "0\r\nEOF\r\n");
+  LineListPtr recent = testLines({folder.file("ref.dxf").c_str()});
+  const std::tuple<ChooserKind, QFileDialog::AcceptMode, QFileDialog::FileMode, QString,
+                   const char*>
+      cases[] = {
+          {ChooserKind::openReference, QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "",
+           "ref.dxf"},
+          {ChooserKind::saveTarget, QFileDialog::AcceptSave, QFileDialog::AnyFile, "result",
+           "result.dxf"},
+      };
+  for (const auto& [kind, acceptMode, fileMode, typed, chosen] : cases) {
+    ChooserRequest request = chooserRequest(kind, recent.get(), QDir::homePath());
+    SCOPED_TRACE(request.title.toStdString());
+    Person person([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      if (!dialog) return false;
+      EXPECT_EQ(dialog->windowTitle(), request.title);
+      EXPECT_EQ(dialog->acceptMode(), acceptMode);
+      EXPECT_EQ(dialog->fileMode(), fileMode);
+      EXPECT_EQ(dialog->testOption(QFileDialog::DontConfirmOverwrite), !request.save);
+      EXPECT_EQ(dialog->selectedNameFilter(), "DXF files(*.dxf)");
+      EXPECT_EQ(dialog->directory().absolutePath().toStdString(), folder.path);
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      EXPECT_EQ(name->text(), "ref.dxf");
+      if (!typed.isEmpty()) {  // typed as a person would, which drops the selected file
+        QApplication::setActiveWindow(dialog);
+        name->setFocus();
+        name->selectAll();
+        QTest::keyClicks(name, typed);
+      }
+      static_cast<QDialog*>(dialog)->accept();
+      return true;
+    });
+    EXPECT_EQ(QtFileChooser().choose(nullptr, request).toStdString(), folder.file(chosen));
+    EXPECT_TRUE(person.answered);
+  }
 }
 
-TEST_F(QtFileChooserTest, OpenChooserRefusesAMissingFile) {
-  ModalScript person({
-      [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) return false;
-        typeFileName(dialog, "missing.dxf");
-        acceptLater(dialog);
-        return true;
-      },
-      [&](QWidget* modal) {  // the "not found" warning
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box) return false;
-        box->accept();
-        return true;
-      },
-      [&](QWidget* modal) {  // still open: the person gives up
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) return false;
-        dialog->reject();
-        return true;
-      },
-  });
-  EXPECT_TRUE(chooser.choose(nullptr, request(ChooserKind::openTarget)).isNull());
-  EXPECT_TRUE(person.finished());
-}
-
-TEST_F(QtFileChooserTest, SaveChooserAddsTheSuffixAndAsksBeforeOverwriting) {
-  // A new name typed without extension comes back with ".dxf".
-  ModalScript typed({[&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (!dialog) return false;
-    EXPECT_EQ(dialog->windowTitle(), "Save Terget DXF-file");
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-    typeFileName(dialog, "result");
-    static_cast<QDialog*>(dialog)->accept();
-    return true;
-  }});
-  EXPECT_EQ(chooser.choose(nullptr, request(ChooserKind::saveTarget)), path("result.dxf"));
-  EXPECT_TRUE(typed.finished());
-
-  // The existing file filled in: the question comes, and "Yes" gives the path.
-  bool asked = false;
-  ModalScript overwrite({
-      [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) return false;
-        acceptLater(dialog);
-        return true;
-      },
-      [&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box) return false;
-        asked = true;
-        box->button(QMessageBox::Yes)->click();
-        return true;
-      },
-  });
-  EXPECT_EQ(chooser.choose(nullptr, request(ChooserKind::saveTarget)), path("ref.dxf"));
-  EXPECT_TRUE(asked);
-}
-
-// ---- where the files live ----
-
+// The files stay beside a program whose folder can be written, else in the configuration
+// folder; the notes are the first candidate present, unless that is beside the data files.
 TEST(FileLocations, WritableProgramFolderKeepsTheFilesElseTheConfigFolder) {
-  const QStringList candidates = {"/opt/m/bin/readme.txt", "/opt/m/share/morvane/readme.txt",
-                                  "/usr/share/morvane/readme.txt"};
-  struct Case {
-    const char* name;
-    bool writable;
-    QStringList present;
-    const char* dataFolder;
-    const char* notes;
+  const QString beside = "/p/bin/readme.txt", shared = "/p/share/readme.txt", usr = "/u/readme.txt";
+  const std::tuple<const char*, bool, QStringList, const char*, QString> cases[] = {
+      {"portable copy", true, {beside}, "/p/bin", ""},
+      {"installed", false, {shared}, "/cfg", shared},
+      {"read-only copy", false, {beside, usr}, "/cfg", beside},
+      {"user's own prefix", true, {shared, usr}, "/p/bin", shared},
+      {"moved install", false, {usr}, "/cfg", usr},
+      {"no notes", false, {}, "/cfg", ""},
   };
-  const Case cases[] = {
-      {"portable copy", true, {"/opt/m/bin/readme.txt"}, "/opt/m/bin", ""},
-      {"installed",
-       false,
-       {"/opt/m/share/morvane/readme.txt"},
-       "/cfg/morvane",
-       "/opt/m/share/morvane/readme.txt"},
-      {"read-only copy",
-       false,
-       {"/opt/m/bin/readme.txt", "/usr/share/morvane/readme.txt"},
-       "/cfg/morvane",
-       "/opt/m/bin/readme.txt"},
-      {"user's own prefix",
-       true,
-       {"/opt/m/share/morvane/readme.txt"},
-       "/opt/m/bin",
-       "/opt/m/share/morvane/readme.txt"},
-      {"moved install",
-       false,
-       {"/usr/share/morvane/readme.txt"},
-       "/cfg/morvane",
-       "/usr/share/morvane/readme.txt"},
-      {"no notes", false, {}, "/cfg/morvane", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    static QStringList present;
-    present = c.present;
+  for (const auto& [name, writable, present, dataFolder, notes] : cases) {
+    SCOPED_TRACE(name);
+    static QStringList exists;
+    exists = present;
     FileLocations locations =
-        chooseFileLocations("/opt/m/bin", c.writable, "/cfg/morvane", candidates,
-                            [](const QString& path) { return present.contains(path); });
-    EXPECT_EQ(locations.dataFolder, c.dataFolder);
-    EXPECT_EQ(locations.notesPath, c.notes);
+        chooseFileLocations("/p/bin", writable, "/cfg", {beside, shared, usr},
+                            [](const QString& path) { return exists.contains(path); });
+    EXPECT_EQ(locations.dataFolder, dataFolder);
+    EXPECT_EQ(locations.notesPath, notes);
   }
   QStringList forProgram = notesCandidatesFor("/opt/m/bin");
   ASSERT_EQ(forProgram.size(), 3);
   EXPECT_EQ(forProgram[0], "/opt/m/bin/readme.txt");
   EXPECT_EQ(forProgram[1], "/opt/m/share/morvane/readme.txt");
 }
-
-// ---- the error report ----
 
 // The report is a modal box titled "Morvane Error" with the critical icon, from the dialog's
 // thread and from a run's thread alike, and the message also lands in "perr.txt".
@@ -260,9 +154,10 @@ TEST(ErrorBox, ShowsTheReportModallyFromAnyThread) {
   setProgramDirectoryTo(folder.path.c_str());
   setErrorPresenter(showErrorBox);
   for (bool fromWorker : {false, true}) {
-    SCOPED_TRACE(fromWorker ? "run's thread" : "dialog's thread");
+    const char* name = fromWorker ? "gcrealloc" : "gcalloc";
+    SCOPED_TRACE(name);
     QString shown;
-    ModalScript person({[&](QWidget* modal) {
+    Person person([&](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
       if (!box) return false;
       EXPECT_EQ(box->windowTitle(), "Morvane Error");
@@ -270,20 +165,17 @@ TEST(ErrorBox, ShowsTheReportModallyFromAnyThread) {
       shown = box->text();
       box->accept();
       return true;
-    }});
-    const char* name = fromWorker ? "gcrealloc" : "gcalloc";
-    if (fromWorker) {
-      std::atomic<bool> done{false};
-      std::thread worker([&] {
-        reportError("%s", name);
-        done = true;
-      });
-      EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 10000));
-      worker.join();
-    } else {
-      reportError("%s", name);
-    }
+    });
+    std::atomic<bool> done{false};
+    std::thread worker([&] {  // reports from here, or only ends
+      if (fromWorker) reportError("%s", name);
+      done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 10000));
+    worker.join();
+    if (!fromWorker) reportError("%s", name);
     EXPECT_EQ(shown, name);
+    EXPECT_TRUE(person.answered);
     EXPECT_EQ(readFileBytes(folder.file("perr.txt")), std::string(name) + "\r\n");
   }
   setErrorPresenter(nullptr);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -10,110 +11,88 @@
 #include <string>
 #include <vector>
 
-#include "app/errorReport.h"
-#include "app/programPath.h"
 #include "match/coincidence.h"
 #include "model/partGrouping.h"
 #include "support/testSupport.h"
-#include "textfiles/allocator.h"
 
 namespace {
 
 const double kNan = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
-// What the pairing decides, as plain scans over all reference elements would decide it.
-struct Pairing {
-  std::vector<int> referencePartner, targetPartner;
-  std::vector<int> referencePartnerFace, targetPartnerFace;
-  std::vector<int> coincidentPart;
-};
+// Partners of the reference points, target points, reference faces, target faces, and the
+// coincident part of every target part.
+using Pairing = std::array<std::vector<int>, 5>;
 
+// What plain scans over all reference elements in index order decide.
 Pairing plainScanPairing(const FaceModel* ref, const FaceModel* tgt) {
-  Pairing p;
-  p.referencePartner.assign(ref->pointCount, -1);
-  p.targetPartner.assign(tgt->pointCount, -1);
+  Pairing p = {std::vector<int>(ref->pointCount, -1),
+               std::vector<int>(tgt->pointCount, -1),
+               std::vector<int>(ref->faceCount, -1),
+               std::vector<int>(tgt->faceCount, -1),
+               {}};
   for (int j = 0; j < tgt->pointCount; ++j) {
     const ModelPoint& t = tgt->points[j];
     for (int i = 0; i < ref->pointCount; ++i) {
       const ModelPoint& r = ref->points[i];
       if (std::fabs(t.x - r.x) < 0.001 && std::fabs(t.y - r.y) < 0.001 &&
           std::fabs(t.z - r.z) < 0.001) {
-        p.targetPartner[j] = i;
-        p.referencePartner[i] = j;
+        p[1][j] = i;
+        p[0][i] = j;
         break;
       }
     }
   }
-  p.referencePartnerFace.assign(ref->faceCount, -1);
-  p.targetPartnerFace.assign(tgt->faceCount, -1);
   for (int j = 0; j < tgt->faceCount; ++j) {
     const ModelFace& face = tgt->faces[j];
-    int list[4];
-    list[3] = -2;
+    std::vector<int> list = {0, 0, 0, -2};
     bool complete = true;
-    for (int c = 0; c < face.cornerCount; ++c) {
-      list[c] = p.targetPartner[face.corners[c]];
-      if (list[c] == -1) complete = false;
-    }
+    for (int c = 0; c < face.cornerCount; ++c)
+      complete = (list[c] = p[1][face.corners[c]]) != -1 && complete;
     if (!complete) continue;
-    for (int a = 1; a < face.cornerCount; ++a)  // ascending, first cornerCount entries
-      for (int b = a; b > 0 && list[b - 1] > list[b]; --b)
-        std::swap(list[b - 1], list[b]);
+    std::sort(list.begin(), list.begin() + face.cornerCount);
     for (int k = 0; k < ref->faceCount; ++k) {
-      const ModelFace& r = ref->faces[k];
-      bool same = true;
-      for (int e = 0; e < r.cornerCount; ++e)
-        same = same && r.sortedCorners[e] == list[e];
-      if (same) {
-        p.targetPartnerFace[j] = k;
-        p.referencePartnerFace[k] = j;
+      if (std::equal(list.begin(), list.begin() + ref->faces[k].cornerCount,
+                     ref->faces[k].sortedCorners)) {
+        p[3][j] = k;
+        p[2][k] = j;
         break;
       }
     }
   }
   for (int q = 0; q < tgt->partCount; ++q) {
-    const ModelPart& part = tgt->parts[q];
     int candidate = 0, result = -1;
-    for (int s = 0; s < part.faceCount; ++s) {
-      int partner = p.targetPartnerFace[part.faces[s]];
+    for (int s = 0; s < tgt->parts[q].faceCount && result < 0; ++s) {
+      int partner = p[3][tgt->parts[q].faces[s]];
       if (partner == -1) continue;
       int number = ref->faces[partner].part;
       if (candidate == 0) {
         candidate = number;
       } else if (number == candidate) {
         result = candidate - 1;
-        break;
       }
     }
-    p.coincidentPart.push_back(result);
+    p[4].push_back(result);
   }
   return p;
 }
 
+// What the pairing wrote; matchedPart must equal coincidentPart.
 Pairing pairingOf(const FaceModel* ref, const FaceModel* tgt) {
   Pairing p;
   for (int i = 0; i < ref->pointCount; ++i)
-    p.referencePartner.push_back(ref->points[i].partner);
+    p[0].push_back(ref->points[i].partner);
   for (int j = 0; j < tgt->pointCount; ++j)
-    p.targetPartner.push_back(tgt->points[j].partner);
+    p[1].push_back(tgt->points[j].partner);
   for (int k = 0; k < ref->faceCount; ++k)
-    p.referencePartnerFace.push_back(ref->faces[k].partnerFace);
+    p[2].push_back(ref->faces[k].partnerFace);
   for (int j = 0; j < tgt->faceCount; ++j)
-    p.targetPartnerFace.push_back(tgt->faces[j].partnerFace);
+    p[3].push_back(tgt->faces[j].partnerFace);
   for (int q = 0; q < tgt->partCount; ++q) {
-    p.coincidentPart.push_back(tgt->parts[q].coincidentPart);
+    p[4].push_back(tgt->parts[q].coincidentPart);
     EXPECT_EQ(tgt->parts[q].matchedPart, tgt->parts[q].coincidentPart) << "part " << q;
   }
   return p;
-}
-
-void expectSamePairing(const Pairing& got, const Pairing& want, const std::string& label) {
-  EXPECT_EQ(got.referencePartner, want.referencePartner) << label;
-  EXPECT_EQ(got.targetPartner, want.targetPartner) << label;
-  EXPECT_EQ(got.referencePartnerFace, want.referencePartnerFace) << label;
-  EXPECT_EQ(got.targetPartnerFace, want.targetPartnerFace) << label;
-  EXPECT_EQ(got.coincidentPart, want.coincidentPart) << label;
 }
 
 void addTestFace(FaceModel* model, const std::vector<Vec3>& corners) {
@@ -121,172 +100,134 @@ void addTestFace(FaceModel* model, const std::vector<Vec3>& corners) {
   ASSERT_EQ(addFace(model, "L", c), 1);
 }
 
-void groupAndMeasure(FaceModel* model) {
-  if (model->faceCount == 0) return;
-  ASSERT_EQ(groupParts(model), 1);
-  ASSERT_EQ(measureParts(model), 1);
+// Groups and measures both models, then pairs them.
+Pairing pairModels(FaceModel* ref, FaceModel* tgt) {
+  for (FaceModel* model : {ref, tgt}) {
+    if (model->faceCount == 0) continue;
+    EXPECT_EQ(groupParts(model), 1);
+    EXPECT_EQ(measureParts(model), 1);
+  }
+  EXPECT_EQ(pairCoincidentGeometry(ref, tgt), 1);
+  return pairingOf(ref, tgt);
 }
 
-// A coordinate near cell borders, tolerance borders, large magnitudes or non-finite values.
-// `spread` sets how many grid steps the values range over: small spreads crowd many points
-// within the tolerance of each other.
+// A coordinate near grid cell borders (1/256), tolerance borders, large magnitudes or
+// non-finite values. Small spreads crowd many points within the tolerance of each other.
 double awkwardValue(std::mt19937& rng, int spread) {
   const double offsets[] = {0, 1e-12, -1e-12, 5e-4, -5e-4, 9.99e-4, -9.99e-4, 1e-3, -1e-3, 1.1e-3};
+  const double odd[] = {0x1p50, 0x1p44, 1e300, -1e300, 8.5e12, kNan, kInf, -kInf, -0.0, 4.9e-324};
   int k = static_cast<int>(rng() % (2 * spread + 1)) - spread;
-  switch (rng() % 16) {
-    case 0:
-      return k / 256.0 + offsets[rng() % 10];
-    case 1:
-      return k * 0.001 + offsets[rng() % 10];
-    case 2:
-      return std::nextafter(k / 256.0, (rng() % 2) ? 1.0 : -1.0);
-    case 3: {
-      const double large[] = {1125899906842624.0, 17592186044416.0, 1e300, -1e300, 8.5e12};
-      double v = large[rng() % 5];
-      for (unsigned steps = rng() % 3; steps > 0; --steps)
-        v = std::nextafter(v, 0.0);
-      return v;
-    }
-    case 4: {
-      const double special[] = {kNan, kInf, -kInf, -0.0, 4.9e-324, -4.9e-324};
-      return special[rng() % 6];
-    }
-    default:
-      return k * 0.0005 + ((rng() % 3 == 0) ? offsets[rng() % 10] : 0.0);
-  }
+  unsigned kind = rng() % 16;
+  if (kind == 0) return k / 256.0 + offsets[rng() % 10];
+  if (kind == 1) return k * 0.001 + offsets[rng() % 10];
+  if (kind == 2) return std::nextafter(k / 256.0, (rng() % 2) ? 1.0 : -1.0);
+  if (kind == 3) return std::nextafter(odd[rng() % 10], 0.0);
+  if (kind == 4) return odd[rng() % 10];
+  return k * 0.0005 + ((rng() % 3 == 0) ? offsets[rng() % 10] : 0.0);
 }
 
-// A reference model of random faces over awkward points, and a target that repeats most of its
-// faces over shifted points (corners rotated, triangles extended to quads, quads cut), with
-// faces of its own besides.
+// A reference of random faces over awkward points, and a target that repeats most of its faces
+// over points kept or shifted near the tolerance (corners rotated, triangles extended to quads,
+// quads cut, faces shuffled), with faces of its own besides.
 void buildRandomPair(unsigned seed, FaceModel* ref, FaceModel* tgt) {
   std::mt19937 rng(seed);
-  int spread = seed % 2 ? 4 : 400;
-  auto awkward = [&]() { return awkwardValue(rng, spread); };
+  auto awkward = [&]() { return awkwardValue(rng, seed % 2 ? 4 : 400); };
+  const double shifts[] = {0, 0, 0, 4e-4, -4e-4, 9.99e-4, -9.99e-4, 1e-3, -1e-3, 1e-15};
+  auto shift = [&]() { return shifts[rng() % 10]; };
   std::vector<Vec3> refPoints, tgtPoints;
   int pointCount = 20 + static_cast<int>(rng() % 200);
-  for (int i = 0; i < pointCount; ++i)
-    refPoints.push_back({awkward(), awkward(), awkward()});
-  const double shifts[] = {0, 0, 0, 4e-4, -4e-4, 9.99e-4, -9.99e-4, 1e-3, -1e-3, 1e-15};
-  for (const Vec3& p : refPoints) {
+  for (int i = 0; i < pointCount; ++i) {
+    Vec3 p{awkward(), awkward(), awkward()};
     unsigned kind = rng() % 10;
-    if (kind == 0) {
-      tgtPoints.push_back({awkward(), awkward(), awkward()});
-    } else if (kind < 6) {
-      tgtPoints.push_back(p);
-    } else {
-      tgtPoints.push_back(
-          {p.x + shifts[rng() % 10], p.y + shifts[rng() % 10], p.z + shifts[rng() % 10]});
-    }
+    refPoints.push_back(p);
+    tgtPoints.push_back(kind == 0  ? Vec3{awkward(), awkward(), awkward()}
+                        : kind < 6 ? p
+                                   : Vec3{p.x + shift(), p.y + shift(), p.z + shift()});
   }
   auto pick = [&]() { return static_cast<int>(rng() % pointCount); };
-  std::vector<std::vector<int>> refFaces;
-  int faceCount = 10 + static_cast<int>(rng() % 300);
-  for (int f = 0; f < faceCount; ++f) {
-    std::vector<int> face = {pick(), pick(), pick()};
-    if (rng() % 2) face.push_back(pick());
-    refFaces.push_back(face);
-  }
-  for (const auto& face : refFaces) {
+  auto add = [](FaceModel* model, const std::vector<int>& face, const std::vector<Vec3>& at) {
     std::vector<Vec3> corners;
     for (int i : face)
-      corners.push_back(refPoints[i]);
-    addTestFace(ref, corners);
-  }
+      corners.push_back(at[i]);
+    addTestFace(model, corners);
+  };
   std::vector<std::vector<int>> tgtFaces;
-  for (const auto& refFace : refFaces) {
+  for (int f = 10 + static_cast<int>(rng() % 300); f > 0; --f) {
+    std::vector<int> face = {pick(), pick(), pick()};
+    if (rng() % 2) face.push_back(pick());
+    add(ref, face, refPoints);
     if (rng() % 5 == 0) continue;
-    size_t start = rng() % refFace.size();
+    size_t start = rng() % face.size(), size = face.size();
     unsigned change = rng() % 6;
-    size_t size = refFace.size();
-    if (change == 0 && size == 3) size = 4;
-    if (change == 1 && size == 4) size = 3;
-    std::vector<int> face;
+    if (change < 2) size = change == 0 ? 4 : 3;
+    std::vector<int> copy;
     for (size_t i = 0; i < size; ++i)
-      face.push_back(i < refFace.size() ? refFace[(start + i) % refFace.size()] : pick());
-    tgtFaces.insert(tgtFaces.begin() + rng() % (tgtFaces.size() + 1), face);
+      copy.push_back(i < face.size() ? face[(start + i) % face.size()] : pick());
+    tgtFaces.insert(tgtFaces.begin() + rng() % (tgtFaces.size() + 1), copy);
   }
   for (int extra = static_cast<int>(rng() % 20); extra > 0; --extra)
     tgtFaces.push_back({pick(), pick(), pick()});
-  for (const auto& face : tgtFaces) {
-    std::vector<Vec3> corners;
-    for (int i : face)
-      corners.push_back(tgtPoints[i]);
-    addTestFace(tgt, corners);
-  }
-  groupAndMeasure(ref);
-  groupAndMeasure(tgt);
+  for (const auto& face : tgtFaces)
+    add(tgt, face, tgtPoints);
 }
 
 TEST(PairCoincidentGeometry, RandomModelsPairAsPlainScansDo) {
   int pairedFaces = 0, anchoredParts = 0;
+  auto hits = [](const std::vector<int>& v) {
+    return static_cast<int>(std::count_if(v.begin(), v.end(), [](int k) { return k >= 0; }));
+  };
   for (unsigned seed = 1; seed <= 60; ++seed) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
     buildRandomPair(seed, ref.get(), tgt.get());
+    Pairing got = pairModels(ref.get(), tgt.get());
     Pairing want = plainScanPairing(ref.get(), tgt.get());
-    ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-    expectSamePairing(pairingOf(ref.get(), tgt.get()), want, "seed " + std::to_string(seed));
-    pairedFaces +=
-        static_cast<int>(std::count_if(want.targetPartnerFace.begin(), want.targetPartnerFace.end(),
-                                       [](int k) { return k >= 0; }));
-    anchoredParts += static_cast<int>(std::count_if(
-        want.coincidentPart.begin(), want.coincidentPart.end(), [](int k) { return k >= 0; }));
+    EXPECT_EQ(got, want) << "seed " << seed;
+    pairedFaces += hits(want[3]);
+    anchoredParts += hits(want[4]);
   }
   EXPECT_GT(pairedFaces, 1000);  // the models exercise the face pairing, not just misses
   EXPECT_GT(anchoredParts, 20);
 }
 
 TEST(PairCoincidentGeometry, PointsPairWithinTheToleranceOnEachAxisStrictly) {
+  const double border = 1.0 / 256 - 0.0005, big = 0x1p50;
   struct Case {
     const char* name;
-    Vec3 reference, target;
-    bool paired;
+    std::vector<Vec3> reference, target;
+    std::vector<int> targetPartner, referencePartner;
   };
-  const double justUnder = 1.0 / 256 - 0.0005;  // a cell border lies between the two
   const Case cases[] = {
-      {"0.001 apart", {0, 0, 0}, {0.001, 0, 0}, false},
-      {"0.000999 apart", {0, 0, 0}, {0.000999, 0, 0}, true},
-      {"0.000999 below", {0, 0, 0}, {0, -0.000999, 0}, true},
-      {"0.001 apart on z", {0, 0, 0}, {0, 0, -0.001}, false},
-      {"across a cell border", {justUnder, 0, 0}, {justUnder + 0.000999, 0, 0}, true},
-      {"signed zeros", {-0.0, 0, 0}, {0.0, 0, 0}, true},
-      {"NaN", {kNan, 0, 0}, {kNan, 0, 0}, false},
-      {"infinity", {kInf, 0, 0}, {kInf, 0, 0}, false},
-      {"huge and equal", {1e300, -1e300, 0}, {1e300, -1e300, 0}, true},
-      {"huge neighbours", {1e300, 0, 0}, {std::nextafter(1e300, 0.0), 0, 0}, false},
-      {"just below 2^50 and 2^50",
-       {1125899906842624.0, 0, 0},
-       {std::nextafter(1125899906842624.0, 0.0), 0, 0},
-       false},
+      {"0.001 apart", {{0, 0, 0}}, {{0.001, 0, 0}}, {-1}, {-1}},
+      {"0.000999 apart", {{0, 0, 0}}, {{0.000999, 0, 0}}, {0}, {0}},
+      {"0.000999 below", {{0, 0, 0}}, {{0, -0.000999, 0}}, {0}, {0}},
+      {"0.001 apart on z", {{0, 0, 0}}, {{0, 0, -0.001}}, {-1}, {-1}},
+      {"across a cell border", {{border, 0, 0}}, {{border + 0.000999, 0, 0}}, {0}, {0}},
+      {"signed zeros", {{-0.0, 0, 0}}, {{0.0, 0, 0}}, {0}, {0}},
+      {"NaN", {{kNan, 0, 0}}, {{kNan, 0, 0}}, {-1}, {-1}},
+      {"infinity", {{kInf, 0, 0}}, {{kInf, 0, 0}}, {-1}, {-1}},
+      {"huge and equal", {{1e300, -1e300, 0}}, {{1e300, -1e300, 0}}, {0}, {0}},
+      {"huge neighbours", {{1e300, 0, 0}}, {{std::nextafter(1e300, 0.0), 0, 0}}, {-1}, {-1}},
+      {"2^50 and below", {{big, 0, 0}}, {{std::nextafter(big, 0.0), 0, 0}}, {-1}, {-1}},
+      {"lowest reference wins, keeps the last target",
+       {{0.0009, 0, 0}, {0, 0, 0}},
+       {{0.0002, 0, 0}, {0, 0, 0}, {0.5, 0, 0}},
+       {0, 0, -1},
+       {1, -1}},
   };
   for (const Case& c : cases) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
-    ASSERT_EQ(addPoint(ref.get(), c.reference.x, c.reference.y, c.reference.z), 0);
-    ASSERT_EQ(addPoint(tgt.get(), c.target.x, c.target.y, c.target.z), 0);
-    ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-    EXPECT_EQ(tgt->points[0].partner, c.paired ? 0 : -1) << c.name;
-    EXPECT_EQ(ref->points[0].partner, c.paired ? 0 : -1) << c.name;
+    for (const Vec3& p : c.reference)
+      addPoint(ref.get(), p.x, p.y, p.z);
+    for (const Vec3& p : c.target)
+      addPoint(tgt.get(), p.x, p.y, p.z);
+    Pairing got = pairModels(ref.get(), tgt.get());
+    EXPECT_EQ(got[1], c.targetPartner) << c.name;
+    EXPECT_EQ(got[0], c.referencePartner) << c.name;
   }
 }
 
-TEST(PairCoincidentGeometry, LowestReferencePointWinsAndKeepsTheLastTarget) {
-  ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
-  addPoint(ref.get(), 0.0009, 0, 0);  // 0: in range of both targets
-  addPoint(ref.get(), 0, 0, 0);       // 1: in range too, but later
-  addPoint(tgt.get(), 0.0002, 0, 0);
-  addPoint(tgt.get(), 0, 0, 0);
-  addPoint(tgt.get(), 0.5, 0, 0);
-  ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-  EXPECT_EQ(tgt->points[0].partner, 0);
-  EXPECT_EQ(tgt->points[1].partner, 0);
-  EXPECT_EQ(tgt->points[2].partner, -1);
-  EXPECT_EQ(ref->points[0].partner, 1);
-  EXPECT_EQ(ref->points[1].partner, -1);
-}
-
 TEST(PairCoincidentGeometry, FacesPairOnTheReferenceFacesOwnCorners) {
-  // Reference points A..H are indices 0..7; target points are the same positions slightly
-  // moved, plus Z that pairs with nothing.
+  // Reference points A..H are indices 0..7; the target's are moved by 0.0004, and Z is off.
   const std::map<char, Vec3> at = {{'A', {0, 0, 0}}, {'B', {1, 0, 0}}, {'C', {0, 1, 0}},
                                    {'D', {1, 1, 0}}, {'E', {2, 0, 0}}, {'F', {2, 1, 0}},
                                    {'G', {3, 0, 0}}, {'H', {3, 1, 0}}, {'Z', {9, 9, 9}}};
@@ -322,21 +263,18 @@ TEST(PairCoincidentGeometry, FacesPairOnTheReferenceFacesOwnCorners) {
       addTestFace(ref.get(), corners(face, 0.0));
     for (const auto& face : c.target)
       addTestFace(tgt.get(), corners(face, 0.0004));
-    groupAndMeasure(ref.get());
-    groupAndMeasure(tgt.get());
-    ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-    Pairing got = pairingOf(ref.get(), tgt.get());
-    EXPECT_EQ(got.targetPartnerFace, c.targetPartner) << c.name;
-    EXPECT_EQ(got.referencePartnerFace, c.referencePartner) << c.name;
+    Pairing got = pairModels(ref.get(), tgt.get());
+    EXPECT_EQ(got[3], c.targetPartner) << c.name;
+    EXPECT_EQ(got[2], c.referencePartner) << c.name;
   }
 }
 
 TEST(PairCoincidentGeometry, PartsAnchorOnASecondFaceInTheFirstFacesPart) {
-  // Reference parts 1..6: one triangle each; part 7: two triangles on a shared edge.
+  // Reference parts 1..6: one triangle each at x = 0, 10, ..., 50; part 7: two triangles.
   auto triangle = [](double x) { return std::vector<Vec3>{{x, 0, 0}, {x + 1, 0, 0}, {x, 1, 0}}; };
   const std::vector<Vec3> part7a = {{60, 0, 0}, {61, 0, 0}, {60, 1, 0}};
   const std::vector<Vec3> part7b = {{61, 0, 0}, {61, 1, 0}, {60, 1, 0}};
-  // Joins the faces on (40,1,0) and (60,0,0) but pairs with nothing: (50,50,5) is nowhere.
+  // Joins faces on (40,1,0) and (60,0,0) into one target part but pairs with nothing.
   const std::vector<Vec3> bridge = {{40, 1, 0}, {60, 0, 0}, {50, 50, 5}};
   struct Case {
     const char* name;
@@ -358,56 +296,18 @@ TEST(PairCoincidentGeometry, PartsAnchorOnASecondFaceInTheFirstFacesPart) {
     addTestFace(ref.get(), part7b);
     for (const auto& face : c.target)
       addTestFace(tgt.get(), face);
-    groupAndMeasure(ref.get());
-    groupAndMeasure(tgt.get());
-    ASSERT_EQ(ref->partCount, 7);
-    ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-    EXPECT_EQ(pairingOf(ref.get(), tgt.get()).coincidentPart, c.coincident) << c.name;
+    EXPECT_EQ(pairModels(ref.get(), tgt.get())[4], c.coincident) << c.name;
+    EXPECT_EQ(ref->partCount, 7);
   }
 }
 
-TEST(PairCoincidentGeometry, EmptyReferencePairsNothing) {
+TEST(PairCoincidentGeometry, EmptyReferenceResetsEveryPartnerToNone) {
   ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
   addTestFace(tgt.get(), {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   addTestFace(tgt.get(), {{1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
-  groupAndMeasure(tgt.get());
-  tgt->points[0].partner = 5;
-  tgt->faces[0].partnerFace = 5;
-  tgt->parts[0].coincidentPart = tgt->parts[0].matchedPart = 5;
-  ASSERT_EQ(pairCoincidentGeometry(ref.get(), tgt.get()), 1);
-  Pairing got = pairingOf(ref.get(), tgt.get());
-  EXPECT_EQ(got.targetPartner, std::vector<int>(4, -1));
-  EXPECT_EQ(got.targetPartnerFace, std::vector<int>(2, -1));
-  EXPECT_EQ(got.coincidentPart, std::vector<int>{-1});
-}
-
-TEST(PairCoincidentGeometry, MemoryFailureLeavesBothModelsUnchanged) {
-  ScratchFolder folder;
-  setProgramDirectoryTo(folder.path.c_str());
-  setErrorPresenter([](const char*) {});
-  for (long n = 1;; ++n) {
-    long live = gliveBlocks();
-    bool injected = false;
-    {
-      ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
-      buildRandomPair(7, ref.get(), tgt.get());
-      for (int j = 0; j < tgt->pointCount; ++j)
-        tgt->points[j].partner = -7;
-      long before = gallocationCount();
-      gfailAllocationAfter(n);
-      int result = pairCoincidentGeometry(ref.get(), tgt.get());
-      gfailAllocationAfter(0);
-      injected = gallocationCount() - before >= n;
-      EXPECT_EQ(result, injected ? 0 : 1) << "allocation " << n;
-      if (injected) {
-        EXPECT_EQ(tgt->points[0].partner, -7) << "allocation " << n;
-      }
-    }
-    EXPECT_EQ(gliveBlocks(), live) << "allocation " << n;
-    if (!injected) break;
-  }
-  setErrorPresenter(nullptr);
-  setProgramDirectory();
+  tgt->points[0].partner = tgt->faces[0].partnerFace = 5;  // fresh parts hold 0
+  Pairing got = pairModels(ref.get(), tgt.get());
+  EXPECT_EQ(got, (Pairing{{{}, {-1, -1, -1, -1}, {}, {-1, -1}, {-1}}}));
 }
 
 }  // namespace
