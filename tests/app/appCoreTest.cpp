@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "app/configFolder.h"
 #include "app/dialogPort.h"
 #include "app/errorReport.h"
 #include "app/programPath.h"
@@ -72,4 +74,35 @@ TEST(ReportError, WritesOnlyTheLatestMessageToPerrAndPresentsIt) {
   EXPECT_EQ(lastPresented, "gmalloc");
   setErrorPresenter(nullptr);
   setProgramDirectory();
+}
+
+TEST(UserConfigFolder, FollowsXdgConfigHomeThenHome) {
+  struct Case {
+    const char* xdg;
+    const char* home;
+    const char* expected;  // null: no folder
+  };
+  const Case cases[] = {
+      {"/cfg", "/home/u", "/cfg/morvane"},
+      {"relative/cfg", "/home/u", "/home/u/.config/morvane"},  // a relative XDG path is ignored
+      {nullptr, "/home/u", "/home/u/.config/morvane"},
+      {nullptr, nullptr, nullptr},
+  };
+  std::string savedXdg = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
+  std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
+  for (const Case& c : cases) {
+    c.xdg ? setenv("XDG_CONFIG_HOME", c.xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+    c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
+    char folder[64];
+    bool found = userConfigFolder(folder, sizeof folder);
+    EXPECT_EQ(found, c.expected != nullptr);
+    if (found && c.expected) {
+      EXPECT_STREQ(folder, c.expected);
+    }
+  }
+  char tiny[8];
+  setenv("HOME", "/home/somebody", 1);
+  EXPECT_FALSE(userConfigFolder(tiny, sizeof tiny));  // does not fit: no cut path
+  savedXdg.empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+  setenv("HOME", savedHome.c_str(), 1);
 }
