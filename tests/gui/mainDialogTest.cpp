@@ -1,22 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDir>
-#include <QGroupBox>
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <atomic>
 #include <functional>
 
 #include "app/dialog/dialogTemplate.h"
 #include "app/dialog/mainDialog.h"
-#include "app/errorReport.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
 #include "output/dxfWriter.h"
@@ -30,29 +20,29 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-// Answers each chooser with the next queued answer (none left, or a null QString, cancels) and
-// records what it was asked.
-struct ScriptedChooser : FileChooser {
-  QString choose(QWidget*, const ChooserRequest& request) override {
-    requests.push_back(request);
-    return answers.isEmpty() ? QString() : answers.takeFirst();
-  }
-  QStringList answers;
-  std::vector<ChooserRequest> requests;
-};
-
 using Paths = std::pair<std::string, std::string>;
+using Lines = std::vector<std::string>;
 
-std::string crlfLines(const std::vector<std::string>& lines) {
+std::string crlfLines(const Lines& lines) {
   std::string text;
   for (const std::string& line : lines)
     text += line + "\r\n";
   return text;
 }
 
-// A dialog whose program folder is a scratch folder.
-class DialogTest : public ::testing::Test {
+int neverSave(const char*) {
+  ADD_FAILURE() << "nothing may be written";
+  return 0;
+}
+
+// A dialog whose program folder is a scratch folder. The test answers its choosers.
+class DialogTest : public ::testing::Test, public FileChooser {
  protected:
+  // Answers with the next queued answer (none left, or a null QString, cancels).
+  QString choose(QWidget*, const ChooserRequest& request) override {
+    requests.push_back(request);
+    return answers.isEmpty() ? QString() : answers.takeFirst();
+  }
   void SetUp() override {
     setProgramDirectoryTo(folder.path.c_str());
     setNotesPath(nullptr);
@@ -65,51 +55,43 @@ class DialogTest : public ::testing::Test {
     // A dialog the test did not close still holds the lists; they belong to the scratch folder.
     if (referenceList || targetList || settingsLines) saveSettingsAndLists();
     releaseRunData();
-    setErrorPresenter(nullptr);
   }
   // Builds the dialog (loading the settings from the scratch folder) and shows it. By default
-  // the run only records its paths and fails, as a run of missing files would, and nothing may
-  // be written.
-  void open(MainDialog::RunFunction run = {}, MainDialog::SaveFunction save = {}) {
-    if (!run)
-      run = [this](DialogPort*, const char* reference, const char* target) {
-        calls.emplace_back(reference, target);
-        return 0;
-      };
-    if (!save)
-      save = [](const char*) {
-        ADD_FAILURE() << "nothing may be written";
-        return 0;
-      };
-    dialog = std::make_unique<MainDialog>(chooser, run, save);
+  // the run only records its paths and fails, as a run of missing files would.
+  void open(MainDialog::RunFunction run = nullptr, MainDialog::SaveFunction save = neverSave) {
+    auto record = [this](DialogPort*, const char* reference, const char* target) {
+      calls.emplace_back(reference, target);
+      return 0;
+    };
+    dialog = std::make_unique<MainDialog>(*this, run ? run : record, save);
     dialog->show();
     QApplication::setActiveWindow(dialog.get());
     EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
   }
   QComboBox* box(int id) const { return qobject_cast<QComboBox*>(dialog->control(id)); }
   QStringList progressLines() const {
-    auto* list = qobject_cast<QListWidget*>(dialog->control(kProgressListId));
     QStringList lines;
-    for (int i = 0; i < list->count(); ++i)
-      lines << list->item(i)->text();
+    for (QListWidgetItem* item :
+         dialog->findChild<QListWidget*>()->findItems(".*", Qt::MatchRegularExpression))
+      lines << item->text();
     return lines;
   }
   // Types `text` into path box `id` as a person would, replacing what it held.
   void typePath(int id, const QString& text) {
-    QLineEdit* edit = box(id)->lineEdit();
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    box(id)->setFocus();
+    box(id)->lineEdit()->selectAll();
+    QTest::keyClick(box(id)->lineEdit(), Qt::Key_Delete);
+    QTest::keyClicks(box(id)->lineEdit(), text);
   }
   void click(int id) { QTest::mouseClick(dialog->control(id), Qt::LeftButton); }
   // Where chooser request `i` started: folder and name.
   QString started(size_t i) const {
-    return chooser.requests.at(i).startFolder + '|' + chooser.requests.at(i).startName;
+    return requests.at(i).startFolder + '|' + requests.at(i).startName;
   }
 
   ScratchFolder folder;
-  ScriptedChooser chooser;
+  QStringList answers;
+  std::vector<ChooserRequest> requests;
   std::unique_ptr<MainDialog> dialog;
   std::vector<Paths> calls;
 };
@@ -154,49 +136,55 @@ TEST_F(DialogTest, ControlsFollowTheTemplateAndTheScreenshotIsSaved) {
                                  "Terget dxf file it was exported by Metasequoia"}));
   EXPECT_EQ(qobject_cast<QGroupBox*>(dialog->control(kRotationGroupId))->title(), "Rotation");
   EXPECT_TRUE(qobject_cast<QPushButton*>(dialog->control(kSaveTargetButtonId))->isDefault());
-  // The focus chain over the visible controls, from the reference path box round to itself.
-  QList<int> chain;
-  QWidget* widget = dialog->control(kReferenceBoxId);
-  do {
-    int id = widget->property("controlId").toInt();
-    if (widget->isVisible() && id > 0 && (dialog->control(id)->focusPolicy() & Qt::TabFocus))
-      chain << id;
-    widget = widget->nextInFocusChain();
-  } while (widget != dialog->control(kReferenceBoxId) && chain.size() < 40);
-  EXPECT_EQ(chain, QList<int>({kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
-                               kSaveTargetButtonId, kExitButtonId, kProgressListId}));
+  QList<int> chain;  // the controls Tab visits, from the reference path box on
+  box(kReferenceBoxId)->setFocus();
+  for (int i = 0; i < 8; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
+    chain << dialog->focusWidget()->property("controlId").toInt();
+  EXPECT_EQ(chain,
+            QList<int>({kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
+                        kSaveTargetButtonId, kExitButtonId, kProgressListId, kReferenceBoxId}));
 
-  QImage shot = dialog->grab().toImage();
+  QImage shot = dialog->grab().toImage(), flat(shot.size(), shot.format());
   ASSERT_EQ(shot.size(), dialog->size() * shot.devicePixelRatio());
-  bool drawn = false;  // the image is not one flat colour
-  for (int i = 0; i < shot.width() * shot.height() && !drawn; i += 7)
-    drawn = shot.pixel(i % shot.width(), i / shot.width()) != shot.pixel(0, 0);
-  EXPECT_TRUE(drawn);
+  flat.fill(shot.pixel(0, 0));
+  EXPECT_NE(shot, flat);  // something was drawn
   ASSERT_TRUE(QDir().mkpath(MORVANE_TEST_ARTIFACTS));
   EXPECT_TRUE(shot.save(QStringLiteral(MORVANE_TEST_ARTIFACTS "/morvane-dialog.png")));
 }
 
-// "Save Terget.." and Enter in a path box start the run with the typed paths, trimmed and of
-// any length; non-empty ones go to the top of the recent lists.
-TEST_F(DialogTest, RunTakesTypedPathsTrimmedAndWhole) {
+// ">>" asks the chooser, starting from the box's recent list or the home folder; a chosen file
+// becomes the box's text, a cancel changes nothing. "Save Terget.." and Enter in a path box
+// start the run with the boxes' paths, trimmed and of any length; only then do non-empty ones
+// go to the top of the recent lists.
+TEST_F(DialogTest, BrowseButtonsAndTypedPathsFeedTheRun) {
+  writeFileBytes(folder.file("reflist.txt"), "/data/models/ref.dxf\r\n/old/one.dxf\r\n");
   open();
+  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/data/models/ref.dxf");
+  EXPECT_EQ(box(kReferenceBoxId)->count(), 2);
+  answers = {"/picked/a.dxf", QString()};
+  click(kBrowseReferenceId);
+  click(kBrowseTargetId);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].kind, ChooserKind::openReference);
+  EXPECT_EQ(started(0), "/data/models|ref.dxf");
+  EXPECT_EQ(requests[1].kind, ChooserKind::openTarget);
+  EXPECT_EQ(started(1), QDir::homePath() + '|');
+  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/picked/a.dxf");
+  EXPECT_EQ(box(kTargetBoxId)->currentText(), "");
+  EXPECT_EQ(linesOf(referenceList), Lines({"/data/models/ref.dxf", "/old/one.dxf"}));
+
   std::string longTarget = folder.path + "/" + std::string(300, 't') + ".dxf";
-  typePath(kReferenceBoxId, "/models/ref.dxf   ");
   typePath(kTargetBoxId, QString::fromStdString(longTarget));
   click(kSaveTargetButtonId);
-  EXPECT_EQ(calls, std::vector<Paths>({{"/models/ref.dxf", longTarget}}));
-  EXPECT_EQ(linesOf(referenceList), std::vector<std::string>{"/models/ref.dxf"});
-  EXPECT_EQ(linesOf(targetList), std::vector<std::string>{longTarget});
-  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/models/ref.dxf   ");  // a failed run: as typed
-
-  typePath(kReferenceBoxId, "");
+  typePath(kReferenceBoxId, "/models/ref.dxf   ");
   typePath(kTargetBoxId, "  ");
   QTest::keyClick(box(kTargetBoxId)->lineEdit(), Qt::Key_Return);
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[1], Paths());
-  EXPECT_EQ(referenceList->count, 1);
-  EXPECT_EQ(targetList->count, 1);
   EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(calls, std::vector<Paths>({{"/picked/a.dxf", longTarget}, {"/models/ref.dxf", ""}}));
+  EXPECT_EQ(linesOf(referenceList),
+            Lines({"/models/ref.dxf", "/picked/a.dxf", "/data/models/ref.dxf", "/old/one.dxf"}));
+  EXPECT_EQ(linesOf(targetList), Lines{longTarget});
+  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/models/ref.dxf   ");  // a failed run: as typed
 }
 
 // Escape, the close box and "exit" all end the dialog and write the recent lists.
@@ -210,81 +198,45 @@ TEST_F(DialogTest, EveryWayOfClosingWritesTheLists) {
     SCOPED_TRACE(name);
     std::remove(folder.file("reflist.txt").c_str());
     open();
-    typePath(kReferenceBoxId, QString("/models/") + name + ".dxf");
+    typePath(kReferenceBoxId, QString(name));
     click(kSaveTargetButtonId);
     close();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(readFileBytes(folder.file("reflist.txt")),
-              "/models/" + std::string(name) + ".dxf\r\n");
+    EXPECT_EQ(readFileBytes(folder.file("reflist.txt")), std::string(name) + "\r\n");
     EXPECT_EQ(referenceList, nullptr);
   }
-}
-
-// ">>" asks the chooser, starting from the box's recent list or the home folder; a chosen
-// file becomes the box's text, a cancel changes nothing, and the recent list is untouched.
-TEST_F(DialogTest, BrowseButtonsPutTheChosenFileInTheBoxOnly) {
-  writeFileBytes(folder.file("reflist.txt"), "/data/models/ref.dxf\r\n/old/one.dxf\r\n");
-  open();
-  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/data/models/ref.dxf");
-  EXPECT_EQ(box(kReferenceBoxId)->count(), 2);
-  chooser.answers = {"/picked/a.dxf", QString()};
-  click(kBrowseReferenceId);
-  click(kBrowseTargetId);
-  ASSERT_EQ(chooser.requests.size(), 2u);
-  EXPECT_EQ(chooser.requests[0].kind, ChooserKind::openReference);
-  EXPECT_EQ(started(0), "/data/models|ref.dxf");
-  EXPECT_EQ(chooser.requests[1].kind, ChooserKind::openTarget);
-  EXPECT_EQ(started(1), QDir::homePath() + '|');
-  EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/picked/a.dxf");
-  EXPECT_EQ(box(kTargetBoxId)->currentText(), "");
-  EXPECT_EQ(linesOf(referenceList),
-            (std::vector<std::string>{"/data/models/ref.dxf", "/old/one.dxf"}));
 }
 
 // A whole run from typed paths: the save chooser, and a file whose faces carry the reference's
 // layers; a cancelled save writes nothing, a failed one says so in the progress list.
 TEST_F(DialogTest, WholeRunWritesTheTargetUnderTheReferencesLayers) {
   const std::string ref = folder.file("ref.dxf"), tgt = folder.file("tgt.dxf");
-  const std::string out = folder.file("out.dxf");
+  const QString out = QString::fromStdString(folder.file("out.dxf")), bad = out + "/no/out.dxf";
   const DxfFace wall = {"WALL", {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}};
   const DxfFace floor = {"FLOOR", {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}};
   writeFileBytes(ref, dxfText({wall, floor}));
   writeFileBytes(tgt, dxfText({{"0", floor.corners}, {"0", wall.corners}}, {"made by a test"}));
-  const std::tuple<const char*, QString, const char*> cases[] = {
-      {"saved", QString::fromStdString(out), "Done."},
-      {"cancelled", QString(), "Done."},
-      {"cannot write", QString::fromStdString(folder.file("no folder/out.dxf")),
-       "Write Error : Terget DXF"},
-  };
-  for (const auto& [name, answer, lastLine] : cases) {
-    SCOPED_TRACE(name);
-    std::remove(out.c_str());
-    chooser.requests.clear();
-    chooser.answers = {answer};
+  for (const QString& answer : {out, QString(), bad}) {
+    SCOPED_TRACE(answer.toStdString());
+    std::remove(folder.file("out.dxf").c_str());
+    requests.clear();
+    answers = {answer};
     open(runMatching, saveTargetDxf);
     typePath(kReferenceBoxId, QString::fromStdString(ref));
     typePath(kTargetBoxId, QString::fromStdString(tgt));
     click(kSaveTargetButtonId);
-    QStringList lines = progressLines();
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.first(), "Start...");
-    EXPECT_TRUE(lines.contains("1 Parts / 2 Faces / 6 Points")) << lines.join('|').toStdString();
-    EXPECT_EQ(lines.last(), lastLine);
-    ASSERT_EQ(chooser.requests.size(), 1u);
-    EXPECT_EQ(chooser.requests[0].kind, ChooserKind::saveTarget);
+    QStringList lines = {"Start...", "1 Parts / 2 Faces / 6 Points", "Done."};
+    if (answer == bad) lines << "Write Error : Terget DXF";  // after a run, a failed save says so
+    EXPECT_EQ(progressLines(), lines);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].kind, ChooserKind::saveTarget);
     EXPECT_EQ(started(0).toStdString(), folder.path + "|tgt.dxf");
-    // The boxes show the paths just used at the top of their lists.
-    EXPECT_EQ(box(kTargetBoxId)->currentText().toStdString(), tgt);
-    EXPECT_EQ(box(kTargetBoxId)->itemText(0).toStdString(), tgt);
-    std::string written = readFileBytes(out);
-    if (answer == QString::fromStdString(out)) {
-      EXPECT_EQ(dxfLayers(written), (std::vector<std::string>{"FLOOR", "WALL"}));
-      EXPECT_EQ(written.substr(0, 48),
-                "0\r\nSECTION\r\n2\r\nENTITIES\r\n999\r\nmade by a test\r\n");
-    } else {
-      EXPECT_EQ(written, "");
-    }
+    EXPECT_EQ(box(kTargetBoxId)->itemText(0).toStdString(), tgt);  // the path used, on top
+    std::string written = readFileBytes(folder.file("out.dxf"));
+    const std::string head = "0\r\nSECTION\r\n2\r\nENTITIES\r\n999\r\nmade by a test\r\n0\r\n";
+    EXPECT_EQ(written.substr(0, head.size()), answer == out ? head : "");
+    EXPECT_EQ(dxfLayers(written), answer == out ? Lines({"FLOOR", "WALL"}) : Lines());
     click(kExitButtonId);
   }
 }
@@ -305,7 +257,7 @@ TEST_F(DialogTest, RunKeepsTheWindowAliveAndRefusesASecondRun) {
     addProgressLine(port, "Error Quit");
     return 0;
   });
-  qobject_cast<QListWidget*>(dialog->control(kProgressListId))->addItem("old line");
+  dialog->findChild<QListWidget*>()->addItem("old line");
   bool checked = false;  // checks made from inside the dialog's wait, once the run has started
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
@@ -329,11 +281,10 @@ TEST_F(DialogTest, RunKeepsTheWindowAliveAndRefusesASecondRun) {
   EXPECT_EQ(runs, 1);
   EXPECT_FALSE(dialog->isRunning());
   EXPECT_TRUE(dialog->control(kSaveTargetButtonId)->isEnabled());
-  QStringList lines = progressLines();
-  ASSERT_EQ(lines.size(), 302);
+  QStringList expected = {"Start..."};
   for (int i = 0; i < 300; ++i)
-    ASSERT_EQ(lines[i + 1], QString("line %1").arg(i));
-  EXPECT_EQ(lines.last(), "Error Quit");
+    expected << QString("line %1").arg(i);
+  EXPECT_EQ(progressLines(), expected << "Error Quit");
 }
 
 // The notes show on the first start only (the defaults then written mask them), from the notes
@@ -343,13 +294,14 @@ TEST_F(DialogTest, SettingsDecideTheNotesAndTheRotationBox) {
   writeFileBytes(folder.file("readme.txt"), "first note\r\n\r\nsecond note\r\n");
   open();
   EXPECT_EQ(progressLines(), QStringList({"first note", "second note"}));
-  EXPECT_FALSE(box(kRotationBoxId)->isVisible());
-  EXPECT_EQ(box(kRotationBoxId)->currentIndex(), -1);
+  QComboBox* rotation = box(kRotationBoxId);
+  EXPECT_FALSE(rotation->isVisible());
+  EXPECT_EQ(rotation->currentIndex(), -1);
   textureRotation = 3;
   click(kSaveTargetButtonId);  // the hidden box leaves the rotation alone
   EXPECT_EQ(textureRotation, 3);
   click(kExitButtonId);
-  std::vector<std::string> lines(kDefaultSettingsLines, kDefaultSettingsLines + 9);
+  Lines lines(kDefaultSettingsLines, kDefaultSettingsLines + 9);
   EXPECT_EQ(readFileBytes(param), crlfLines(lines));
   open();
   EXPECT_EQ(progressLines(), QStringList());
@@ -359,12 +311,13 @@ TEST_F(DialogTest, SettingsDecideTheNotesAndTheRotationBox) {
   lines[3] = "1 ;2;[0,1,2 or 3] Texture Rotation";
   writeFileBytes(param, crlfLines(lines));
   open();
-  QComboBox* rotation = box(kRotationBoxId);
+  rotation = box(kRotationBoxId);
   EXPECT_TRUE(rotation->isVisible());
   EXPECT_TRUE(dialog->control(kRotationGroupId)->isVisible());
-  ASSERT_EQ(rotation->count(), 4);
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(rotation->itemText(i), QString::number(i));
+  QStringList items;
+  for (int i = 0; i < rotation->count(); ++i)
+    items << rotation->itemText(i);
+  EXPECT_EQ(items, QStringList({"0", "1", "2", "3"}));
   EXPECT_EQ(rotation->currentIndex(), 1);
   EXPECT_EQ(textureRotation, 1);
   rotation->setCurrentIndex(2);

@@ -36,15 +36,17 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// Triangles around the point (0, 0, 0), each sharing an edge with the next.
+// Triangles around the point (0, 0, 0), each sharing an edge with the next; the rim points'
+// heights and distances vary without pattern, so no turn maps the fan onto itself.
 std::vector<DxfFace> fan(int count, const std::string& prefix) {
+  auto rim = [count](int i) {
+    double a = 6.283185307179586 * (i % count) / count;
+    double r = 1 + (i * 104729 % 53) * 0.02, h = (i * 7919 % 101) * 0.01;
+    return Vec3{r * std::cos(a), r * std::sin(a), h};
+  };
   std::vector<DxfFace> faces;
-  for (int i = 0; i < count; ++i) {
-    double a0 = 6.283185307179586 * i / count, a1 = 6.283185307179586 * (i + 1) / count;
-    double h0 = (i % 7) * 0.1, h1 = ((i + 1) % 7) * 0.1;
-    faces.push_back({prefix + std::to_string(i % 5),
-                     {{0, 0, 0}, {std::cos(a0), std::sin(a0), h0}, {std::cos(a1), std::sin(a1), h1}}});
-  }
+  for (int i = 0; i < count; ++i)
+    faces.push_back({prefix + std::to_string(i % 5), {{0, 0, 0}, rim(i), rim(i + 1)}});
   return faces;
 }
 
@@ -210,6 +212,7 @@ TEST(LimitTool, PartLargerThanTheMemoryAllowedEndsTheRun) {
 void report(const char* what, const ToolRun& r) {
   std::printf("%-44s exit %d  %8.2f s  peak %7ld MiB  last line: %s\n", what, r.status, r.seconds,
               r.peakKilobytes / 1024, r.lines.empty() ? "" : r.lines.back().c_str());
+  std::fflush(stdout);
 }
 
 class Manual : public ::testing::Test {

@@ -100,12 +100,19 @@ void addTestFace(FaceModel* model, const std::vector<Vec3>& corners) {
   ASSERT_EQ(addFace(model, "L", c), 1);
 }
 
-// Groups and measures both models, then pairs them.
+// Groups and measures both models, fills every field the pairing sets with 7, then pairs them.
 Pairing pairModels(FaceModel* ref, FaceModel* tgt) {
   for (FaceModel* model : {ref, tgt}) {
-    if (model->faceCount == 0) continue;
-    EXPECT_EQ(groupParts(model), 1);
-    EXPECT_EQ(measureParts(model), 1);
+    if (model->faceCount > 0) {
+      EXPECT_EQ(groupParts(model), 1);
+      EXPECT_EQ(measureParts(model), 1);
+    }
+    for (int i = 0; i < model->pointCount; ++i)
+      model->points[i].partner = 7;
+    for (int i = 0; i < model->faceCount; ++i)
+      model->faces[i].partnerFace = 7;
+    for (int i = 0; i < model->partCount; ++i)
+      model->parts[i].coincidentPart = model->parts[i].matchedPart = 7;
   }
   EXPECT_EQ(pairCoincidentGeometry(ref, tgt), 1);
   return pairingOf(ref, tgt);
@@ -196,24 +203,20 @@ TEST(PairCoincidentGeometry, PointsPairWithinTheToleranceOnEachAxisStrictly) {
     std::vector<Vec3> reference, target;
     std::vector<int> targetPartner, referencePartner;
   };
+  const Vec3 zero{0, 0, 0}, nan{kNan, 0, 0}, inf{kInf, 0, 0};
+  // clang-format off
   const Case cases[] = {
-      {"0.001 apart", {{0, 0, 0}}, {{0.001, 0, 0}}, {-1}, {-1}},
-      {"0.000999 apart", {{0, 0, 0}}, {{0.000999, 0, 0}}, {0}, {0}},
-      {"0.000999 below", {{0, 0, 0}}, {{0, -0.000999, 0}}, {0}, {0}},
-      {"0.001 apart on z", {{0, 0, 0}}, {{0, 0, -0.001}}, {-1}, {-1}},
+      {"0.001 apart is out, 0.000999 in, on every axis", {zero},
+       {{0.001, 0, 0}, {0.000999, 0, 0}, {0, -0.000999, 0}, {0, 0, -0.001}}, {-1, 0, 0, -1}, {2}},
       {"across a cell border", {{border, 0, 0}}, {{border + 0.000999, 0, 0}}, {0}, {0}},
-      {"signed zeros", {{-0.0, 0, 0}}, {{0.0, 0, 0}}, {0}, {0}},
-      {"NaN", {{kNan, 0, 0}}, {{kNan, 0, 0}}, {-1}, {-1}},
-      {"infinity", {{kInf, 0, 0}}, {{kInf, 0, 0}}, {-1}, {-1}},
-      {"huge and equal", {{1e300, -1e300, 0}}, {{1e300, -1e300, 0}}, {0}, {0}},
-      {"huge neighbours", {{1e300, 0, 0}}, {{std::nextafter(1e300, 0.0), 0, 0}}, {-1}, {-1}},
-      {"2^50 and below", {{big, 0, 0}}, {{std::nextafter(big, 0.0), 0, 0}}, {-1}, {-1}},
-      {"lowest reference wins, keeps the last target",
-       {{0.0009, 0, 0}, {0, 0, 0}},
-       {{0.0002, 0, 0}, {0, 0, 0}, {0.5, 0, 0}},
-       {0, 0, -1},
-       {1, -1}},
-  };
+      {"NaN, infinity, signed zeros", {nan, inf, {-0.0, 0, 0}}, {nan, inf, zero}, {-1, -1, 2},
+       {-1, -1, 2}},
+      {"huge: equal, neighbours, 2^50 and below", {{1e300, -1e300, 0}, {1e300, 0, 0}, {big, 0, 0}},
+       {{1e300, -1e300, 0}, {std::nextafter(1e300, 0.0), 0, 0}, {std::nextafter(big, 0.0), 0, 0}},
+       {0, -1, -1}, {0, -1, -1}},
+      {"lowest reference wins, keeps the last target", {{0.0009, 0, 0}, zero},
+       {{0.0002, 0, 0}, zero, {0.5, 0, 0}}, {0, 0, -1}, {1, -1}}};
+  // clang-format on
   for (const Case& c : cases) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
     for (const Vec3& p : c.reference)
@@ -242,19 +245,17 @@ TEST(PairCoincidentGeometry, FacesPairOnTheReferenceFacesOwnCorners) {
     std::vector<std::string> reference, target;
     std::vector<int> targetPartner, referencePartner;
   };
+  // clang-format off
   const Case cases[] = {
-      {"a quad meets a triangle on its three lowest partners",
-       {"EFG", "ABC"},
-       {"DBCA"},
-       {1},
+      {"a quad meets a triangle on its three lowest partners", {"EFG", "ABC"}, {"DBCA"}, {1},
        {-1, 0}},
       {"but not on three higher ones", {"BCD"}, {"ABCD"}, {-1}, {-1}},
       {"a triangle never meets a quad", {"ABCD"}, {"ABC"}, {-1}, {-1}},
       {"a quad meets the first fitting face", {"ABCD", "ABC"}, {"DCBA"}, {0}, {0, -1}},
       {"equal faces: the first in index order", {"ABC", "BCA"}, {"CAB"}, {0}, {0, -1}},
       {"the reference keeps the last target", {"ABC"}, {"ABC", "BAC", "EFG"}, {0, 0, -1}, {1}},
-      {"a corner off the reference", {"ABC"}, {"ABZ"}, {-1}, {-1}},
-  };
+      {"a corner off the reference", {"ABC"}, {"ABZ"}, {-1}, {-1}}};
+  // clang-format on
   for (const Case& c : cases) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
     for (char n = 'A'; n <= 'H'; ++n)
@@ -281,13 +282,14 @@ TEST(PairCoincidentGeometry, PartsAnchorOnASecondFaceInTheFirstFacesPart) {
     std::vector<std::vector<Vec3>> target;
     std::vector<int> coincident;
   };
+  // clang-format off
   const Case cases[] = {
       {"parts 5, 7, 7: never confirmed", {triangle(40), bridge, part7a, part7b}, {-1}},
       {"parts 7, 5, 7: anchored to 7", {part7a, bridge, triangle(40), part7b}, {6}},
       {"a single paired face", {triangle(20)}, {-1}},
       {"two parts of one face each", {triangle(20), triangle(30)}, {-1, -1}},
-      {"both faces of part 7", {part7b, part7a}, {6}},
-  };
+      {"both faces of part 7", {part7b, part7a}, {6}}};
+  // clang-format on
   for (const Case& c : cases) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
     for (int i = 0; i < 6; ++i)
@@ -305,7 +307,6 @@ TEST(PairCoincidentGeometry, EmptyReferenceResetsEveryPartnerToNone) {
   ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
   addTestFace(tgt.get(), {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   addTestFace(tgt.get(), {{1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
-  tgt->points[0].partner = tgt->faces[0].partnerFace = 5;  // fresh parts hold 0
   Pairing got = pairModels(ref.get(), tgt.get());
   EXPECT_EQ(got, (Pairing{{{}, {-1, -1, -1, -1}, {}, {-1, -1}, {-1}}}));
 }

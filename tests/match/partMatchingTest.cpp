@@ -70,20 +70,6 @@ ModelPtr partModel(const std::vector<PartShape>& shapes) {
   return model;
 }
 
-// The target's matched parts after matching `targets` against `references`.
-std::vector<int> matched(const std::vector<PartShape>& references,
-                         const std::vector<PartShape>& targets, ModelPtr* refOut = nullptr,
-                         ModelPtr* tgtOut = nullptr) {
-  ModelPtr ref = partModel(references), tgt = partModel(targets);
-  matchParts(ref.get(), tgt.get());
-  std::vector<int> result;
-  for (int i = 0; i < tgt->partCount; ++i)
-    result.push_back(tgt->parts[i].matchedPart);
-  if (refOut) *refOut = std::move(ref);
-  if (tgtOut) *tgtOut = std::move(tgt);
-  return result;
-}
-
 class MatchParts : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,7 +84,20 @@ class MatchParts : public ::testing::Test {
   void rejectAllSizeMatches() {
     matchSettings.groupMultipleMatching = matchSettings.groupSingleMatching = -1.0;
   }
+  // The target's matched parts after matching `targets` against `references`; both models
+  // stay in `ref` and `tgt`.
+  std::vector<int> matched(const std::vector<PartShape>& references,
+                           const std::vector<PartShape>& targets) {
+    ref = partModel(references);
+    tgt = partModel(targets);
+    matchParts(ref.get(), tgt.get());
+    std::vector<int> result;
+    for (int i = 0; i < tgt->partCount; ++i)
+      result.push_back(tgt->parts[i].matchedPart);
+    return result;
+  }
   MatchSettings saved_;
+  ModelPtr ref, tgt;
 };
 
 TEST_F(MatchParts, SizeStageTakesClearlySmallerDifferencesThenRadiusThenCentre) {
@@ -126,8 +125,7 @@ TEST_F(MatchParts, SizeStageTakesClearlySmallerDifferencesThenRadiusThenCentre) 
     std::vector<PartShape> refs;
     for (const auto& [size, radius, x] : c.references)
       refs.push_back({.size = size, .radiusSum = radius, .centreX = x});
-    ModelPtr ref, tgt;
-    EXPECT_EQ(matched(refs, {PartShape{}}, &ref, &tgt), std::vector<int>{c.expected}) << c.name;
+    EXPECT_EQ(matched(refs, {PartShape{}}), std::vector<int>{c.expected}) << c.name;
     const auto& [size, radius, x] = c.references[c.expected];
     EXPECT_EQ(tgt->parts[0].sizeDeviation, size) << c.name;
     EXPECT_EQ(tgt->parts[0].radiusDeviation, radius) << c.name;
@@ -159,11 +157,10 @@ TEST_F(MatchParts, RejectionLimitDependsOnHowManyPartsTookTheReference) {
   for (const Case& c : cases) {
     matchSettings.groupSingleMatching = c.single;
     matchSettings.groupMultipleMatching = c.multiple;
-    ModelPtr ref, tgt;
     std::vector<PartShape> targets(c.targets, PartShape{.bin8 = kHalfPi});
-    EXPECT_EQ(matched({{.size = 0.3, .points = 4}, {.size = 5.0, .points = 4, .bin8 = kHalfPi}},
-                      targets, &ref, &tgt),
-              c.expected)
+    EXPECT_EQ(
+        matched({{.size = 0.3, .points = 4}, {.size = 5.0, .points = 4, .bin8 = kHalfPi}}, targets),
+        c.expected)
         << c.name;
     EXPECT_EQ((std::vector<int>{ref->parts[0].matchCount, ref->parts[1].matchCount}), c.matchCounts)
         << c.name;
@@ -194,7 +191,7 @@ TEST_F(MatchParts, NormalSumPassPrefersClearlySmallerSumsThenNearerCentresAmongE
   }
 }
 
-TEST_F(MatchParts, SignaturePassTakesTheLowestOfEqualFreeParts) {
+TEST_F(MatchParts, SignaturePassTakesTheLowestOfEqualPartsClaimedOnceByNoneOrSeveral) {
   rejectAllSizeMatches();
   // Two faces: no normal-sum candidates. References 1 and 2 have the target's signature.
   std::vector<PartShape> refs = {
@@ -203,12 +200,19 @@ TEST_F(MatchParts, SignaturePassTakesTheLowestOfEqualFreeParts) {
   EXPECT_EQ(matched(refs, {target}), std::vector<int>{1});
   // Reference 1 claimed once by an anchored part (whose measures would never lead there): not
   // free, so not measured either.
-  ModelPtr ref, tgt;
-  EXPECT_EQ(matched(refs, {target, {.size = 1e6, .coincident = 1}}, &ref, &tgt),
-            (std::vector<int>{2, 1}));
+  EXPECT_EQ(matched(refs, {target, {.size = 1e6, .coincident = 1}}), (std::vector<int>{2, 1}));
   EXPECT_EQ(tgt->parts[1].sizeDeviation, 0.0) << "the size stage passes anchored parts by";
   EXPECT_EQ(ref->parts[1].pointCount, 0);
   EXPECT_EQ(ref->parts[2].pointCount, 3);
+  // Reference 0 claimed by two parts is free: the third target, rejected from reference 1
+  // (dSize 1/9 above the single limit), takes it by signature.
+  matchSettings.groupSingleMatching = 0.1;
+  matchSettings.groupMultipleMatching = 1.0;
+  PartShape shared{.size = 1, .bin8 = kHalfPi};
+  EXPECT_EQ(matched({{.size = 1, .faces = 2, .bin8 = kHalfPi}, {.size = 10, .faces = 2}},
+                    {shared, shared, {.size = 9, .bin8 = kHalfPi}}),
+            (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(ref->parts[0].matchCount, 3);
 }
 
 // The agreement rule replaces "differs by more than the fraction": a candidate needs
@@ -249,8 +253,7 @@ TEST_F(MatchParts, PointCountPassTakesOnlyAgreeingCounts) {
 TEST_F(MatchParts, AnchoredPartsAndEmptyReferenceKeepTheirMatches) {
   // The anchored part keeps reference 0 and claims it; the other, matched by size, shares it.
   PartShape anchored{.size = 50.0, .coincident = 0};
-  ModelPtr ref, tgt;
-  EXPECT_EQ(matched({PartShape{}}, {anchored, {}}, &ref, &tgt), (std::vector<int>{0, 0}));
+  EXPECT_EQ(matched({PartShape{}}, {anchored, {}}), (std::vector<int>{0, 0}));
   EXPECT_EQ(ref->parts[0].matchCount, 2);
   EXPECT_EQ(matched({}, {{}, anchored}), (std::vector<int>{-1, 0}));
 }

@@ -75,11 +75,68 @@ void expectPassGrouping(FaceModel* model) {
     ASSERT_EQ(model->points[i].part, expected.pointParts[i]) << "point " << i;
 }
 
+// Measures the grouped model and checks every measure bit for bit against the stated per-part
+// scans: points and faces of part p in index order, offsets from the part's mean position.
+void expectScannedMeasures(FaceModel* model) {
+  ASSERT_EQ(measureParts(model), 1);
+  const FaceModel& m = *model;
+  double total = 0;
+  for (int32_t p = 1; p <= m.partCount; ++p) {
+    std::vector<int32_t> points, faces;
+    for (int32_t i = 0; i < m.pointCount; ++i)
+      if (m.points[i].part == p) points.push_back(i);
+    for (int32_t f = 0; f < m.faceCount; ++f)
+      if (m.faces[f].part == p) faces.push_back(f);
+    double x = 0, y = 0, z = 0, n = static_cast<double>(points.size()), radiusSum = 0, size = 0;
+    for (int32_t i : points)
+      x += m.points[i].x, y += m.points[i].y, z += m.points[i].z;
+    const Vec3 centre{x / n, y / n, z / n};
+    for (int32_t i : points) {
+      radiusSum += distance(centre, pointPosition(m.points[i]));
+      ASSERT_TRUE(sameBits(relativePosition(m.points[i]), pointPosition(m.points[i]) - centre));
+    }
+    std::vector<Vec3> faceCentres;
+    for (int32_t f : faces) {
+      const ModelFace& face = m.faces[f];
+      ASSERT_EQ(face.partSlot, static_cast<int32_t>(faceCentres.size()));
+      int k = face.cornerCount;
+      Vec3 b[4], c{0, 0, 0};
+      double perimeter = 0;
+      for (int i = 0; i < k; ++i)
+        b[i] = pointPosition(m.points[face.corners[i]]) - centre;
+      for (int i = 0; i < k; ++i) {
+        perimeter += distance(b[i], b[(i + 1) % k]);
+        c = {c.x + b[i].x, c.y + b[i].y, c.z + b[i].z};
+      }
+      perimeter *= k == 3 ? 0.5 : 1;
+      size += perimeter;
+      faceCentres.push_back({c.x / k, c.y / k, c.z / k});
+      ASSERT_TRUE(sameBits(face.centre, faceCentres.back()) && face.perimeter == perimeter &&
+                  sameBits(face.normal, normalizeSnapped(cross(b[1] - b[0], b[2] - b[0]))))
+          << "face " << f;
+    }
+    double s = radiusSum / static_cast<double>(faces.size());
+    s = s == 0 ? 1 : s;
+    const ModelPart& part = m.parts[p - 1];
+    ASSERT_EQ(std::vector<int32_t>(part.faces, part.faces + part.faceCount), faces);
+    ASSERT_TRUE(part.number == p && sameBits(part.centre, centre) && part.radiusSum == radiusSum &&
+                part.size == size / s)
+        << "part " << p;
+    for (size_t k = 0; k < faces.size(); ++k) {
+      const Vec3 c = faceCentres[k];
+      ASSERT_TRUE(sameBits(m.faces[faces[k]].scaledCentre, {c.x / s, c.y / s, c.z / s}));
+    }
+    total += radiusSum;
+  }
+  EXPECT_EQ(m.meanSize, total / m.faceCount);
+}
+
 }  // namespace
 
-TEST(GroupParts, SamePartNumbersAsTheFloodFillOnRandomModels) {
+TEST(GroupParts, SamePartNumbersAsTheFloodFillAndScannedMeasuresOnRandomModels) {
   // Several bumpy grids, faces shuffled together: parts interleave and chains run against their
-  // index order, so the flood fill needs many passes.
+  // index order, so the flood fill needs many passes; the bumps make every measure depend on
+  // the order of its operations.
   std::mt19937 random(7);
   for (int trial = 0; trial < 300; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
@@ -91,8 +148,9 @@ TEST(GroupParts, SamePartNumbersAsTheFloodFillOnRandomModels) {
       faces.insert(faces.end(), grid.begin(), grid.end());
     }
     uint32_t seed = random();
-    ModelPtr model = modelOf(shuffledSurface(faces, seed, {0, 0, 0}));
+    ModelPtr model = modelOf(shuffledSurface(faces, seed, {0.1, 0.3, 0.7}));
     expectPassGrouping(model.get());
+    expectScannedMeasures(model.get());
   }
 }
 
@@ -130,82 +188,38 @@ TEST(GroupParts, EdgeCases) {
 }
 
 TEST(MeasureParts, WorkedNumbers) {
-  const Vec3 zero{0, 0, 0}, up{0, 0, 1};
-  const SurfaceFace square{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}},
-      triangle{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}}},
-      square2{{{4, -4, 7}, {6, -4, 7}, {6, -2, 7}, {4, -2, 7}}},
-      point{{{2, 3, 4}, {2, 3, 4}, {2, 3, 4}, {2, 3, 4}}},
-      line{{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}};
-  // The triangle's sums and quotients in index order end in ...914 and ...773 (not the ...918
-  // and ...771 sometimes quoted). A square of side 2 has the unit square's size; a face of one
-  // point gets the divisor 1.
-  const struct {
-    SurfaceFace corners;
-    double radiusSum, size, perimeter;
-    Vec3 partCentre, normal;
-  } cases[] = {
-      {square, 2.8284271247461903, 1.414213562373095, 4, {0.5, 0.5, 0}, up},
-      {triangle,
-       1.9621165057908914,
-       0.8700333421324773,
-       1.7071067811865475,
-       {1. / 3, 1. / 3, 0},
-       up},
-      {square2, 5.656854249492381, 1.414213562373095, 8, {5, -3, 7}, up},
-      {point, 0, 0, 0, {2, 3, 4}, zero},
-      {line, 4, 1.5, 6, {1.5, 0, 0}, zero},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& t = cases[i];
-    SCOPED_TRACE("case " + std::to_string(i));
-    ModelPtr model = modelOf({t.corners});
-    ASSERT_TRUE(groupParts(model.get()) && measureParts(model.get()));
-    ASSERT_EQ(model->partCount, 1);
-    const ModelPart& part = model->parts[0];
-    const ModelFace& face = model->faces[0];
-    EXPECT_EQ(part.radiusSum, t.radiusSum);
-    EXPECT_EQ(part.size, t.size);
-    EXPECT_EQ(model->meanSize, t.radiusSum);
-    EXPECT_EQ(face.perimeter, t.perimeter);
-    EXPECT_TRUE(sameBits(part.centre, t.partCentre));
-    EXPECT_TRUE(sameBits(face.normal, t.normal));
-    EXPECT_LT(vectorLength(face.centre), 1e-15);  // a mean of offsets from the mean
-  }
-}
-
-TEST(MeasureParts, SeveralPartsWorkedNumbers) {
-  // Two squares sharing an edge (faces 0 and 2), a square apart and a triangle: three parts,
-  // each measured over its own points and faces, meanSize over all four faces.
+  // Faces 0 and 2 are squares sharing an edge; then the unit square and triangle of the worked
+  // values, a square of side 2 (the unit square's size), a face of one point (divisor 1) and
+  // one of collinear corners (normal 0), each a part of its own. Sums and quotients in point
+  // order: the triangle's radiusSum ends in ...914 and its size in ...773.
   ModelPtr model = modelOf({{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}},
                             {{{10, 0, 0}, {11, 0, 0}, {11, 1, 0}, {10, 1, 0}}},
                             {{{1, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}}},
-                            {{{0, 0, 5}, {1, 0, 5}, {0, 1, 5}, {0, 1, 5}}}});
-  ASSERT_TRUE(groupParts(model.get()) && measureParts(model.get()));
-  ASSERT_EQ(model->partCount, 3);
-  const struct {
-    std::vector<int32_t> faces;
-    Vec3 centre;
-    double radiusSum, size;
-  } parts[] = {
-      {{0, 2}, {1, 0.5, 0}, 5.47213595499958, 2.9239039621049088},
-      {{1}, {10.5, 0.5, 0}, 2.8284271247461903, 1.414213562373095},
-      {{3}, {1. / 3, 1. / 3, 5}, 1.9621165057908914, 0.8700333421324773},
+                            {{{0, 0, 5}, {1, 0, 5}, {0, 1, 5}, {0, 1, 5}}},
+                            {{{4, -4, 7}, {6, -4, 7}, {6, -2, 7}, {4, -2, 7}}},
+                            {{{2, 3, 4}, {2, 3, 4}, {2, 3, 4}, {2, 3, 4}}},
+                            {{{0, 0, 9}, {1, 0, 9}, {2, 0, 9}, {3, 0, 9}}}});
+  ASSERT_EQ(groupParts(model.get()), 1);
+  ASSERT_EQ(model->partCount, 6);
+  expectScannedMeasures(model.get());
+  // Per part: radiusSum and size. The divisor is radiusSum / faceCount of the face's own part.
+  const double parts[][2] = {
+      {5.47213595499958, 2.9239039621049088},
+      {2.8284271247461903, 1.414213562373095},
+      {1.9621165057908914, 0.8700333421324773},
+      {5.656854249492381, 1.414213562373095},
+      {0, 0},
+      {4, 1.5},
   };
-  for (int p = 0; p < 3; ++p) {
-    const ModelPart& part = model->parts[p];
-    EXPECT_EQ(part.number, p + 1);
-    EXPECT_EQ(std::vector<int32_t>(part.faces, part.faces + part.faceCount), parts[p].faces);
-    for (int32_t slot = 0; slot < part.faceCount; ++slot)
-      EXPECT_EQ(model->faces[part.faces[slot]].partSlot, slot);
-    EXPECT_TRUE(sameBits(part.centre, parts[p].centre)) << p;
-    EXPECT_EQ(part.radiusSum, parts[p].radiusSum) << p;
-    EXPECT_EQ(part.size, parts[p].size) << p;
+  for (int p = 0; p < 6; ++p) {
+    EXPECT_EQ(model->parts[p].radiusSum, parts[p][0]) << "part " << p;
+    EXPECT_EQ(model->parts[p].size, parts[p][1]) << "part " << p;
   }
-  EXPECT_EQ(model->meanSize, 2.5656698963841653);
-  // Face centres over the divisor radiusSum / faceCount of their own part.
+  const double perimeters[] = {4, 4, 4, 1.7071067811865475, 8, 0, 6};
+  for (int f = 0; f < 7; ++f) {
+    EXPECT_EQ(model->faces[f].perimeter, perimeters[f]) << "face " << f;
+    EXPECT_TRUE(sameBits(model->faces[f].normal, {0, 0, f < 5 ? 1. : 0.})) << "face " << f;
+  }
   EXPECT_TRUE(sameBits(model->faces[0].scaledCentre, {-0.1827439976315568, 0, 0}));
-  EXPECT_TRUE(sameBits(model->faces[2].scaledCentre, {0.1827439976315568, 0, 0}));
-  EXPECT_TRUE(sameBits(model->faces[1].scaledCentre, {0, 0, 0}));
-  const ModelPoint& corner = model->points[model->faces[2].corners[1]];  // (2, 0, 0)
-  EXPECT_TRUE(sameBits(relativePosition(corner), {1, -0.5, 0}));
+  EXPECT_EQ(model->meanSize, 2.8456476907184345);
 }

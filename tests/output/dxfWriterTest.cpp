@@ -24,11 +24,22 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Each test starts and ends with an empty run state.
+// Each test starts and ends with an empty run state; error reports go nowhere, and "perr.txt"
+// into a scratch folder.
 class DxfWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override { releaseRunData(); }
-  void TearDown() override { releaseRunData(); }
+  void SetUp() override {
+    releaseRunData();
+    setProgramDirectoryTo(reports_.path.c_str());
+    setErrorPresenter([](const char*) {});
+  }
+  void TearDown() override {
+    gfailAllocationAfter(0);
+    setErrorPresenter(nullptr);
+    setProgramDirectory();
+    releaseRunData();
+  }
+  ScratchFolder reports_;
 };
 
 // A model of faces given as a layer, three or four corners and the matched reference face.
@@ -83,20 +94,6 @@ ModelPtr loadAndRead(const std::string& path, LineList* comments) {
   return ModelPtr(readDxfFaces(lines.get(), "Terget", comments, 0));
 }
 
-// Error reports go nowhere, and "perr.txt" into a scratch folder, for the object's life.
-struct QuietReports {
-  ScratchFolder folder;
-  QuietReports() {
-    setProgramDirectoryTo(folder.path.c_str());
-    setErrorPresenter([](const char*) {});
-  }
-  ~QuietReports() {
-    gfailAllocationAfter(0);
-    setErrorPresenter(nullptr);
-    setProgramDirectory();
-  }
-};
-
 }  // namespace
 
 // A matched triangle under the reference face's layer, its third corner repeated as the fourth;
@@ -127,8 +124,7 @@ TEST_F(DxfWriterTest, TakesTheLayerFromTheMatchedFaceOrItsOwn) {
       {false, 0, "", "Obj1"},   {true, 2, "own", "own"}  // no such reference face
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << c.withReference << " " << c.matchedFace << " " << c.ownLayer);
+    SCOPED_TRACE(c.layer + std::to_string(c.matchedFace));
     releaseRunData();
     if (c.withReference)
       referenceModel = makeModel("Ref", {{"", {kO, kX, kY}}, {"R1", {kX, kY, kXY}}});
@@ -167,7 +163,6 @@ TEST_F(DxfWriterTest, AppendCornerFormatsLikePrintfInTheCLocale) {
 }
 
 TEST_F(DxfWriterTest, MemoryFailureWhileBuildingLeaksNothing) {
-  QuietReports quiet;
   commentList = testLines({"note"}).release();
   referenceModel = makeModel("Ref", {{"R", {kO, kX, kY}}});
   targetModel = makeModel("Terget", {{"A", {kO, kX, kY}, 0}, {"", {kX, kY, kXY, {2, 2, 0}}}});
@@ -199,11 +194,8 @@ TEST_F(DxfWriterTest, SavesWholeOrNotAtAll) {
   EXPECT_EQ(saveTargetDxf(nullptr), 0);
   EXPECT_EQ(saveTargetDxf(folder.file("missing/out.dxf").c_str()), 0);
   EXPECT_EQ(saveTargetDxf(folder.path.c_str()), 0);  // a directory is not replaced
-  {
-    QuietReports quiet;
-    gfailAllocationAfter(50);  // memory fails while the list is built
-    EXPECT_EQ(saveTargetDxf(path.c_str()), 0);
-  }
+  gfailAllocationAfter(50);                          // memory fails while the list is built
+  EXPECT_EQ(saveTargetDxf(path.c_str()), 0);
   EXPECT_EQ(readFileBytes(path), old);
   ASSERT_EQ(saveTargetDxf(path.c_str()), 1);
   EXPECT_EQ(readFileBytes(folder.file("alias")), old);
