@@ -282,14 +282,12 @@ TEST(PairCoincidentGeometry, PartsAnchorOnASecondFaceInTheFirstFacesPart) {
     std::vector<std::vector<Vec3>> target;
     std::vector<int> coincident;
   };
-  // clang-format off
   const Case cases[] = {
       {"parts 5, 7, 7: never confirmed", {triangle(40), bridge, part7a, part7b}, {-1}},
       {"parts 7, 5, 7: anchored to 7", {part7a, bridge, triangle(40), part7b}, {6}},
       {"a single paired face", {triangle(20)}, {-1}},
       {"two parts of one face each", {triangle(20), triangle(30)}, {-1, -1}},
       {"both faces of part 7", {part7b, part7a}, {6}}};
-  // clang-format on
   for (const Case& c : cases) {
     ModelPtr ref(createModel("Ref")), tgt(createModel("Terget"));
     for (int i = 0; i < 6; ++i)

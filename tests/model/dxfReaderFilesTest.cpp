@@ -77,7 +77,7 @@ TEST(ReadDxfFacesFiles, ReadingRulesAndBadInput) {
       // A lone 23 makes a fourth corner; no group 10 drops the face.
       {"0|3DFACE|8|A|{T}|23|4", "A:{T} (0 4 0)"},
       {"0|3DFACE|8|A|20|1|11|1|12|2|0|3DFACE|8|B|{F}", "B:{F}"},
-      // Entity names: blanks before and text after 3DFACE count; letter case and inner blanks do.
+      // Names may have blanks before 3DFACE and text after it, but not other case or inner blanks.
       {"0|  3DFACE|8|A|{T}|0|3DFACE  ; note|8|B|{F}|0|3dface|8|C|{T}|0|3D FACE|8|D|{T}",
        "A:{T} / B:{F}"},
       // A code beyond 32 bits is no group 10; codes that are not numbers read as 0.
