@@ -146,7 +146,7 @@ TEST(PathReplacedWhileLoading, GivesOneWholeFileOrNothing) {
     }
   });
   int read = 0, notOpened = 0;
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 200000 && (read < 50 || notOpened < 50); ++i) {
     int status = 0;
     LineListPtr lines(loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status));
     ASSERT_TRUE(lines);
@@ -163,7 +163,8 @@ TEST(PathReplacedWhileLoading, GivesOneWholeFileOrNothing) {
   }
   stop = true;
   mover.join();
-  EXPECT_EQ(read + notOpened, 3000);
+  EXPECT_GT(read, 0);
+  EXPECT_GT(notOpened, 0);
 }
 
 // Outputs that cannot be written: the tool says so, and whatever was at the output path (and
