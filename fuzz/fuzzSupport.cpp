@@ -36,7 +36,9 @@ void fuzzSetUp() {
   setProfileThreadCount(1);
 }
 
-const std::string& fuzzFolder() { return scratch; }
+const std::string& fuzzFolder() {
+  return scratch;
+}
 
 void fuzzFail(const char* condition, const char* file, int line) {
   std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", condition, file, line);
@@ -45,7 +47,8 @@ void fuzzFail(const char* condition, const char* file, int line) {
 
 uint64_t fuzzHash(const uint8_t* data, size_t size) {
   uint64_t h = 1469598103934665603ull;
-  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  for (size_t i = 0; i < size; ++i)
+    h = (h ^ data[i]) * 1099511628211ull;
   return h;
 }
 

@@ -71,7 +71,8 @@ void checkMode(const char* text, size_t size, LineSplit split, uint64_t hash) {
   gfailAllocationAfter(0);
   if (list) {
     FUZZ_CHECK(static_cast<size_t>(list->count) == expected.size());
-    for (int32_t i = 0; i < list->count; ++i) FUZZ_CHECK(expected[i] == list->items[i]);
+    for (int32_t i = 0; i < list->count; ++i)
+      FUZZ_CHECK(expected[i] == list->items[i]);
     freeLineList(list);
   }
   FUZZ_CHECK(gliveBlocks() == before);

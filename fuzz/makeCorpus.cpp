@@ -87,7 +87,8 @@ std::vector<std::string> groups(const std::vector<Face>& faces, Style style,
     g.push_back(code);
     g.push_back(value);
   };
-  for (const std::string& c : comments) add("999", c);
+  for (const std::string& c : comments)
+    add("999", c);
   if (blocks) {
     add("0", "SECTION");
     add("2", "BLOCKS");
@@ -139,7 +140,8 @@ std::vector<std::string> groups(const std::vector<Face>& faces, Style style,
 
 std::string joined(const std::vector<std::string>& lines, const std::string& end, size_t count) {
   std::string text;
-  for (size_t i = 0; i < lines.size() && i < count; ++i) text += lines[i] + end;
+  for (size_t i = 0; i < lines.size() && i < count; ++i)
+    text += lines[i] + end;
   return text;
 }
 
@@ -163,7 +165,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string root = argv[1];
-  for (const char* sub : {"", "/lines", "/dxf", "/settings", "/run"}) mkdir((root + sub).c_str(), 0777);
+  for (const char* sub : {"", "/lines", "/dxf", "/settings", "/run"})
+    mkdir((root + sub).c_str(), 0777);
   bool ok = true;
   auto put = [&](const std::string& name, const std::string& bytes) {
     ok = writeFile(root + "/" + name, bytes) && ok;
@@ -184,16 +187,16 @@ int main(int argc, char** argv) {
   put("dxf/gen-backwards.dxf", joined(backwards, "\n"));
   put("dxf/gen-fan.dxf", joined(groups(fan(12), Style::r12, {}, false)));
   put("dxf/gen-duplicate-face.dxf",
-      joined(groups(box("d", {0, 0, 0}, {1, 2, 3}) + box("d", {0, 0, 0}, {1, 2, 3}), Style::r12,
-                    {}, false)));
+      joined(groups(box("d", {0, 0, 0}, {1, 2, 3}) + box("d", {0, 0, 0}, {1, 2, 3}), Style::r12, {},
+                    false)));
   // Cut off inside the last entity, at a code line and at a value line.
   std::vector<std::string> small = groups(pyramid("c", {0, 0, 0}), Style::r12, {"cut"}, false);
   put("dxf/gen-cut-at-code.dxf", joined(small, "\r\n", small.size() - 11));
   put("dxf/gen-cut-at-value.dxf", joined(small, "\r\n", small.size() - 10));
   put("dxf/gen-cut-mid-line.dxf", joined(small).substr(0, joined(small).size() / 2 + 3));
   // Odd numbers: out of range, not numbers, signed zero.
-  std::vector<std::string> odd = groups(box("n", {1e300, -0.0, 1e-320}, {1e300, 1, 1}),
-                                        Style::r12, {}, false);
+  std::vector<std::string> odd =
+      groups(box("n", {1e300, -0.0, 1e-320}, {1e300, 1, 1}), Style::r12, {}, false);
   odd[odd.size() / 2 | 1] = "nan";
   odd[(odd.size() / 3) | 1] = "-1e999";
   odd[(odd.size() / 4) | 1] = "inf";
@@ -202,9 +205,9 @@ int main(int argc, char** argv) {
   put("run/gen-moved-parts.txt",
       joined(r12) + "\n====\n" + joined(groups(target, Style::r2000, {"note"}, false)));
   put("run/gen-same-file.txt", joined(r12));
-  put("run/gen-fan-pair.txt", joined(groups(fan(8), Style::r12, {}, false)) + "\n====\n" +
-                                  joined(groups(moved(fan(8), {3, 0, 0}, true, "t"),
-                                                Style::backwards, {}, false)));
+  put("run/gen-fan-pair.txt",
+      joined(groups(fan(8), Style::r12, {}, false)) + "\n====\n" +
+          joined(groups(moved(fan(8), {3, 0, 0}, true, "t"), Style::backwards, {}, false)));
 
   const char* defaults[] = {"1 ;sw;bit 1:Mask display readme.txt 2:Display RotCombo",
                             "0.25 ;0;[Severe 0.001 to Loose 1.0] Group Multiple Matching",

@@ -24,7 +24,8 @@ std::string fileBytes(const std::string& path) {
   LineList* lines = loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status);
   FUZZ_CHECK(lines != nullptr);
   std::string text;
-  for (int32_t i = 0; i < lines->count; ++i) text += std::string(lines->items[i]) + "\n";
+  for (int32_t i = 0; i < lines->count; ++i)
+    text += std::string(lines->items[i]) + "\n";
   freeLineList(lines);
   return status == kLoadRead ? text : std::string("(none)");
 }
@@ -64,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input(text, size);
   size_t separator = input.find("\n====\n");
   std::string referenceBytes = separator == std::string::npos ? input : input.substr(0, separator);
-  std::string targetBytes =
-      separator == std::string::npos ? input : input.substr(separator + 6);
+  std::string targetBytes = separator == std::string::npos ? input : input.substr(separator + 6);
   const std::string folder = fuzzFolder();
   std::string reference = folder + "/reference.dxf", target = folder + "/target.dxf";
   std::string output = folder + "/output.dxf";
@@ -101,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gfailAllocationAfter(1 + static_cast<long>((hash >> 12) % static_cast<uint64_t>(used + 1)));
   result = runMatching(&dialog.port, referencePath, target.c_str());
   checkEnding(dialog, result);
-  bool referenceLost = dialog.lines.size() > 1 &&
-                       dialog.lines[1] == "Syntax Error : Reference DXF. continue...";
+  bool referenceLost =
+      dialog.lines.size() > 1 && dialog.lines[1] == "Syntax Error : Reference DXF. continue...";
   if (result && !referenceLost) FUZZ_CHECK(dialog.lines == undisturbed);
   if (result) {
     // A failed save leaves the file of the first run as it was.

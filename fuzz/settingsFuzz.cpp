@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzSetUp();
   uint64_t hash = fuzzHash(data, size);
   long before = gliveBlocks();
-  LineList* lines =
-      splitTextLines(reinterpret_cast<const char*>(data), size, LineSplit::dropEmpty);
+  LineList* lines = splitTextLines(reinterpret_cast<const char*>(data), size, LineSplit::dropEmpty);
   FUZZ_CHECK(lines != nullptr);
 
   matchSettings = MatchSettings{};
@@ -31,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   std::vector<std::string> old;
-  for (int32_t i = 0; i < lines->count; ++i) old.emplace_back(lines->items[i]);
+  for (int32_t i = 0; i < lines->count; ++i)
+    old.emplace_back(lines->items[i]);
   settingsLines = lines;
   textureRotation = rotation;
   saveSettingsOnExit = false;

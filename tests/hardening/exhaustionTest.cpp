@@ -11,9 +11,9 @@
 #include "app/errorReport.h"
 #include "app/programPath.h"
 #include "compare/influenceProfile.h"
-#include "model/faceModel.h"
 #include "hardening/hardeningSupport.h"
 #include "match/matchingRun.h"
+#include "model/faceModel.h"
 #include "output/dxfWriter.h"
 #include "textfiles/allocator.h"
 #include "textfiles/scopedBlocks.h"
@@ -52,9 +52,9 @@ class BatchSequenceExhaustion : public ::testing::Test {
     target = folder.file("target.dxf");
     output = folder.file("output.dxf");
     writeFileBytes(reference, dxfText(surface + box));
-    writeFileBytes(target, dxfText(turnedFaces(surface, {100, 5, 1}, "t") +
-                                       turnedFaces(box, {0, 60, 0}, "t"),
-                                   {"comment kept"}));
+    writeFileBytes(
+        target, dxfText(turnedFaces(surface, {100, 5, 1}, "t") + turnedFaces(box, {0, 60, 0}, "t"),
+                        {"comment kept"}));
   }
   void TearDown() override {
     gfailAllocationAfter(0);
@@ -128,7 +128,8 @@ TEST_F(BatchSequenceExhaustion, EveryAllocationFailingInTurnEndsCleanlyAndSaysWh
         ++referenceLost;
         EXPECT_EQ(dialog.progress.back(), "Done.");
         if (o.saved) {  // without a reference every face keeps its own layer
-          for (const std::string& layer : dxfLayers(readFileBytes(output))) EXPECT_EQ(layer, "t");
+          for (const std::string& layer : dxfLayers(readFileBytes(output)))
+            EXPECT_EQ(layer, "t");
         }
       } else {
         EXPECT_EQ(dialog.progress, undisturbed);  // a stage that could do without it

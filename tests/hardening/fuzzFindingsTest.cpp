@@ -19,8 +19,8 @@ TEST(FuzzFindings, RotationWrittenIntoLineFourReadsBackAsChosen) {
     const char* written;
   } cases[] = {
       {"0.0.5] Advantage Of Same Face Angle", 2, "2 .5] Advantage Of Same Face Angle"},
-      {"5x1p1 ;2", 0, "0 x1p1 ;2"},    // "0x1p1" would read as hexadecimal 2
-      {"7e ;2", 1, "1e ;2"},           // an exponent without digits is no continuation
+      {"5x1p1 ;2", 0, "0 x1p1 ;2"},  // "0x1p1" would read as hexadecimal 2
+      {"7e ;2", 1, "1e ;2"},         // an exponent without digits is no continuation
       {"3e+x", 1, "1e+x"},
       {"1.5.e5", 3, "3 .e5"},
       {" 12 ;2;rotation", 1, " 1 ;2;rotation"},  // the ordinary case keeps its form

@@ -73,7 +73,8 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
+  for (std::string& a : all)
+    argv.push_back(a.data());
   argv.push_back(nullptr);
 
   pid_t child = fork();
@@ -152,15 +153,17 @@ std::vector<DxfFace> boxFaces(const std::string& prefix, Vec3 o, Vec3 d) {
 
 std::vector<DxfFace> turnedFaces(std::vector<DxfFace> faces, Vec3 by, const std::string& layer) {
   for (size_t i = 0; i < faces.size(); ++i) {
-    for (Vec3& c : faces[i].corners) c = {by.x - c.y, by.y + c.x, by.z + c.z};
-    if (i % 2) std::rotate(faces[i].corners.begin(), faces[i].corners.begin() + 1,
-                           faces[i].corners.end());
+    for (Vec3& c : faces[i].corners)
+      c = {by.x - c.y, by.y + c.x, by.z + c.z};
+    if (i % 2)
+      std::rotate(faces[i].corners.begin(), faces[i].corners.begin() + 1, faces[i].corners.end());
     faces[i].layer = layer;
   }
   return faces;
 }
 
-std::vector<DxfFace> surfaceFaces(const std::vector<SurfaceFace>& faces, const std::string& prefix) {
+std::vector<DxfFace> surfaceFaces(const std::vector<SurfaceFace>& faces,
+                                  const std::string& prefix) {
   std::vector<DxfFace> out;
   for (const SurfaceFace& f : faces) {
     bool triangle = f[3].x == f[2].x && f[3].y == f[2].y && f[3].z == f[2].z;
@@ -178,7 +181,8 @@ std::vector<DxfFace> operator+(std::vector<DxfFace> a, const std::vector<DxfFace
 
 std::vector<std::string> layersOf(const std::vector<DxfFace>& faces) {
   std::vector<std::string> layers;
-  for (const DxfFace& f : faces) layers.push_back(f.layer);
+  for (const DxfFace& f : faces)
+    layers.push_back(f.layer);
   return layers;
 }
 

@@ -12,21 +12,21 @@ std::string batchToolPath();
 
 // What is set up in the child before the tool starts.
 struct ChildLimits {
-  long fileSizeLimit = -1;        // RLIMIT_FSIZE in bytes; -1 keeps it
+  long fileSizeLimit = -1;            // RLIMIT_FSIZE in bytes; -1 keeps it
   bool ignoreFileSizeSignal = false;  // SIGXFSZ ignored, so writes past the limit fail EFBIG
-  long addressSpaceLimit = -1;    // RLIMIT_AS in bytes; -1 keeps it
-  bool stdinFromOpenPipe = false; // standard input a pipe whose writer stays open
-  std::string workingFolder;      // the child's current folder; "" keeps the parent's
+  long addressSpaceLimit = -1;        // RLIMIT_AS in bytes; -1 keeps it
+  bool stdinFromOpenPipe = false;     // standard input a pipe whose writer stays open
+  std::string workingFolder;          // the child's current folder; "" keeps the parent's
 };
 
 struct ToolRun {
-  int status = -1;      // exit status; -1 when it did not exit normally
-  int signal = 0;       // the signal that ended it, 0 for none
-  bool hung = false;    // still running at the deadline (then killed)
+  int status = -1;    // exit status; -1 when it did not exit normally
+  int signal = 0;     // the signal that ended it, 0 for none
+  bool hung = false;  // still running at the deadline (then killed)
   std::string out, err;
   std::vector<std::string> lines;  // standard output split at '\n'
-  double seconds = 0;   // wall time, for the manual checks' reports only
-  long peakKilobytes = 0;  // the child's peak resident memory
+  double seconds = 0;              // wall time, for the manual checks' reports only
+  long peakKilobytes = 0;          // the child's peak resident memory
 };
 
 // Runs the program with exactly these arguments (fork and exec, no shell), its output in

@@ -30,7 +30,8 @@ class HostileFiles : public ::testing::Test {
     reference = folder.file("reference.dxf");
     target = folder.file("target.dxf");
     writeFileBytes(reference, dxfText(boxFaces("r_", {0, 0, 0}, {2, 1, 1})));
-    writeFileBytes(target, dxfText(turnedFaces(boxFaces("", {0, 0, 0}, {2, 1, 1}), {9, 0, 0}, "t")));
+    writeFileBytes(target,
+                   dxfText(turnedFaces(boxFaces("", {0, 0, 0}, {2, 1, 1}), {9, 0, 0}, "t")));
   }
   ToolRun run(const std::string& ref, const std::string& tgt, const std::string& out,
               const ChildLimits& limits = {}) {
@@ -104,9 +105,11 @@ TEST_F(HostileFiles, ReferenceThatIsNoReadableFileIsReportedAndTheRunGoesOn) {
 // to its end all the same), and binary bytes.
 TEST_F(HostileFiles, ReadableFilesWithoutFacesGiveEmptyData) {
   writeFileBytes(folder.file("empty.dxf"), "");
-  writeFileBytes(folder.file("binary.dxf"), std::string("\x7f" "ELF\0\0\xff\r\n\0", 10));
-  for (const std::string& path : {folder.file("empty.dxf"), std::string("/proc/self/status"),
-                                  folder.file("binary.dxf")}) {
+  writeFileBytes(folder.file("binary.dxf"), std::string("\x7f"
+                                                        "ELF\0\0\xff\r\n\0",
+                                                        10));
+  for (const std::string& path :
+       {folder.file("empty.dxf"), std::string("/proc/self/status"), folder.file("binary.dxf")}) {
     SCOPED_TRACE(path);
     ToolRun r = run("", path, folder.file("out.dxf"));
     EXPECT_EQ(r.status, 1);
@@ -122,7 +125,8 @@ TEST(PathReplacedWhileLoading, GivesOneWholeFileOrNothing) {
   ScratchFolder folder;
   std::string path = folder.file("moving.dxf");
   std::string longText, shortText = "0\r\nEOF\r\n";
-  for (int i = 0; i < 2000; ++i) longText += "999\r\ncomment " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 2000; ++i)
+    longText += "999\r\ncomment " + std::to_string(i) + "\r\n";
   writeFileBytes(folder.file("long"), longText);
   writeFileBytes(folder.file("short"), shortText);
   LineListPtr longLines(splitTextLines(longText.data(), longText.size(), LineSplit::keepEmpty));
@@ -255,12 +259,16 @@ TEST_F(UnwritableOutput, FifoAtTheOutputPathStaysAFifo) {
 // relative to the tool's current folder, so the dash leads the argument).
 TEST_F(HostileFiles, PathsOfAnyBytesAreTakenAsGiven) {
   std::string deep = "deep";
-  while (deep.size() < 1500) deep += "/" + std::string(60, 'd');
+  while (deep.size() < 1500)
+    deep += "/" + std::string(60, 'd');
   fs::create_directories(folder.file(deep));
-  const std::vector<std::string> names = {
-      "with  blanks .dxf", "quote ' and \" marks.dxf", "new\nline\r.dxf",
-      "\xff\xfe not utf-8 \xe9\x80.dxf", "-leading-dash.dxf", "tab\tand\\backslash.dxf",
-      deep + "/" + std::string(200, 'n') + ".dxf"};
+  const std::vector<std::string> names = {"with  blanks .dxf",
+                                          "quote ' and \" marks.dxf",
+                                          "new\nline\r.dxf",
+                                          "\xff\xfe not utf-8 \xe9\x80.dxf",
+                                          "-leading-dash.dxf",
+                                          "tab\tand\\backslash.dxf",
+                                          deep + "/" + std::string(200, 'n') + ".dxf"};
   ChildLimits inFolder;
   inFolder.workingFolder = folder.path;
   for (const std::string& out : names) {
@@ -272,9 +280,11 @@ TEST_F(HostileFiles, PathsOfAnyBytesAreTakenAsGiven) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dxfLayers(readFileBytes(folder.file(out))),
               layersOf(boxFaces("r_", {0, 0, 0}, {2, 1, 1})));
-    for (const std::string& name : {out, ref, tgt}) EXPECT_TRUE(fs::remove(folder.file(name)));
+    for (const std::string& name : {out, ref, tgt})
+      EXPECT_TRUE(fs::remove(folder.file(name)));
   }
-  EXPECT_EQ(folderEntries(folder.path), (Lines{"deep", "param.txt", "reference.dxf", "target.dxf"}));
+  EXPECT_EQ(folderEntries(folder.path),
+            (Lines{"deep", "param.txt", "reference.dxf", "target.dxf"}));
 }
 
 }  // namespace

@@ -68,8 +68,11 @@ std::vector<DxfFace> quadGrid(int rows) {
   std::vector<DxfFace> faces;
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < rows; ++x) {
-      faces.push_back({"g", {{double(x), double(y), 0}, {x + 1.0, double(y), 0},
-                             {x + 1.0, y + 1.0, 0.5 * ((x + y) % 2)}, {double(x), y + 1.0, 0}}});
+      faces.push_back({"g",
+                       {{double(x), double(y), 0},
+                        {x + 1.0, double(y), 0},
+                        {x + 1.0, y + 1.0, 0.5 * ((x + y) % 2)},
+                        {double(x), y + 1.0, 0}}});
     }
   }
   return faces;
@@ -97,7 +100,8 @@ TEST(Limits, SplittingAllocatesPerChunkNotPerLine) {
   GTEST_SKIP() << "sanitizer builds allocate each line on its own";
 #else
   std::string text;
-  for (int i = 0; i < 1000000; ++i) text += i % 3 ? "10\r\n" : "\r\n";
+  for (int i = 0; i < 1000000; ++i)
+    text += i % 3 ? "10\r\n" : "\r\n";
   long start = gallocationCount();
   LineListPtr lines(splitTextLines(text.data(), text.size(), LineSplit::keepEmpty));
   long used = gallocationCount() - start;
@@ -140,7 +144,8 @@ TEST_F(LimitRun, FacesThatAllShareOnePoint) {
   ASSERT_EQ(layers.size(), 240u);
   std::set<std::string> known = {"fan0", "fan1", "fan2", "fan3", "fan4"};
   int borrowed = 0;
-  for (const std::string& layer : layers) borrowed += known.count(layer);
+  for (const std::string& layer : layers)
+    borrowed += known.count(layer);
   EXPECT_GT(borrowed, 200);
 }
 
@@ -165,7 +170,8 @@ TEST_F(LimitRun, InfluenceThatOverflowsToInfinity) {
   int nonFinite = 0;
   for (int f = 0; f < model->faceCount; ++f) {
     nonFinite += !std::isfinite(model->faces[f].influenceSum);
-    for (int k = 0; k < kProfileSamples; ++k) nonFinite += !std::isfinite(model->faces[f].profile[k]);
+    for (int k = 0; k < kProfileSamples; ++k)
+      nonFinite += !std::isfinite(model->faces[f].profile[k]);
   }
   EXPECT_GT(nonFinite, 0) << "the case must reach infinity";
 
@@ -231,8 +237,9 @@ class Manual : public ::testing::Test {
   ToolRun runFiles(long addressLimit = 8L << 30, int deadline = 3600) {
     ChildLimits limits;
     limits.addressSpaceLimit = addressLimit;  // keeps a runaway case from the OOM killer
-    return runProgram(tool, {"--settings", folder.file("param.txt"), folder.file("r.dxf"),
-                             folder.file("t.dxf"), folder.file("out.dxf")},
+    return runProgram(tool,
+                      {"--settings", folder.file("param.txt"), folder.file("r.dxf"),
+                       folder.file("t.dxf"), folder.file("out.dxf")},
                       folder.path, limits, deadline);
   }
   std::string tool;
@@ -281,7 +288,8 @@ TEST_F(Manual, DISABLED_ManyOneFaceParts) {
     std::vector<DxfFace> reference, target;
     for (int i = 0; i < n; ++i) {
       double x = 3.0 * (i % 200), y = 3.0 * (i / 200), s = 1 + (i % 17) * 0.01;
-      reference.push_back({"l" + std::to_string(i % 9), {{x, y, 0}, {x + s, y, 0}, {x, y + s, 0.1}}});
+      reference.push_back(
+          {"l" + std::to_string(i % 9), {{x, y, 0}, {x + s, y, 0}, {x, y + s, 0.1}}});
     }
     target = turnedFaces(reference, {0, 2000, 0}, "t");
     std::string what = std::to_string(n) + " one-face parts";
