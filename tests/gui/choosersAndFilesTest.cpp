@@ -19,13 +19,19 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-// Plays the person at the screen: answers the first active modal window of kind Modal.
+// Plays the person at the screen: answers the first active modal window of kind Modal, then
+// closes any modal window still showing (a failure then ends instead of hanging).
 template <class Modal>
 struct Person {
   explicit Person(std::function<void(Modal*)> answer) {
     QObject::connect(&timer, &QTimer::timeout, [this, answer] {
-      auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
-      if (modal && !answered) answer(modal), answered = true;
+      QWidget* active = QApplication::activeModalWidget();
+      if (auto* modal = qobject_cast<Modal*>(active); modal && !answered) {
+        answered = true;
+        answer(modal);
+      } else if (auto* other = qobject_cast<QDialog*>(active); other && answered) {
+        other->reject();
+      }
     });
     timer.start(10);
   }
