@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -197,6 +198,9 @@ int printLine(DialogPort* self, const char* line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit must fail the write (and leave the destination as it was), not kill the
+  // tool halfway through with its temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   Arguments args;
   if (int status = parseArguments(argc, argv, &args)) return status;
   if (args.help) {

@@ -1,6 +1,8 @@
 // morvane: the desktop program. One dialog; when it closes, the last run's data is released.
 #include <QApplication>
 
+#include <csignal>
+
 #include "app/dialog/errorBox.h"
 #include "app/dialog/fileChooser.h"
 #include "app/dialog/fileLocations.h"
@@ -11,6 +13,8 @@
 #include "output/dxfWriter.h"
 
 int main(int argc, char** argv) {
+  // A file-size limit fails the write instead of ending the program mid-save.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("morvane"));
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
