@@ -11,7 +11,9 @@ namespace {
 
 constexpr size_t kMessageLimit = 255;
 
-void printToStandardError(const char* message) { std::fprintf(stderr, "Morvane Error: %s\n", message); }
+void printToStandardError(const char* message) {
+  std::fprintf(stderr, "Morvane Error: %s\n", message);
+}
 
 ErrorPresenter presenter = printToStandardError;
 std::mutex reportMutex;

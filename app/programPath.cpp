@@ -45,7 +45,9 @@ void setProgramDirectoryTo(const char* dir) noexcept {
   }
 }
 
-const char* programDirectory() noexcept { return directory; }
+const char* programDirectory() noexcept {
+  return directory;
+}
 
 const char* programPath(const char* name) noexcept {
   ringIndex = (ringIndex + 1) % kRingSize;

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/dialogPort.h"
 #include "app/configFolder.h"
+#include "app/dialogPort.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
@@ -49,8 +49,10 @@ constexpr const char* kHelp =
     "  --settings FILE  Read the matching settings from FILE, in the format of param.txt (nine\n"
     "                   lines: switch word, then the eight tolerances). A file of fewer than\n"
     "                   nine lines gives the default settings, as the dialog does. Without\n"
-    "                   this option, param.txt beside the program (or, for an installed copy whose\n"
-    "                   folder cannot be written, in ~/.config/morvane) is read when it exists, else\n"
+    "                   this option, param.txt beside the program (or, for an installed copy "
+    "whose\n"
+    "                   folder cannot be written, in ~/.config/morvane) is read when it exists, "
+    "else\n"
     "                   the defaults are used. No settings file is ever written.\n"
     "  --rotation N     Rotate the corner order of every face of both files by N (0, 1, 2 or\n"
     "                   3), as choosing N in the dialog's rotation box does. Without it the\n"

@@ -20,40 +20,40 @@ struct ModelPoint {
 };
 
 struct ModelFace {
-  Vec3 normal;              // snapped unit normal of the first three corners
-  int32_t part;             // part number; 0 before grouping
-  Vec3 centre;              // mean part-relative corner position
-  Vec3 scaledCentre;        // centre over the part's scale divisor
-  double perimeter;         // edge lengths summed; halved for three corners
-  int32_t cornerCount;      // 3 or 4
-  int32_t corners[4];       // point indices in drawing order (after rotation)
-  int32_t sortedCorners[4]; // first cornerCount indices ascending
-  char* layer;              // owned, the whole layer name; null reads as ""
-  int32_t partnerFace;      // coincident face of the other model, -1 none
-  int32_t matchedFace;      // target: reference face whose layer it takes, -1 none
-  int32_t matchLevel;       // target: direct tests passed; 9 when coincident
-  double* influence;        // owned: influence on each face of the part, indexed by partSlot
-  double influenceSum;      // influence summed over the part before normalising
-  double* profile;          // owned: 256 samples of the sorted influence received
-  int32_t mark;             // spreading / propagation state
+  Vec3 normal;               // snapped unit normal of the first three corners
+  int32_t part;              // part number; 0 before grouping
+  Vec3 centre;               // mean part-relative corner position
+  Vec3 scaledCentre;         // centre over the part's scale divisor
+  double perimeter;          // edge lengths summed; halved for three corners
+  int32_t cornerCount;       // 3 or 4
+  int32_t corners[4];        // point indices in drawing order (after rotation)
+  int32_t sortedCorners[4];  // first cornerCount indices ascending
+  char* layer;               // owned, the whole layer name; null reads as ""
+  int32_t partnerFace;       // coincident face of the other model, -1 none
+  int32_t matchedFace;       // target: reference face whose layer it takes, -1 none
+  int32_t matchLevel;        // target: direct tests passed; 9 when coincident
+  double* influence;         // owned: influence on each face of the part, indexed by partSlot
+  double influenceSum;       // influence summed over the part before normalising
+  double* profile;           // owned: 256 samples of the sorted influence received
+  int32_t mark;              // spreading / propagation state
   double angleSignature[17];
-  int32_t partSlot;         // position of this face in its part's `faces` list
+  int32_t partSlot;  // position of this face in its part's `faces` list
 };
 
 struct ModelPart {
-  Vec3 centre;              // mean position of the part's points
-  double size;              // perimeters summed over the scale divisor
-  int32_t number;           // part number, from 1
-  int32_t coincidentPart;   // target: reference part index anchored by coincidence, -1 none
-  int32_t matchedPart;      // target: reference part index matched, -1 none
+  Vec3 centre;             // mean position of the part's points
+  double size;             // perimeters summed over the scale divisor
+  int32_t number;          // part number, from 1
+  int32_t coincidentPart;  // target: reference part index anchored by coincidence, -1 none
+  int32_t matchedPart;     // target: reference part index matched, -1 none
   double sizeDeviation;
   double radiusDeviation;
   double centreDeviation;
-  double radiusSum;         // distances of the part's points from `centre`, summed
+  double radiusSum;  // distances of the part's points from `centre`, summed
   int32_t faceCount;
-  int32_t* faces;           // owned: face indices, ascending
-  int32_t matchCount;       // reference: target parts that claimed it
-  int32_t flags;            // bit 0: influence profiles computed
+  int32_t* faces;      // owned: face indices, ascending
+  int32_t matchCount;  // reference: target parts that claimed it
+  int32_t flags;       // bit 0: influence profiles computed
   int32_t pointCount;
   double normalSum;
   double centreDistance;
@@ -61,11 +61,11 @@ struct ModelPart {
 };
 
 struct FaceModel {
-  char* sourceName;         // owned copy of "Ref" / "Terget"
-  int32_t pointCapacity;    // grows by 512
+  char* sourceName;       // owned copy of "Ref" / "Terget"
+  int32_t pointCapacity;  // grows by 512
   int32_t pointCount;
   ModelPoint* points;
-  int32_t faceCapacity;     // grows by 256
+  int32_t faceCapacity;  // grows by 256
   int32_t faceCount;
   ModelFace* faces;
   int32_t partCount;
@@ -84,11 +84,17 @@ static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
               "records live in zero-filled blocks");
 
 // Position of a point as a vector.
-inline Vec3 pointPosition(const ModelPoint& p) { return {p.x, p.y, p.z}; }
+inline Vec3 pointPosition(const ModelPoint& p) {
+  return {p.x, p.y, p.z};
+}
 // Part-relative position of a point as a vector.
-inline Vec3 relativePosition(const ModelPoint& p) { return {p.relX, p.relY, p.relZ}; }
+inline Vec3 relativePosition(const ModelPoint& p) {
+  return {p.relX, p.relY, p.relZ};
+}
 // A face's layer name, never null.
-inline const char* faceLayer(const ModelFace& f) { return f.layer ? f.layer : ""; }
+inline const char* faceLayer(const ModelFace& f) {
+  return f.layer ? f.layer : "";
+}
 
 // A new zero-filled model; `name` (may be null) is copied. Null when memory fails.
 FaceModel* createModel(const char* name) noexcept;

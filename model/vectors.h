@@ -7,16 +7,24 @@ struct Vec3 {
   double x, y, z;
 };
 
-inline Vec3 operator-(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Vec3 operator-(const Vec3& a, const Vec3& b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
 
 // a.x*b.x + a.y*b.y + a.z*b.z
-inline double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline double dot(const Vec3& a, const Vec3& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline double vectorLength(const Vec3& a) { return std::sqrt(dot(a, a)); }
+inline double vectorLength(const Vec3& a) {
+  return std::sqrt(dot(a, a));
+}
 // vectorLength(b - a)
-inline double distance(const Vec3& a, const Vec3& b) { return vectorLength(b - a); }
+inline double distance(const Vec3& a, const Vec3& b) {
+  return vectorLength(b - a);
+}
 // dot(b - a, b - a)
 inline double squaredDistance(const Vec3& a, const Vec3& b) {
   Vec3 d = b - a;

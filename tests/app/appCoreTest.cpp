@@ -19,7 +19,8 @@ TEST(ProgramPath, JoinsNamesAndGivesTheFolderWithoutSlash) {
 TEST(ProgramPath, EleventhCallReusesTheFirstBuffer) {
   setProgramDirectoryTo("/x");
   const char* first = programPath("a");
-  for (int i = 0; i < 9; ++i) EXPECT_NE(programPath("b"), first);
+  for (int i = 0; i < 9; ++i)
+    EXPECT_NE(programPath("b"), first);
   EXPECT_EQ(programPath("c"), first);
   EXPECT_STREQ(first, "/x/c");
   setProgramDirectory();
@@ -36,7 +37,8 @@ TEST(AddProgressLine, FormatsAppendsAndClears) {
   RecordingDialog dialog;
   EXPECT_EQ(addProgressLine(&dialog.port, "Start..."), 0);
   EXPECT_EQ(addProgressLine(&dialog.port, "%d Parts / %d Faces / %d Points", 2, 10, 12), 1);
-  EXPECT_EQ(dialog.progress, (std::vector<std::string>{"Start...", "2 Parts / 10 Faces / 12 Points"}));
+  EXPECT_EQ(dialog.progress,
+            (std::vector<std::string>{"Start...", "2 Parts / 10 Faces / 12 Points"}));
   addProgressLine(&dialog.port, nullptr);
   EXPECT_TRUE(dialog.progress.empty());
   addProgressLine(&dialog.port, "Done.");
@@ -61,7 +63,9 @@ TEST(AddProgressLine, CutsLongFormatsAndLinesAndIgnoresMissingList) {
 
 namespace {
 std::string lastPresented;
-void recordPresented(const char* message) { lastPresented = message; }
+void recordPresented(const char* message) {
+  lastPresented = message;
+}
 }  // namespace
 
 TEST(ReportError, WritesOnlyTheLatestMessageToPerrAndPresentsIt) {

@@ -8,25 +8,30 @@
 
 LineListPtr testLines(std::initializer_list<const char*> lines) {
   LineListPtr list(newLineList());
-  for (const char* line : lines) appendLine(list.get(), line);
+  for (const char* line : lines)
+    appendLine(list.get(), line);
   return list;
 }
 
 LineListPtr testLines(const std::vector<std::string>& lines) {
   LineListPtr list(newLineList());
-  for (const std::string& line : lines) appendLine(list.get(), line.c_str());
+  for (const std::string& line : lines)
+    appendLine(list.get(), line.c_str());
   return list;
 }
 
 std::vector<std::string> linesOf(const LineList* list) {
   std::vector<std::string> out;
   if (!list) return out;
-  for (int i = 0; i < list->count; ++i) out.emplace_back(list->items[i] ? list->items[i] : "");
+  for (int i = 0; i < list->count; ++i)
+    out.emplace_back(list->items[i] ? list->items[i] : "");
   return out;
 }
 
 namespace {
-RecordingDialog* recorder(DialogPort* port) { return static_cast<RecordingDialog*>(port->context); }
+RecordingDialog* recorder(DialogPort* port) {
+  return static_cast<RecordingDialog*>(port->context);
+}
 }  // namespace
 
 RecordingDialog::RecordingDialog() {
@@ -78,7 +83,9 @@ void writeFileBytes(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-std::string testDataPath(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
+std::string testDataPath(const std::string& name) {
+  return std::string(TEST_DATA_DIR) + "/" + name;
+}
 
 #include <cstdio>
 
@@ -118,7 +125,8 @@ std::vector<std::string> faceTexts(const FaceModel* model) {
 
 std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments) {
   std::string out = "0\r\nSECTION\r\n2\r\nENTITIES\r\n";
-  for (const std::string& text : comments) out += "999\r\n" + text + "\r\n";
+  for (const std::string& text : comments)
+    out += "999\r\n" + text + "\r\n";
   auto value = [&out](int code, double v) {
     char buffer[64];
     auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
@@ -219,7 +227,8 @@ std::vector<SurfaceFace> shuffledSurface(const std::vector<SurfaceFace>& faces, 
     int corners = triangle ? 3 : 4;
     std::rotate(face.begin(), face.begin() + random() % corners, face.begin() + corners);
     if (triangle) face[3] = face[2];
-    for (Vec3& c : face) c = {c.x + offset.x, c.y + offset.y, c.z + offset.z};
+    for (Vec3& c : face)
+      c = {c.x + offset.x, c.y + offset.y, c.z + offset.z};
   }
   return out;
 }

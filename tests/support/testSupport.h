@@ -69,7 +69,8 @@ struct DxfFace {
 // An ENTITIES-only DXF file (CR LF line ends) with the 999 comments, then the faces; a
 // three-corner face is written with its third corner repeated as the fourth. Coordinates are
 // written with up to 17 significant digits, independent of the locale.
-std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments = {});
+std::string dxfText(const std::vector<DxfFace>& faces,
+                    const std::vector<std::string>& comments = {});
 // The layer of every 3DFACE of a DXF file's bytes, in file order (the line after the "8" that
 // directly follows "3DFACE").
 std::vector<std::string> dxfLayers(const std::string& bytes);
