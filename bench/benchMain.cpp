@@ -138,8 +138,10 @@ std::string readFileText(const std::string& path) {
 // How a child ended, in a few words.
 std::string outcome(const ChildResult& r, const Config& config, double cap,
                     const std::string& folder) {
-  std::string stage = r.values.count("begin") ? r.values.at("begin") : "start";
   if (!r.started) return "could not start";
+  std::string stage = r.values.count("begin") ? r.values.at("begin") : "start";
+  if (has(r, "failed")) stage = r.values.at("failed");
+  stage += " after " + seconds(r.wallSeconds) + " s";  // of the child's whole life
   if (r.timedOut) return "time cap (" + seconds(cap) + " s) reached in " + stage;
   if (r.signal != 0) {
     std::string why = "ended by signal " + std::to_string(r.signal) + " in " + stage;
@@ -147,7 +149,7 @@ std::string outcome(const ChildResult& r, const Config& config, double cap,
     return why;
   }
   if (r.exitCode != 0) {
-    std::string why = "failed in " + (has(r, "failed") ? r.values.at("failed") : stage);
+    std::string why = "failed in " + stage;
     std::string report = readFileText(folder + "/perr.txt");
     while (!report.empty() && (report.back() == '\n' || report.back() == '\r'))
       report.pop_back();
