@@ -296,8 +296,8 @@ void ioTable(const Config& config, Checks& checks) {
       "(`readDxfFaces`, with grouping and measures), write (`buildTargetDxf` + "
       "`saveLineListAs`). Floor: `wc -l` on the same file, cache warm, best of three. Memory: "
       "peak resident size while loading and reading, minus the process's size before.\n\n"
-      "| faces | file MB | `wc -l` s | load s | read s | load + read s | × `wc -l` | "
-      "peak MB | bytes per file byte | build s | save s | write peak MB | |\n"
+      "| faces | file MiB | `wc -l` s | load s | read s | load + read s | × `wc -l` | "
+      "peak MiB | bytes per file byte | build s | save s | write peak MiB | |\n"
       "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|\n");
   std::fflush(stdout);
   for (long long size : config.sizes) {
@@ -345,7 +345,7 @@ void pairingTable(const Config& config, Checks& checks) {
       "`pairCoincidentGeometry`. Plain scans: the quadratic point and face scans written out "
       "literally (bench/plainPairing.cpp), run while they end within the plain-scan cap; "
       "their results are compared with the indexed pairing's.\n\n"
-      "| faces | points | signatures s | signatures peak MB | pairing s | pairing peak MB | "
+      "| faces | points | signatures s | signatures peak MiB | pairing s | pairing peak MiB | "
       "paired faces | plain scans s | plain ÷ indexed | same result |\n"
       "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|\n");
   std::fflush(stdout);
@@ -422,7 +422,7 @@ void runTables(const std::string& title, const std::string& intro, std::vector<R
                 row.wholeRan ? cell(row.whole, "runmatching_s").c_str() : "–", row.status.c_str());
   }
   std::printf(
-      "\nPeak resident size per stage, MB (the models read so far included; the last columns "
+      "\nPeak resident size per stage, MiB (the models read so far included; the last columns "
       "give the kernel's peak for the whole child):\n\n"
       "| model | read | signatures | pairing | part matching | face matching | whole child | "
       "`runMatching` child |\n|---|---:|---:|---:|---:|---:|---:|---:|\n");
