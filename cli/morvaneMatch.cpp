@@ -30,7 +30,7 @@ constexpr int kExitNotWritten = 3;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
-    "Usage: morvane-match [--settings FILE] [--rotation N] REFERENCE TARGET OUTPUT\n";
+    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] REFERENCE TARGET OUTPUT\n";
 
 constexpr const char* kHelp =
     "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
@@ -58,13 +58,18 @@ constexpr const char* kHelp =
     "                   3), as choosing N in the dialog's rotation box does. Without it the\n"
     "                   rotation is line 4 of the settings when bit 1 of the switch word is\n"
     "                   set (truncated, never negative), else 0.\n"
+    "  --align          Align parts that were turned by any angle, mirrored, rescaled or whose\n"
+    "                   quads were split into triangles onto reference parts of the same shape\n"
+    "                   before the faces are matched (the dialog's \"Align turned parts\").\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
     "Standard output shows the run's progress lines, one per line; after a successful run one\n"
     "more line counts the target faces by how they were matched: coincident with a reference\n"
     "face, by the three face tests, by propagation from a seed face, or unmatched (those keep\n"
-    "their own layer).\n"
+    "their own layer). With --align it reads \"Faces: c coincident / a aligned / t by tests /\n"
+    "p by propagation / u unmatched\", followed by \"k faces on symmetric parts: their layer is\n"
+    "a guess\" when alignments that the geometry cannot tell apart would give other layers.\n"
     "\n"
     "Exit status:\n"
     "  0  OUTPUT was written.\n"
@@ -79,6 +84,7 @@ struct Arguments {
   const char* paths[3] = {};
   int pathCount = 0;
   bool help = false;
+  bool align = false;
 };
 
 int usageError(const char* message, const char* detail) {
@@ -117,6 +123,10 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     }
     if (std::strcmp(arg, "--") == 0) {
       pathsOnly = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--align") == 0) {
+      out->align = true;
       continue;
     }
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -232,14 +242,27 @@ int main(int argc, char** argv) {
 
   const char* output = args.paths[2];
   int exitStatus = kExitWritten;
-  if (!runMatching(&progress, args.paths[0], args.paths[1])) {
+  RunOptions options{};
+  options.alignParts = args.align ? 1 : 0;
+  if (!runMatchingWith(&progress, args.paths[0], args.paths[1], &options)) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
     exitStatus = kExitRunFailed;
   } else {
     MatchTally tally = tallyMatches(referenceModel, targetModel);
-    addProgressLine(&progress,
-                    "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
-                    tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
+    if (args.align) {
+      addProgressLine(
+          &progress,
+          "Faces: %d coincident / %d aligned / %d by tests / %d by propagation / %d unmatched",
+          tally.coincident, tally.aligned, tally.byTests, tally.byPropagation, tally.unmatched);
+      if (tally.guesses > 0) {
+        addProgressLine(&progress, "%d faces on symmetric parts: their layer is a guess",
+                        tally.guesses);
+      }
+    } else {
+      addProgressLine(&progress,
+                      "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
+                      tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
+    }
     if (!saveTargetDxf(output)) {
       addProgressLine(&progress, "Write Error : Terget DXF");
       explainWriteFailure(output);

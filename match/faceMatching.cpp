@@ -61,6 +61,10 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
     int32_t matchedCount = 0;
     for (int32_t i = 0; i < count; ++i) {
       ModelFace& f = target->faces[part.faces[i]];
+      if (f.alignedMatch) {  // matched by the part's alignment
+        ++matchedCount;
+        continue;
+      }
       f.matchLevel = 0;
       if (f.partnerFace >= 0) {
         f.matchedFace = f.partnerFace;

@@ -1,6 +1,7 @@
 #pragma once
 // Face matching: every target face gets its reference face by coincidence, by the three direct
-// tests, or by propagation.
+// tests, or by propagation. Faces matched by their part's alignment (alignedMatch) keep their
+// match, and a part whose faces all have one needs no influence profiles.
 struct FaceModel;
 
 // Returns 1, or 0 when memory failed.

@@ -1,5 +1,6 @@
 #include "match/matchingRun.h"
 
+#include "align/alignParts.h"
 #include "app/dialogPort.h"
 #include "compare/angleSignature.h"
 #include "match/coincidence.h"
@@ -77,12 +78,19 @@ int readTarget(DialogPort* dialog, const char* path) {
 }
 
 // The matching stages over both models. Returns 1, or 0 when a stage ran out of memory.
-int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target) {
+int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
+                const RunOptions& options) {
   if (!computeAngleSignatures(target) || !computeAngleSignatures(reference)) return 0;
   if (!pairCoincidentGeometry(reference, target)) return 0;
   matchParts(reference, target);
   addProgressLine(dialog, "%d Parts / %d Faces / %d Points", target->partCount, target->faceCount,
                   target->pointCount);
+  if (options.alignParts) {
+    AlignSummary summary{};
+    if (!alignParts(reference, target, &summary)) return 0;
+    addProgressLine(dialog, "Align: %d of %d parts, %d faces", summary.alignedParts,
+                    summary.candidateParts, summary.alignedFaces);
+  }
   return matchFaces(reference, target);
 }
 
@@ -97,6 +105,12 @@ bool passesFaceTests(const ModelFace& face, const ModelFace& candidate) {
 }  // namespace
 
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept {
+  return runMatchingWith(dialog, referencePath, targetPath, nullptr);
+}
+
+int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
+                    const RunOptions* options) noexcept {
+  const RunOptions chosen = options ? *options : RunOptions{};
   releaseRunData();
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
@@ -105,7 +119,9 @@ int runMatching(DialogPort* dialog, const char* referencePath, const char* targe
   if (namesReferenceFile(referencePath)) readReference(dialog, referencePath);
 
   int result = readTarget(dialog, targetPath);
-  if (result && referenceModel) result = matchModels(dialog, referenceModel, targetModel);
+  if (result && referenceModel) {
+    result = matchModels(dialog, referenceModel, targetModel, chosen);
+  }
   if (result) {
     addProgressLine(dialog, "Done.");
   } else {
@@ -126,6 +142,11 @@ MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noe
     }
     if (face.partnerFace >= 0) {
       ++tally.coincident;  // face matching takes the partner face before any test
+      continue;
+    }
+    if (face.alignedMatch) {
+      ++tally.aligned;
+      if (face.alignedMatch == kGuessedFace) ++tally.guesses;
       continue;
     }
     const ModelFace& candidate = reference->faces[matched];

@@ -19,12 +19,25 @@ struct FaceModel;
 // "Done."; "Error Quit" after every failure, including a matching stage that ran out of memory.
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept;
 
+// Choices of a run beyond the settings file. Zero-filled: the run runMatching makes.
+struct RunOptions {
+  int32_t alignParts;  // not 0: align turned, mirrored and rescaled parts before face matching
+};
+
+// runMatching with `options` (null: all zero). With alignParts set, the line "Align: %d of %d
+// parts, %d faces" (parts aligned, parts tried, faces matched through them) follows the counts
+// line, and faces of aligned parts keep their reference faces through face matching.
+int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
+                    const RunOptions* options) noexcept;
+
 // How the target faces of a finished run found their reference faces.
 struct MatchTally {
   int32_t coincident;     // taken from the coincident reference face (matchLevel 9)
   int32_t byTests;        // taken by the three direct face tests
   int32_t byPropagation;  // reached by the correspondence propagation
   int32_t unmatched;      // matchedFace -1: the face keeps its own layer
+  int32_t aligned;        // taken through the alignment of its part (0 unless aligning)
+  int32_t guesses;        // of the aligned, faces of symmetric parts whose layer is a guess
 };
 
 // Counts the faces of `target` after a run with `reference` (either may be null). A face counts
@@ -32,5 +45,6 @@ struct MatchTally {
 // part was matched to and passes the angle, normal and position tests against it: the tests
 // take the first such face of that part and the propagation never changes a match, while a
 // face left to the propagation passed them with no face of that part. Faces with a coincident
-// partner count as coincident. Reads the settings the run used (matchSettings).
+// partner count as coincident, then faces matched through their part's alignment as aligned.
+// Reads the settings the run used (matchSettings).
 MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept;

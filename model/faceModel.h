@@ -37,7 +37,9 @@ struct ModelFace {
   double* profile;           // owned: 256 samples of the sorted influence received
   int32_t mark;              // spreading / propagation state
   double angleSignature[17];
-  int32_t partSlot;  // position of this face in its part's `faces` list
+  int32_t partSlot;      // position of this face in its part's `faces` list
+  int32_t alignedMatch;  // target: 1 matched by part alignment, 2 the same on a symmetric part
+                         // (its layer is a guess), 0 not aligned
 };
 
 struct ModelPart {

@@ -1,0 +1,371 @@
+#include "align/alignParts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "align/faceAssignment.h"
+#include "align/partAlignment.h"
+#include "align/partShapes.h"
+#include "align/pointTree.h"
+#include "model/faceModel.h"
+#include "textfiles/allocator.h"
+#include "textfiles/scopedBlocks.h"
+
+namespace {
+
+constexpr int32_t kMaxCandidates = 16;       // reference parts of one shape tried per part
+constexpr int32_t kAlternativesPerPair = 6;  // alignments kept per pair of parts
+constexpr int32_t kMaxAlternatives = 8;      // alignments kept per target part
+constexpr int32_t kGuessAlternatives = 4;    // alignments compared to find guessed faces
+constexpr int64_t kSearchWork = 60000000;    // nearest-neighbour queries for all searches
+constexpr int64_t kSupportWork = 4000000;    // parts tested against other parts' motions
+
+enum PartState : uint8_t { kNotTried, kPending, kAligned, kFailed };
+
+struct AlignRun {
+  FaceModel* reference;
+  FaceModel* target;
+  ShapeSet referenceShapes;
+  ShapeSet targetShapes;
+  AlignScratch scratch;
+  PointTree* partCentres;  // centroids of the alignable reference parts
+  int32_t* centreParts;    // tree entry -> reference part
+  int32_t* byPointCount;   // alignable reference parts by ascending point count
+  int32_t byPointCountSize;
+  PointTree* faceCentres;  // every reference face's centre, built when first needed
+  bool faceCentresTried;
+  uint8_t* state;        // PartState per target part
+  int32_t* chosen;       // per face slot of one part: reference face, -1 none
+  int32_t* other;        // the same under another alignment
+  uint8_t* guessed;      // per face slot: its layer differs between alignments
+  int32_t* explained;    // target parts a motion explains
+  int32_t* explainedBy;  // and the reference part each lands on
+  int64_t supportLeft;
+  AlignSummary summary;
+};
+
+void releaseRun(AlignRun& run) {
+  releaseShapeSet(&run.referenceShapes);
+  releaseShapeSet(&run.targetShapes);
+  releasePointTree(run.partCentres);
+  releasePointTree(run.faceCentres);
+  for (void* block :
+       {static_cast<void*>(run.scratch.pointMap), static_cast<void*>(run.scratch.stamps),
+        static_cast<void*>(run.centreParts), static_cast<void*>(run.byPointCount),
+        static_cast<void*>(run.state), static_cast<void*>(run.chosen),
+        static_cast<void*>(run.other), static_cast<void*>(run.guessed),
+        static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy)}) {
+    gfree(block);
+  }
+}
+
+template <typename T>
+T* zeroedArray(int64_t n) {
+  return static_cast<T*>(gcalloc(sizeof(T) * static_cast<size_t>(n > 0 ? n : 1)));
+}
+
+// A target part worth aligning: alignable, with a face that coincidence did not pair.
+bool worthAligning(const AlignRun& run, int32_t t) {
+  if (!run.targetShapes.parts[t].alignable) return false;
+  const ModelPart& part = run.target->parts[t];
+  for (int32_t i = 0; i < part.faceCount; ++i) {
+    if (run.target->faces[part.faces[i]].partnerFace < 0) return true;
+  }
+  return false;
+}
+
+// Shapes, scratch arrays, the reference part centroid index and the parts by point count.
+int setUpRun(AlignRun& run) {
+  if (!buildShapeSet(run.reference, &run.referenceShapes) ||
+      !buildShapeSet(run.target, &run.targetShapes)) {
+    return 0;
+  }
+  const int32_t referenceParts = run.reference->partCount, targetParts = run.target->partCount;
+  int32_t largestPart = 1;
+  for (int32_t t = 0; t < targetParts; ++t)
+    largestPart = std::max(largestPart, run.target->parts[t].faceCount);
+  run.scratch.pointMap = zeroedArray<int32_t>(run.target->pointCount);
+  run.scratch.stamps = zeroedArray<int32_t>(run.reference->pointCount);
+  run.centreParts = zeroedArray<int32_t>(referenceParts);
+  run.byPointCount = zeroedArray<int32_t>(referenceParts);
+  run.state = zeroedArray<uint8_t>(targetParts);
+  run.chosen = zeroedArray<int32_t>(largestPart);
+  run.other = zeroedArray<int32_t>(largestPart);
+  run.guessed = zeroedArray<uint8_t>(largestPart);
+  run.explained = zeroedArray<int32_t>(targetParts);
+  run.explainedBy = zeroedArray<int32_t>(targetParts);
+  Vec3* centres = zeroedArray<Vec3>(referenceParts);
+  if (!run.scratch.pointMap || !run.scratch.stamps || !run.centreParts || !run.byPointCount ||
+      !run.state || !run.chosen || !run.other || !run.guessed || !run.explained ||
+      !run.explainedBy || !centres) {
+    gfree(centres);
+    return 0;
+  }
+  run.scratch.workLeft = kSearchWork;
+  run.supportLeft = kSupportWork;
+  int32_t count = 0;
+  for (int32_t r = 0; r < referenceParts; ++r) {
+    if (!run.referenceShapes.parts[r].alignable) continue;
+    centres[count] = run.referenceShapes.parts[r].centroid;
+    run.centreParts[count] = r;
+    run.byPointCount[count++] = r;
+  }
+  run.byPointCountSize = count;
+  if (count > 0) {
+    run.partCentres = buildPointTree(centres, count);
+    if (!run.partCentres) {
+      gfree(centres);
+      return 0;
+    }
+  }
+  gfree(centres);
+  const PartShape* shapes = run.referenceShapes.parts;
+  std::stable_sort(run.byPointCount, run.byPointCount + count, [shapes](int32_t a, int32_t b) {
+    return shapes[a].pointCount < shapes[b].pointCount;
+  });
+  return 1;
+}
+
+// Alignments of target part t onto the reference parts of its shape. -1 when memory failed.
+int32_t findAlternatives(AlignRun& run, int32_t t, PartAlignment* out) {
+  const int32_t points = run.targetShapes.parts[t].pointCount;
+  const PartShape* shapes = run.referenceShapes.parts;
+  int32_t* first =
+      std::lower_bound(run.byPointCount, run.byPointCount + run.byPointCountSize, points,
+                       [shapes](int32_t r, int32_t n) { return shapes[r].pointCount < n; });
+  int32_t found = 0, tried = 0;
+  for (int32_t* it = first;
+       it < run.byPointCount + run.byPointCountSize && tried < kMaxCandidates &&
+       found < kMaxAlternatives && shapes[*it].pointCount == points;
+       ++it) {
+    if (!shapesAgree(run.targetShapes, t, run.referenceShapes, *it)) continue;
+    ++tried;
+    int32_t room = std::min(kAlternativesPerPair, kMaxAlternatives - found);
+    int32_t n = findPartAlignments(&run.targetShapes, t, &run.referenceShapes, *it, &run.scratch,
+                                   out + found, room);
+    if (n < 0) return -1;
+    found += n;
+  }
+  return found;
+}
+
+// How far a part's points may land off when moved by the motion estimated on part p: the
+// tolerance plus what the estimate's angle error makes of the lever between the parts.
+double leverSlack(const AlignRun& run, int32_t p, int32_t q, int32_t r, double share) {
+  const PartShape& ps = run.targetShapes.parts[p];
+  const PartShape& qs = run.targetShapes.parts[q];
+  double tol = alignmentTolerance(run.targetShapes, q, run.referenceShapes, r);
+  double lever = distance(ps.centroid, qs.centroid) / ps.scale;
+  return 4.0 * tol + share * tol * lever;
+}
+
+// Pending target parts other than p that `motion` puts onto a reference part of the same
+// shape (centroid, size and a sample of points). Written to run.explained / explainedBy when
+// `record`; returns how many.
+int32_t explainedParts(AlignRun& run, int32_t p, const Similarity& motion, double share,
+                       bool record) {
+  int32_t count = 0;
+  for (int32_t q = 0; q < run.target->partCount; ++q) {
+    if (q == p || run.state[q] != kPending || run.supportLeft <= 0) continue;
+    --run.supportLeft;
+    const PartShape& qs = run.targetShapes.parts[q];
+    double squared = 0.0;
+    int32_t entry = nearestPoint(run.partCentres, applySimilarity(motion, qs.centroid), &squared);
+    if (entry < 0) return count;
+    int32_t r = run.centreParts[entry];
+    const PartShape& rs = run.referenceShapes.parts[r];
+    double slack = leverSlack(run, p, q, r, share);
+    if (!(squared <= slack * slack) || rs.pointCount != qs.pointCount ||
+        !(std::fabs(rs.scale - motion.scale * qs.scale) <= 1e-3 * rs.scale)) {
+      continue;
+    }
+    if (!preparePartFeatures(&run.referenceShapes, r)) continue;
+    double tol = alignmentTolerance(run.targetShapes, q, run.referenceShapes, r);
+    if (!sampleLands(run.targetShapes, q, run.referenceShapes, r, motion, 8, slack / tol)) continue;
+    if (record) {
+      run.explained[count] = q;
+      run.explainedBy[count] = r;
+    }
+    ++count;
+  }
+  return count;
+}
+
+// Reference faces of target part t's faces under the point map of the latest refinement,
+// into `out` by face slot (-1: none, or coincident).
+int partFaces(AlignRun& run, int32_t t, int32_t r, const Similarity& motion, int32_t* out) {
+  const ModelPart& part = run.target->parts[t];
+  for (int32_t i = 0; i < part.faceCount; ++i) {
+    int32_t f = part.faces[i];
+    out[i] = -1;
+    if (run.target->faces[f].partnerFace >= 0) continue;
+    int32_t g = faceOnMappedCorners(*run.reference, *run.target, f, run.scratch.pointMap, r);
+    if (g < 0) {
+      if (!run.faceCentresTried) {
+        run.faceCentresTried = true;
+        run.faceCentres = buildFaceCentreTree(*run.reference);
+        if (!run.faceCentres) return 0;
+      }
+      g = faceByCentre(*run.reference, *run.target, f, motion, run.faceCentres, r);
+    }
+    out[i] = g;
+  }
+  return 1;
+}
+
+// Gives target part t's faces the reference faces in run.chosen.
+void writePartFaces(AlignRun& run, int32_t t, int32_t r, bool checkGuesses) {
+  ModelPart& part = run.target->parts[t];
+  part.matchedPart = r;
+  run.state[t] = kAligned;
+  ++run.summary.alignedParts;
+  for (int32_t i = 0; i < part.faceCount; ++i) {
+    if (run.chosen[i] < 0) continue;
+    ModelFace& face = run.target->faces[part.faces[i]];
+    face.matchedFace = run.chosen[i];
+    face.matchLevel = 3;
+    bool guess = checkGuesses && run.guessed[i];
+    face.alignedMatch = guess ? kGuessedFace : kAlignedFace;
+    ++run.summary.alignedFaces;
+    if (guess) ++run.summary.guessedFaces;
+  }
+}
+
+// Aligns part t by `alignment` alone (no guesses). Returns 1 aligned, 0 not, -1 memory.
+int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimit) {
+  int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, firstLimit,
+                               &alignment);
+  if (status <= 0) return status;
+  if (!partFaces(run, t, alignment.referencePart, alignment.motion, run.chosen)) return -1;
+  writePartFaces(run, t, alignment.referencePart, false);
+  return 1;
+}
+
+// Part t on its own with `count` alignments that nothing else decides between: the first that
+// verifies is taken; faces whose layer another verified alignment would change are guesses.
+int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
+  const ModelPart& part = run.target->parts[t];
+  int32_t taken = -1;
+  for (int32_t k = 0; k < count && taken < 0; ++k) {
+    int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
+                                 &alternatives[k]);
+    if (status < 0) return -1;
+    if (status > 0) taken = k;
+  }
+  if (taken < 0) return 0;
+  const PartAlignment& chosen = alternatives[taken];
+  if (!partFaces(run, t, chosen.referencePart, chosen.motion, run.chosen)) return -1;
+  std::memset(run.guessed, 0, static_cast<size_t>(part.faceCount));
+  int32_t compared = 1;
+  for (int32_t k = taken + 1; k < count && compared < kGuessAlternatives; ++k) {
+    int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
+                                 &alternatives[k]);
+    if (status < 0) return -1;
+    if (status == 0) continue;
+    ++compared;
+    if (!partFaces(run, t, alternatives[k].referencePart, alternatives[k].motion, run.other)) {
+      return -1;
+    }
+    for (int32_t i = 0; i < part.faceCount; ++i) {
+      if (run.chosen[i] < 0) continue;
+      const char* mine = faceLayer(run.reference->faces[run.chosen[i]]);
+      const char* theirs = run.other[i] < 0 ? "" : faceLayer(run.reference->faces[run.other[i]]);
+      if (run.other[i] < 0 || std::strcmp(mine, theirs) != 0) run.guessed[i] = 1;
+    }
+  }
+  writePartFaces(run, t, chosen.referencePart, true);
+  return 1;
+}
+
+// Seed part p: its alignments, the one whose motion most other parts share, and those parts.
+int alignFrom(AlignRun& run, int32_t p) {
+  PartAlignment alternatives[kMaxAlternatives];
+  int32_t count = findAlternatives(run, p, alternatives);
+  if (count < 0) return 0;
+  if (count == 0) {
+    run.state[p] = kFailed;
+    return 1;
+  }
+  int32_t best = -1, bestSupport = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t support = explainedParts(run, p, alternatives[k].motion, 1.0, false);
+    if (support > bestSupport) {
+      best = k;
+      bestSupport = support;
+    }
+  }
+  if (best >= 0) {
+    PartAlignment shared = alternatives[best];
+    int status =
+        refineAlignment(&run.targetShapes, p, &run.referenceShapes, &run.scratch, 0.0, &shared);
+    if (status < 0) return 0;
+    if (status > 0) {
+      if (!partFaces(run, p, shared.referencePart, shared.motion, run.chosen)) return 0;
+      writePartFaces(run, p, shared.referencePart, false);
+      const double share = 2.0 / std::sqrt(run.targetShapes.parts[p].pointCount);
+      int32_t n = explainedParts(run, p, shared.motion, share, true);
+      int32_t moved = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        int32_t q = run.explained[i];
+        double limit = leverSlack(run, p, q, run.explainedBy[i], share);
+        int aligned = alignOne(run, q, PartAlignment{run.explainedBy[i], shared.motion}, limit);
+        if (aligned < 0) return 0;
+        moved += aligned;
+      }
+      if (moved > 0) ++run.summary.sharedMotions;
+      return 1;
+    }
+  }
+  int status = alignAlone(run, p, alternatives, count);
+  if (status < 0) return 0;
+  if (status == 0) run.state[p] = kFailed;
+  return 1;
+}
+
+// Pending parts, most clearly oriented (distinct inertia) first: their alignments are unique,
+// so the motions they find settle the symmetric parts that move with them.
+int32_t seedOrder(AlignRun& run, int32_t* order) {
+  int32_t count = 0;
+  for (int32_t t = 0; t < run.target->partCount; ++t) {
+    if (!worthAligning(run, t)) continue;
+    run.state[t] = kPending;
+    order[count++] = t;
+    ++run.summary.candidateParts;
+  }
+  const PartShape* shapes = run.targetShapes.parts;
+  auto distinctness = [shapes](int32_t t) {
+    const double* e = shapes[t].eigen;
+    return std::min(e[0] - e[1], e[1] - e[2]);
+  };
+  std::stable_sort(order, order + count,
+                   [&](int32_t a, int32_t b) { return distinctness(a) > distinctness(b); });
+  return count;
+}
+
+}  // namespace
+
+int alignParts(FaceModel* reference, FaceModel* target, AlignSummary* summary) noexcept {
+  if (summary) *summary = AlignSummary{};
+  if (!reference || !target || reference->partCount <= 0 || target->partCount <= 0) return 1;
+  AlignRun run{};
+  run.reference = reference;
+  run.target = target;
+  int result = setUpRun(run);
+  int32_t* order = result ? zeroedArray<int32_t>(target->partCount) : nullptr;
+  if (!order) result = 0;
+  if (result && run.byPointCountSize > 0) {
+    int32_t count = seedOrder(run, order);
+    for (int32_t i = 0; i < count && result; ++i) {
+      int32_t p = order[i];
+      if (run.state[p] != kPending) continue;
+      result = alignFrom(run, p);
+      // A target part's index is no longer needed once it is settled.
+      releasePartFeatures(&run.targetShapes, p);
+    }
+  }
+  gfree(order);
+  if (summary) *summary = run.summary;
+  releaseRun(run);
+  return result;
+}
