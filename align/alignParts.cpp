@@ -15,9 +15,9 @@
 namespace {
 
 constexpr int32_t kMaxCandidates = 16;       // reference parts of one shape tried per part
-constexpr int32_t kAlternativesPerPair = 6;  // alignments kept per pair of parts
+constexpr int32_t kAlternativesPerPair = 8;  // alignments kept per pair of parts
 constexpr int32_t kMaxAlternatives = 8;      // alignments kept per target part
-constexpr int32_t kGuessAlternatives = 4;    // alignments compared to find guessed faces
+constexpr int32_t kGuessAlternatives = 8;    // alignments compared to find guessed faces
 constexpr int64_t kSearchWork = 60000000;    // nearest-neighbour queries for all searches
 constexpr int64_t kSupportWork = 4000000;    // parts tested against other parts' motions
 
@@ -103,6 +103,15 @@ int setUpRun(AlignRun& run) {
     return 0;
   }
   run.scratch.workLeft = kSearchWork;
+  run.scratch.referenceModel = run.reference;
+  run.scratch.targetModel = run.target;
+  run.faceCentresTried = true;
+  run.faceCentres = buildFaceCentreTree(*run.reference);
+  run.scratch.faceCentres = run.faceCentres;
+  if (!run.faceCentres) {
+    gfree(centres);
+    return 0;
+  }
   run.supportLeft = kSupportWork;
   int32_t count = 0;
   for (int32_t r = 0; r < referenceParts; ++r) {

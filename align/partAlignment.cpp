@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "align/faceAssignment.h"
 #include "align/partShapes.h"
 #include "align/pointTree.h"
 #include "model/faceModel.h"
@@ -17,6 +19,7 @@ constexpr int32_t kMaxHypotheses = 4096;   // candidate transforms per pair of p
 constexpr double kGuessSlack = 4.0;        // tolerances a frame-built guess may be off by
 constexpr double kLeastRadius = 0.2;       // anchors nearer the centroid fix directions poorly
 constexpr double kLeastSine = 0.25;        // anchors nearer one line through the centroid too
+constexpr int32_t kLayerSample = 32;       // faces whose layers tell alignments apart
 
 // Entry k of `count` spread evenly over a list of n.
 int32_t spreadEntry(int32_t k, int32_t count, int32_t n) {
@@ -127,14 +130,37 @@ int32_t secondAnchor(const ShapeSet& set, int32_t index, int32_t first, double e
   return best;
 }
 
-// Nearest reference list positions of the sample points under `motion`, into `signature`.
-void sampleSignature(const ShapeSet& target, int32_t t, const PartShape& r,
-                     const Similarity& motion, int32_t sampleCount, int32_t* signature) {
+// Nearest reference list positions of the sample points under `motion`, into `landing`.
+void sampleLanding(const ShapeSet& target, int32_t t, const PartShape& r, const Similarity& motion,
+                   int32_t sampleCount, int32_t* landing) {
   const int32_t n = target.parts[t].pointCount;
   for (int32_t i = 0; i < sampleCount; ++i) {
     Vec3 y = applySimilarity(motion, listedPoint(target, t, spreadEntry(i, sampleCount, n)));
-    signature[i] = nearestPoint(r.tree, y, nullptr);
+    landing[i] = nearestPoint(r.tree, y, nullptr);
   }
+}
+
+// Layers that a sample of target part t's faces take under `motion` (the reference face with
+// the nearest centre), into `layers`.
+void sampleLayers(const AlignScratch& scratch, int32_t t, const Similarity& motion,
+                  const char** layers) {
+  const ModelPart& part = scratch.targetModel->parts[t];
+  const int32_t n = part.faceCount;
+  for (int32_t i = 0; i < kLayerSample; ++i) {
+    layers[i] = "";
+    if (n <= 0 || !scratch.faceCentres) continue;
+    int32_t f = part.faces[spreadEntry(i, kLayerSample, n)];
+    Vec3 centre = applySimilarity(motion, faceCentre(*scratch.targetModel, f));
+    int32_t g = nearestPoint(scratch.faceCentres, centre, nullptr);
+    if (g >= 0) layers[i] = faceLayer(scratch.referenceModel->faces[g]);
+  }
+}
+
+bool sameLayers(const char* const* a, const char* const* b) {
+  for (int32_t i = 0; i < kLayerSample; ++i) {
+    if (std::strcmp(a[i], b[i]) != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -192,8 +218,9 @@ int32_t findPartAlignments(ShapeSet* target, int32_t t, ShapeSet* reference, int
   ScopedBlocks blocks;
   int32_t* firsts = blocks.raw<int32_t>(static_cast<size_t>(n));
   int32_t* seconds = blocks.raw<int32_t>(static_cast<size_t>(n));
-  int32_t* signatures = blocks.raw<int32_t>(static_cast<size_t>(capacity + 1) * kSampleSize);
-  if (!firsts || !seconds || !signatures) return -1;
+  int32_t* landing = blocks.raw<int32_t>(kSampleSize);
+  auto* layers = blocks.raw<const char*>(static_cast<size_t>(capacity + 1) * kLayerSample);
+  if (!firsts || !seconds || !landing || !layers) return -1;
 
   const Vec3 a1 = listedPoint(*target, t, anchors.first);
   const Vec3 a2 = listedPoint(*target, t, anchors.second);
@@ -221,22 +248,22 @@ int32_t findPartAlignments(ShapeSet* target, int32_t t, ShapeSet* reference, int
         if (!sampleLands(*target, t, *reference, r, motion, kQuickSample, kGuessSlack)) continue;
         scratch->workLeft -= 2 * samples;
         if (!sampleLands(*target, t, *reference, r, motion, samples, kGuessSlack)) continue;
-        int32_t* signature = signatures + static_cast<size_t>(found) * kSampleSize;
-        sampleSignature(*target, t, rs, motion, samples, signature);
-        bool repeated = false;
-        for (int32_t k = 0; k < found && !repeated; ++k) {
-          repeated = std::equal(signature, signature + samples,
-                                signatures + static_cast<size_t>(k) * kSampleSize);
-        }
-        if (repeated) continue;
         // A least-squares fit over the sample makes the guess good enough to test other parts.
+        sampleLanding(*target, t, rs, motion, samples, landing);
         Vec3 from[kSampleSize], onto[kSampleSize];
         for (int32_t k = 0; k < samples; ++k) {
           from[k] = listedPoint(*target, t, spreadEntry(k, samples, ts.pointCount));
-          onto[k] = listedPoint(*reference, r, signature[k]);
+          onto[k] = listedPoint(*reference, r, landing[k]);
         }
         Similarity fitted{};
         if (fitSimilarity(from, onto, samples, isMirroring(motion), &fitted)) motion = fitted;
+        const char** mine = layers + static_cast<size_t>(found) * kLayerSample;
+        scratch->workLeft -= kLayerSample;
+        sampleLayers(*scratch, t, motion, mine);
+        bool repeated = false;
+        for (int32_t k = 0; k < found && !repeated; ++k)
+          repeated = sameLayers(mine, layers + static_cast<size_t>(k) * kLayerSample);
+        if (repeated) continue;
         out[found++] = PartAlignment{r, motion};
       }
     }

@@ -6,6 +6,8 @@
 
 #include "align/similarity.h"
 
+struct FaceModel;
+struct PointTree;
 struct ShapeSet;
 
 struct PartAlignment {
@@ -19,6 +21,11 @@ struct AlignScratch {
   int32_t* stamps;    // per reference point: the stamp of the mapping that took it
   int32_t stamp;      // the current mapping's stamp
   int64_t workLeft;   // nearest-neighbour queries the run may still spend on searches
+  // For telling alignments apart by the layers they give: both models and an index of the
+  // reference face centres (every face, face index order).
+  const FaceModel* referenceModel;
+  const FaceModel* targetModel;
+  const PointTree* faceCentres;
 };
 
 // Closest distance at which an aligned target point still counts as landing on a reference
@@ -28,8 +35,9 @@ double alignmentTolerance(const ShapeSet& target, int32_t t, const ShapeSet& ref
 // True when the parts' counts and scale-free measures allow an alignment.
 bool shapesAgree(const ShapeSet& target, int32_t t, const ShapeSet& reference, int32_t r) noexcept;
 
-// Up to `capacity` alignments of target part t onto reference part r that differ in where they
-// put the points, each checked on a sample of points (not yet refined). Prepares both parts'
+// Up to `capacity` alignments of target part t onto reference part r that differ in the layers
+// they give a sample of its faces (the first alignment found of each kind), each checked on a
+// sample of points and fitted to it (not yet refined over every point). Prepares both parts'
 // features. Returns how many were written to `out`, or -1 when memory failed.
 int32_t findPartAlignments(ShapeSet* target, int32_t t, ShapeSet* reference, int32_t r,
                            AlignScratch* scratch, PartAlignment* out, int32_t capacity) noexcept;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,7 +22,21 @@ const char kUsage[] =
     "  --move M         none, some (default: each part with probability 1/2) or all\n"
     "  --no-turn        moved parts are only translated, not turned\n"
     "  --together       the target lists part after part instead of all faces shuffled\n"
-    "  --seed N         random seed (default 1)\n";
+    "  --seed N         random seed (default 1)\n"
+    "  --any-angle      moved parts are turned by a random angle about a random axis\n"
+    "  --mirror         moved parts are also mirrored\n"
+    "  --scale F        the whole target is scaled by F (default 1)\n"
+    "  --swap-axes      the whole target is turned once (y up becomes z up)\n"
+    "  --reverse        every target face lists its corners the other way round\n"
+    "  --split F        share F (0..1) of the quads is written as two triangles\n"
+    "  --copies N       N parts get a copy of the same shape on other layers\n"
+    "  --assemblies N   every other moved part joins one of N groups moved as one body\n";
+
+bool parseShare(const char* text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end && *end == '\0' && *value >= 0.0 && *value < 1e6;
+}
 
 bool parseNumber(const char* text, long long* value) {
   const char* end = text + std::strlen(text);
@@ -59,6 +74,22 @@ int main(int argc, char** argv) {
       options.turn = false;
     } else if (arg == "--together") {
       options.keepPartsTogether = true;
+    } else if (arg == "--any-angle") {
+      options.anyAngle = true;
+    } else if (arg == "--mirror") {
+      options.mirror = true;
+    } else if (arg == "--swap-axes") {
+      options.swapAxes = true;
+    } else if (arg == "--reverse") {
+      options.reverseWinding = true;
+    } else if (arg == "--scale" && i + 1 < argc && parseShare(argv[++i], &options.scale) &&
+               options.scale > 0.0) {
+    } else if (arg == "--split" && i + 1 < argc && parseShare(argv[++i], &options.splitShare) &&
+               options.splitShare <= 1.0) {
+    } else if (arg == "--copies" && value(&number) && number >= 0 && number < (1 << 30)) {
+      options.copies = static_cast<int32_t>(number);
+    } else if (arg == "--assemblies" && value(&number) && number >= 0 && number < (1 << 20)) {
+      options.assemblies = static_cast<int32_t>(number);
     } else if (folder.empty() && !arg.empty() && arg[0] != '-') {
       folder = arg;
     } else {

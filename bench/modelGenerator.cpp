@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace benchgen {
 namespace {
@@ -306,6 +307,24 @@ void addShape(Shape shape, PartBuilder& out, int32_t budget, Rng& rng) {
   }
 }
 
+// A rotation drawn evenly over all rotations (a random unit quaternion), row-major.
+void randomRotation(Rng& rng, double m[9]) {
+  double u1 = rng.unit(), u2 = 2.0 * kPi * rng.unit(), u3 = 2.0 * kPi * rng.unit();
+  double a = std::sqrt(1.0 - u1), b = std::sqrt(u1);
+  double w = a * std::sin(u2), x = a * std::cos(u2), y = b * std::sin(u3), z = b * std::cos(u3);
+  const double r[9] = {1 - 2 * (y * y + z * z), 2 * (x * y - z * w),     2 * (x * z + y * w),
+                       2 * (x * y + z * w),     1 - 2 * (x * x + z * z), 2 * (y * z - x * w),
+                       2 * (x * z - y * w),     2 * (y * z + x * w),     1 - 2 * (x * x + y * y)};
+  std::copy(r, r + 9, m);
+}
+
+void setMatrix(double m[9], std::initializer_list<double> values) {
+  std::copy(values.begin(), values.end(), m);
+}
+
+// Corners of the reference quad that the pieces 1..4 of a split keep.
+const int kPieceCorners[5][3] = {{0, 1, 2}, {0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}};
+
 void shuffle(std::vector<int32_t>& items, Rng& rng) {
   for (size_t i = items.size(); i > 1; --i)
     std::swap(items[i - 1], items[rng.below(i)]);
@@ -390,6 +409,79 @@ void writeCorners(DxfOut& out, const GridPoint corners[4], const char* const cod
   }
 }
 
+// The motion of every moved part: the axis cycle or a random turn, a mirror, a place in the
+// second grid or, for assembly members, their group's one motion; then the whole target's.
+// Draws from its own generator, so pairs without these options stay as they were.
+void assignMotions(GeneratedPair& pair, int64_t columns, int64_t rows, int64_t cell) {
+  const GeneratorOptions& o = pair.options;
+  Rng rng(o.seed * 0x9E3779B97F4A7C15ull + 777);
+  const int32_t groups = std::max<int32_t>(0, o.assemblies);
+  std::vector<double> groupTurns(static_cast<size_t>(groups) * 9);
+  for (int32_t g = 0; g < groups; ++g)
+    randomRotation(rng, &groupTurns[static_cast<size_t>(g) * 9]);
+  const GridPoint pivot{columns * cell / 2, rows * cell / 2, 0};
+  const int64_t span = 2 * (columns + rows + 2) * cell;
+  int32_t movedCount = 0;
+  for (GenPart& part : pair.parts) {
+    part.assembly = -1;
+    setMatrix(part.turn, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+    part.from = part.place;
+    part.to = part.movedPlace;
+    if (!part.moved) continue;
+    if (o.turn) setMatrix(part.turn, {0, 0, 1, 1, 0, 0, 0, 1, 0});  // (z, x, y)
+    if (o.anyAngle) randomRotation(rng, part.turn);
+    int32_t k = movedCount++;
+    if (groups > 0 && k % 2 == 0) {
+      part.assembly = (k / 2) % groups;
+      std::copy_n(&groupTurns[static_cast<size_t>(part.assembly) * 9], 9, part.turn);
+      part.from = pivot;
+      part.to = {pivot.x, pivot.y, pivot.z + (part.assembly + 1) * span};
+    } else if (o.mirror) {
+      for (int r = 0; r < 3; ++r)
+        part.turn[3 * r] = -part.turn[3 * r];  // x of the part mirrored first
+    }
+  }
+  setMatrix(pair.globalTurn, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+  if (o.swapAxes) setMatrix(pair.globalTurn, {1, 0, 0, 0, 0, -1, 0, 1, 0});
+  pair.globalScale = o.scale > 0.0 ? o.scale : 1.0;
+  pair.globalMotion = o.swapAxes || pair.globalScale != 1.0;
+}
+
+// Writes a share of the target's quads as two triangles (either diagonal, at random), the two
+// halves shuffled apart; each half's truth is the quad.
+void splitQuads(GeneratedPair& pair, uint64_t seed) {
+  Rng rng(seed * 0xD1B54A32D192ED03ull + 99);
+  std::vector<int32_t> order, rotation;
+  std::vector<uint8_t> piece;
+  for (size_t i = 0; i < pair.targetOrder.size(); ++i) {
+    int32_t f = pair.targetOrder[i];
+    if (pair.faces[f].cornerCount == 4 && rng.unit() < pair.options.splitShare) {
+      uint8_t first = rng.below(2) == 0 ? 1 : 3;
+      for (uint8_t p : {first, static_cast<uint8_t>(first + 1)}) {
+        order.push_back(f);
+        piece.push_back(p);
+        rotation.push_back(static_cast<int32_t>(rng.below(3)));
+      }
+    } else {
+      order.push_back(f);
+      piece.push_back(0);
+      rotation.push_back(pair.targetRotation[i]);
+    }
+  }
+  std::vector<int32_t> shuffled(order.size());
+  for (size_t i = 0; i < shuffled.size(); ++i)
+    shuffled[i] = static_cast<int32_t>(i);
+  shuffle(shuffled, rng);
+  pair.targetOrder.resize(order.size());
+  pair.targetRotation.resize(order.size());
+  pair.targetPiece.resize(order.size());
+  for (size_t i = 0; i < shuffled.size(); ++i) {
+    pair.targetOrder[i] = order[shuffled[i]];
+    pair.targetRotation[i] = static_cast<uint8_t>(rotation[shuffled[i]]);
+    pair.targetPiece[i] = piece[shuffled[i]];
+  }
+}
+
 }  // namespace
 
 GeneratedPair generatePair(const GeneratorOptions& options) {
@@ -461,6 +553,21 @@ GeneratedPair generatePair(const GeneratorOptions& options) {
     }
   }
 
+  // Copies: the same shape again, each layer k of it on layer k + 3 of the pool.
+  for (int32_t c = 0, n = static_cast<int32_t>(pair.parts.size()); c < options.copies && c < n;
+       ++c) {
+    GenPart copy = pair.parts[c];
+    copy.firstFace = static_cast<int32_t>(pair.faces.size());
+    int32_t index = static_cast<int32_t>(pair.parts.size());
+    for (int32_t f = 0; f < pair.parts[c].faceCount; ++f) {
+      GenFace face = pair.faces[pair.parts[c].firstFace + f];
+      face.layer = (face.layer + 3) % kLayerPoolSize;
+      face.part = index;
+      pair.faces.push_back(face);
+    }
+    pair.parts.push_back(copy);
+  }
+
   // Lay the parts out in cells of a square grid, two units apart at least; moved parts go to
   // a second grid beside the first, in another order and slightly off their cell centres.
   int64_t reach = 0;
@@ -497,6 +604,8 @@ GeneratedPair generatePair(const GeneratorOptions& options) {
     }
   }
 
+  assignMotions(pair, columns, rows, cell);
+
   // Target order and corner rotation.
   const int32_t faceCount = static_cast<int32_t>(pair.faces.size());
   pair.targetOrder.reserve(faceCount);
@@ -525,23 +634,46 @@ GeneratedPair generatePair(const GeneratorOptions& options) {
     pair.targetRotation[i] =
         static_cast<uint8_t>(rng.below(pair.faces[pair.targetOrder[i]].cornerCount));
   }
+  pair.targetPiece.assign(pair.targetOrder.size(), 0);
+  if (options.splitShare > 0.0) splitQuads(pair, options.seed);
   return pair;
 }
 
 GridPoint targetPosition(const GeneratedPair& pair, const GenPart& part, const GridPoint& p) {
-  if (!part.moved) return p;
-  GridPoint q{p.x - part.place.x, p.y - part.place.y, p.z - part.place.z};
-  // Cycling the axes is a rotation (a third of a turn about the diagonal), exact in units.
-  if (pair.options.turn) q = GridPoint{q.z, q.x, q.y};
-  return {q.x + part.movedPlace.x, q.y + part.movedPlace.y, q.z + part.movedPlace.z};
+  if (!part.moved && !pair.globalMotion) return p;
+  // Whole units stay exact through the axis cycle; any other turn is rounded once at the end.
+  double q[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
+  if (part.moved) {
+    const double d[3] = {q[0] - static_cast<double>(part.from.x),
+                         q[1] - static_cast<double>(part.from.y),
+                         q[2] - static_cast<double>(part.from.z)};
+    const double to[3] = {static_cast<double>(part.to.x), static_cast<double>(part.to.y),
+                          static_cast<double>(part.to.z)};
+    for (int i = 0; i < 3; ++i) {
+      const double* row = part.turn + 3 * i;
+      q[i] = row[0] * d[0] + row[1] * d[1] + row[2] * d[2] + to[i];
+    }
+  }
+  if (pair.globalMotion) {
+    double g[3];
+    for (int i = 0; i < 3; ++i) {
+      const double* row = pair.globalTurn + 3 * i;
+      g[i] = pair.globalScale * (row[0] * q[0] + row[1] * q[1] + row[2] * q[2]);
+    }
+    std::copy(g, g + 3, q);
+  }
+  return {std::llround(q[0]), std::llround(q[1]), std::llround(q[2])};
 }
 
 GridPoint targetCorner(const GeneratedPair& pair, int64_t targetIndex, int k) {
   const GenFace& face = pair.faces[pair.targetOrder[targetIndex]];
-  int n = face.cornerCount;
-  int source = k >= n ? (pair.targetRotation[targetIndex] + n - 1) % n
-                      : (pair.targetRotation[targetIndex] + k) % n;
-  return targetPosition(pair, pair.parts[face.part], face.corners[source]);
+  int piece = pair.targetPiece.empty() ? 0 : pair.targetPiece[targetIndex];
+  int n = piece ? 3 : face.cornerCount;
+  int position = k >= n ? n - 1 : k;
+  if (pair.options.reverseWinding) position = (n - position) % n;
+  int corner = (pair.targetRotation[targetIndex] + position) % n;
+  if (piece) corner = kPieceCorners[piece][corner];
+  return targetPosition(pair, pair.parts[face.part], face.corners[corner]);
 }
 
 std::string targetLayerName(const GeneratedPair&, int32_t part) {

@@ -41,6 +41,10 @@ struct GenPart {
   GridPoint place;       // where the part's local origin sits in the reference
   bool moved;            // the target part sits at movedPlace (turned when the pair says so)
   GridPoint movedPlace;  // where the local origin sits in the target when moved
+  // How a moved part gets to the target: turn * (p - from) + to (a turn may mirror).
+  double turn[9];
+  GridPoint from, to;
+  int32_t assembly;  // group moved as one body, -1 none
 };
 
 struct GeneratorOptions {
@@ -55,6 +59,15 @@ struct GeneratorOptions {
   bool keepPartsTogether = false;      // target lists part after part (parts and faces shuffled);
                                        // otherwise all faces are shuffled together
   uint64_t seed = 1;
+  // Harder targets (all off by default; the pair is then as without them):
+  bool anyAngle = false;        // moved parts are turned by a random angle about a random axis
+  bool mirror = false;          // moved parts are also mirrored
+  double scale = 1.0;           // the whole target is scaled by this
+  bool swapAxes = false;        // the whole target is turned once: y up becomes z up
+  bool reverseWinding = false;  // every target face lists its corners the other way round
+  double splitShare = 0.0;      // share of quads written as two triangles (either diagonal)
+  int32_t copies = 0;           // this many parts get a copy of the same shape on other layers
+  int32_t assemblies = 0;       // every other moved part joins one of this many groups moved as one
 };
 
 struct GeneratedPair {
@@ -64,6 +77,10 @@ struct GeneratedPair {
   std::vector<GenFace> faces;           // reference faces in file order, reference positions
   std::vector<int32_t> targetOrder;     // target face i is reference face targetOrder[i]
   std::vector<uint8_t> targetRotation;  // target face i's corners start at this reference corner
+  std::vector<uint8_t> targetPiece;     // 0 whole, 1..4 a triangle cut from the quad (see .cpp)
+  double globalTurn[9];                 // applied to every target position after the part's
+  double globalScale = 1.0;             // own motion, then scaled
+  bool globalMotion = false;
 };
 
 // Builds a pair from the options; the same options always give the same pair.
@@ -84,7 +101,8 @@ bool writeReferenceDxf(const GeneratedPair& pair, const std::string& path);
 // Writes the target DXF: two 999 comments, then an ENTITIES section whose 3DFACE entities give
 // the layer first and the four corners in order. CR LF line ends; temporary file, then rename.
 bool writeTargetDxf(const GeneratedPair& pair, const std::string& path);
-// Writes targetOrder as little-endian int32 values: the reference face of each target face.
+// Writes targetOrder as little-endian int32 values: the reference face of each target face (for
+// a triangle cut from a quad, that quad).
 bool writeTruth(const GeneratedPair& pair, const std::string& path);
 // Reads a file written by writeTruth; empty when it cannot be read.
 std::vector<int32_t> readTruth(const std::string& path);
