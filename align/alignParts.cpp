@@ -21,7 +21,14 @@ constexpr int32_t kGuessAlternatives = 8;    // alignments compared to find gues
 constexpr int64_t kSearchWork = 60000000;    // nearest-neighbour queries for all searches
 constexpr int64_t kSupportWork = 4000000;    // parts tested against other parts' motions
 
+constexpr int32_t kMaxMotions = 64;  // shared motions remembered for the last pass
+
 enum PartState : uint8_t { kNotTried, kPending, kAligned, kFailed };
+
+struct SharedMotion {
+  int32_t seed;  // the target part it was estimated on
+  Similarity motion;
+};
 
 struct AlignRun {
   FaceModel* reference;
@@ -37,11 +44,14 @@ struct AlignRun {
   bool faceCentresTried;
   uint8_t* state;        // PartState per target part
   int32_t* chosen;       // per face slot of one part: reference face, -1 none
-  int32_t* other;        // the same under another alignment
   uint8_t* guessed;      // per face slot: its layer differs between alignments
   int32_t* explained;    // target parts a motion explains
   int32_t* explainedBy;  // and the reference part each lands on
   int64_t supportLeft;
+  PartAlignment* found;  // per target part, kMaxAlternatives alignments
+  int8_t* foundCount;    // how many of them are set
+  SharedMotion motions[kMaxMotions];
+  int32_t motionCount;
   AlignSummary summary;
 };
 
@@ -50,12 +60,12 @@ void releaseRun(AlignRun& run) {
   releaseShapeSet(&run.targetShapes);
   releasePointTree(run.partCentres);
   releasePointTree(run.faceCentres);
-  for (void* block :
-       {static_cast<void*>(run.scratch.pointMap), static_cast<void*>(run.scratch.stamps),
-        static_cast<void*>(run.centreParts), static_cast<void*>(run.byPointCount),
-        static_cast<void*>(run.state), static_cast<void*>(run.chosen),
-        static_cast<void*>(run.other), static_cast<void*>(run.guessed),
-        static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy)}) {
+  for (void* block : {static_cast<void*>(run.scratch.pointMap),
+                      static_cast<void*>(run.scratch.stamps), static_cast<void*>(run.centreParts),
+                      static_cast<void*>(run.byPointCount), static_cast<void*>(run.state),
+                      static_cast<void*>(run.chosen), static_cast<void*>(run.guessed),
+                      static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy),
+                      static_cast<void*>(run.found), static_cast<void*>(run.foundCount)}) {
     gfree(block);
   }
 }
@@ -91,14 +101,15 @@ int setUpRun(AlignRun& run) {
   run.byPointCount = zeroedArray<int32_t>(referenceParts);
   run.state = zeroedArray<uint8_t>(targetParts);
   run.chosen = zeroedArray<int32_t>(largestPart);
-  run.other = zeroedArray<int32_t>(largestPart);
   run.guessed = zeroedArray<uint8_t>(largestPart);
   run.explained = zeroedArray<int32_t>(targetParts);
   run.explainedBy = zeroedArray<int32_t>(targetParts);
+  run.found = zeroedArray<PartAlignment>(int64_t{targetParts} * kMaxAlternatives);
+  run.foundCount = zeroedArray<int8_t>(targetParts);
+  if (!run.found || !run.foundCount) return 0;
   Vec3* centres = zeroedArray<Vec3>(referenceParts);
   if (!run.scratch.pointMap || !run.scratch.stamps || !run.centreParts || !run.byPointCount ||
-      !run.state || !run.chosen || !run.other || !run.guessed || !run.explained ||
-      !run.explainedBy || !centres) {
+      !run.state || !run.chosen || !run.guessed || !run.explained || !run.explainedBy || !centres) {
     gfree(centres);
     return 0;
   }
@@ -169,29 +180,37 @@ double leverSlack(const AlignRun& run, int32_t p, int32_t q, int32_t r, double s
   return 4.0 * tol + share * tol * lever;
 }
 
-// Pending target parts other than p that `motion` puts onto a reference part of the same
-// shape (centroid, size and a sample of points). Written to run.explained / explainedBy when
-// `record`; returns how many.
+// Reference part that `motion` (estimated on part p) puts target part q onto: the one whose
+// centroid, size and a sample of points it meets; -1 none.
+int32_t explainsPart(AlignRun& run, int32_t p, int32_t q, const Similarity& motion, double share) {
+  const PartShape& qs = run.targetShapes.parts[q];
+  double squared = 0.0;
+  int32_t entry = nearestPoint(run.partCentres, applySimilarity(motion, qs.centroid), &squared);
+  if (entry < 0) return -1;
+  int32_t r = run.centreParts[entry];
+  const PartShape& rs = run.referenceShapes.parts[r];
+  double slack = leverSlack(run, p, q, r, share);
+  if (!(squared <= slack * slack) || rs.pointCount != qs.pointCount ||
+      !(std::fabs(rs.scale - motion.scale * qs.scale) <= 1e-3 * rs.scale)) {
+    return -1;
+  }
+  if (!preparePartFeatures(&run.referenceShapes, r)) return -1;
+  double tol = alignmentTolerance(run.targetShapes, q, run.referenceShapes, r);
+  return sampleLands(run.targetShapes, q, run.referenceShapes, r, motion, 8, slack / tol) ? r : -1;
+}
+
+// Target parts other than p that `motion` puts onto a reference part of the same shape: all of
+// them, or when `record` only the pending ones, written to run.explained / explainedBy.
+// Returns how many.
 int32_t explainedParts(AlignRun& run, int32_t p, const Similarity& motion, double share,
                        bool record) {
   int32_t count = 0;
   for (int32_t q = 0; q < run.target->partCount; ++q) {
-    if (q == p || run.state[q] != kPending || run.supportLeft <= 0) continue;
+    if (q == p || !run.targetShapes.parts[q].alignable || run.supportLeft <= 0) continue;
+    if (record && run.state[q] != kPending) continue;
     --run.supportLeft;
-    const PartShape& qs = run.targetShapes.parts[q];
-    double squared = 0.0;
-    int32_t entry = nearestPoint(run.partCentres, applySimilarity(motion, qs.centroid), &squared);
-    if (entry < 0) return count;
-    int32_t r = run.centreParts[entry];
-    const PartShape& rs = run.referenceShapes.parts[r];
-    double slack = leverSlack(run, p, q, r, share);
-    if (!(squared <= slack * slack) || rs.pointCount != qs.pointCount ||
-        !(std::fabs(rs.scale - motion.scale * qs.scale) <= 1e-3 * rs.scale)) {
-      continue;
-    }
-    if (!preparePartFeatures(&run.referenceShapes, r)) continue;
-    double tol = alignmentTolerance(run.targetShapes, q, run.referenceShapes, r);
-    if (!sampleLands(run.targetShapes, q, run.referenceShapes, r, motion, 8, slack / tol)) continue;
+    int32_t r = explainsPart(run, p, q, motion, share);
+    if (r < 0) continue;
     if (record) {
       run.explained[count] = q;
       run.explainedBy[count] = r;
@@ -252,7 +271,7 @@ int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimi
 }
 
 // Part t on its own with `count` alignments that nothing else decides between: the first that
-// verifies is taken; faces whose layer another verified alignment would change are guesses.
+// verifies is taken; faces whose layer another alignment would change are guesses.
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
   const ModelPart& part = run.target->parts[t];
   int32_t taken = -1;
@@ -265,22 +284,20 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
   if (taken < 0) return 0;
   const PartAlignment& chosen = alternatives[taken];
   if (!partFaces(run, t, chosen.referencePart, chosen.motion, run.chosen)) return -1;
-  std::memset(run.guessed, 0, static_cast<size_t>(part.faceCount));
-  int32_t compared = 1;
-  for (int32_t k = taken + 1; k < count && compared < kGuessAlternatives; ++k) {
-    int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
-                                 &alternatives[k]);
-    if (status < 0) return -1;
-    if (status == 0) continue;
-    ++compared;
-    if (!partFaces(run, t, alternatives[k].referencePart, alternatives[k].motion, run.other)) {
-      return -1;
-    }
+  // A full list means the part has more alignments that give other layers than were kept.
+  std::memset(run.guessed, count >= kMaxAlternatives ? 1 : 0, static_cast<size_t>(part.faceCount));
+  // The other alignments passed the sample test; where their motion puts a face's centre tells
+  // its layer under them (no refinement needed for that).
+  for (int32_t k = taken + 1; k < count && k < kGuessAlternatives; ++k) {
+    run.scratch.workLeft -= part.faceCount;
     for (int32_t i = 0; i < part.faceCount; ++i) {
-      if (run.chosen[i] < 0) continue;
-      const char* mine = faceLayer(run.reference->faces[run.chosen[i]]);
-      const char* theirs = run.other[i] < 0 ? "" : faceLayer(run.reference->faces[run.other[i]]);
-      if (run.other[i] < 0 || std::strcmp(mine, theirs) != 0) run.guessed[i] = 1;
+      if (run.chosen[i] < 0 || run.guessed[i]) continue;
+      Vec3 centre = applySimilarity(alternatives[k].motion, faceCentre(*run.target, part.faces[i]));
+      int32_t g = nearestPoint(run.faceCentres, centre, nullptr);
+      const char* theirs = g < 0 ? "" : faceLayer(run.reference->faces[g]);
+      if (std::strcmp(faceLayer(run.reference->faces[run.chosen[i]]), theirs) != 0) {
+        run.guessed[i] = 1;
+      }
     }
   }
   writePartFaces(run, t, chosen.referencePart, true);
@@ -288,10 +305,26 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
 }
 
 // Seed part p: its alignments, the one whose motion most other parts share, and those parts.
-int alignFrom(AlignRun& run, int32_t p) {
-  PartAlignment alternatives[kMaxAlternatives];
-  int32_t count = findAlternatives(run, p, alternatives);
-  if (count < 0) return 0;
+// A part whose motion no other part shares waits for the last pass, where the shared motions
+// found meanwhile are tried on it first.
+int alignFrom(AlignRun& run, int32_t p, bool lastPass) {
+  for (int32_t m = 0; lastPass && m < run.motionCount; ++m) {
+    const SharedMotion& shared = run.motions[m];
+    double share = 2.0 / std::sqrt(run.targetShapes.parts[shared.seed].pointCount);
+    int32_t r = explainsPart(run, shared.seed, p, shared.motion, share);
+    if (r < 0) continue;
+    int aligned = alignOne(run, p, PartAlignment{r, shared.motion},
+                           leverSlack(run, shared.seed, p, r, share));
+    if (aligned != 0) return aligned < 0 ? 0 : 1;
+  }
+  // The first pass keeps each part's alignments for the last one.
+  PartAlignment* alternatives = run.found + static_cast<size_t>(p) * kMaxAlternatives;
+  int32_t count = run.foundCount[p];
+  if (!lastPass) {
+    count = findAlternatives(run, p, alternatives);
+    if (count < 0) return 0;
+    run.foundCount[p] = static_cast<int8_t>(count);
+  }
   if (count == 0) {
     run.state[p] = kFailed;
     return 1;
@@ -323,9 +356,11 @@ int alignFrom(AlignRun& run, int32_t p) {
         moved += aligned;
       }
       if (moved > 0) ++run.summary.sharedMotions;
+      if (run.motionCount < kMaxMotions) run.motions[run.motionCount++] = {p, shared.motion};
       return 1;
     }
   }
+  if (!lastPass) return 1;
   int status = alignAlone(run, p, alternatives, count);
   if (status < 0) return 0;
   if (status == 0) run.state[p] = kFailed;
@@ -365,12 +400,14 @@ int alignParts(FaceModel* reference, FaceModel* target, AlignSummary* summary) n
   if (!order) result = 0;
   if (result && run.byPointCountSize > 0) {
     int32_t count = seedOrder(run, order);
-    for (int32_t i = 0; i < count && result; ++i) {
-      int32_t p = order[i];
-      if (run.state[p] != kPending) continue;
-      result = alignFrom(run, p);
-      // A target part's index is no longer needed once it is settled.
-      releasePartFeatures(&run.targetShapes, p);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int32_t i = 0; i < count && result; ++i) {
+        int32_t p = order[i];
+        if (run.state[p] != kPending) continue;
+        result = alignFrom(run, p, pass == 1);
+        // A target part's index is no longer needed once it is settled.
+        releasePartFeatures(&run.targetShapes, p);
+      }
     }
   }
   gfree(order);

@@ -57,10 +57,6 @@ void measureShape(const ShapeSet& set, int32_t index, PartShape& shape) {
 
 }  // namespace
 
-Vec3 listedPoint(const ShapeSet& set, int32_t index, int32_t k) noexcept {
-  const ModelPoint& p = set.model->points[set.points[set.parts[index].firstPoint + k]];
-  return {p.x, p.y, p.z};
-}
 
 int buildShapeSet(const FaceModel* model, ShapeSet* out) noexcept {
   *out = ShapeSet{};

@@ -3,9 +3,9 @@
 // translation, and on demand a nearest-neighbour index and per-point features of one part.
 #include <cstdint>
 
+#include "model/faceModel.h"
 #include "model/vectors.h"
 
-struct FaceModel;
 struct PointTree;
 
 struct PartShape {
@@ -41,4 +41,7 @@ void releasePartFeatures(ShapeSet* set, int32_t index) noexcept;
 // Releases everything the set owns and zero-fills it.
 void releaseShapeSet(ShapeSet* set) noexcept;
 // Position of entry `k` of part `index`'s list.
-Vec3 listedPoint(const ShapeSet& set, int32_t index, int32_t k) noexcept;
+inline Vec3 listedPoint(const ShapeSet& set, int32_t index, int32_t k) noexcept {
+  const ModelPoint& p = set.model->points[set.points[set.parts[index].firstPoint + k]];
+  return {p.x, p.y, p.z};
+}
