@@ -274,6 +274,10 @@ int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimi
 // verifies is taken; faces whose layer another alignment would change are guesses.
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
   const ModelPart& part = run.target->parts[t];
+  // The closest fit first: the true motion beats symmetries that the rounding does not keep.
+  std::stable_sort(
+      alternatives, alternatives + count,
+      [](const PartAlignment& a, const PartAlignment& b) { return a.residual < b.residual; });
   int32_t taken = -1;
   for (int32_t k = 0; k < count && taken < 0; ++k) {
     int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
@@ -313,7 +317,7 @@ int alignFrom(AlignRun& run, int32_t p, bool lastPass) {
     double share = 2.0 / std::sqrt(run.targetShapes.parts[shared.seed].pointCount);
     int32_t r = explainsPart(run, shared.seed, p, shared.motion, share);
     if (r < 0) continue;
-    int aligned = alignOne(run, p, PartAlignment{r, shared.motion},
+    int aligned = alignOne(run, p, PartAlignment{r, shared.motion, 0.0},
                            leverSlack(run, shared.seed, p, r, share));
     if (aligned != 0) return aligned < 0 ? 0 : 1;
   }
@@ -351,7 +355,8 @@ int alignFrom(AlignRun& run, int32_t p, bool lastPass) {
       for (int32_t i = 0; i < n; ++i) {
         int32_t q = run.explained[i];
         double limit = leverSlack(run, p, q, run.explainedBy[i], share);
-        int aligned = alignOne(run, q, PartAlignment{run.explainedBy[i], shared.motion}, limit);
+        int aligned =
+            alignOne(run, q, PartAlignment{run.explainedBy[i], shared.motion, 0.0}, limit);
         if (aligned < 0) return 0;
         moved += aligned;
       }

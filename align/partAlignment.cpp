@@ -257,14 +257,24 @@ int32_t findPartAlignments(ShapeSet* target, int32_t t, ShapeSet* reference, int
         }
         Similarity fitted{};
         if (fitSimilarity(from, onto, samples, isMirroring(motion), &fitted)) motion = fitted;
+        double residual = 0.0;
+        for (int32_t k = 0; k < samples; ++k)
+          residual += squaredDistance(applySimilarity(motion, from[k]), onto[k]);
+        residual /= samples;
         const char** mine = layers + static_cast<size_t>(found) * kLayerSample;
         scratch->workLeft -= kLayerSample;
         sampleLayers(*scratch, t, motion, mine);
-        bool repeated = false;
-        for (int32_t k = 0; k < found && !repeated; ++k)
-          repeated = sameLayers(mine, layers + static_cast<size_t>(k) * kLayerSample);
-        if (repeated) continue;
-        out[found++] = PartAlignment{r, motion};
+        int32_t same = -1;
+        for (int32_t k = 0; k < found && same < 0; ++k) {
+          if (sameLayers(mine, layers + static_cast<size_t>(k) * kLayerSample)) same = k;
+        }
+        // Of alignments that give the same layers the closest fit stays: a symmetry that the
+        // rounding of the files does not quite keep fits a little worse than the true motion.
+        if (same >= 0) {
+          if (residual < out[same].residual) out[same] = PartAlignment{r, motion, residual};
+          continue;
+        }
+        out[found++] = PartAlignment{r, motion, residual};
       }
     }
   }

@@ -13,6 +13,7 @@ struct ShapeSet;
 struct PartAlignment {
   int32_t referencePart;  // part index in the reference model
   Similarity motion;      // target positions -> reference positions
+  double residual;        // mean squared distance of the sample points from their landing
 };
 
 // Scratch shared by the alignments of one run. Valid when zero-filled; the arrays are owned.
@@ -36,8 +37,8 @@ double alignmentTolerance(const ShapeSet& target, int32_t t, const ShapeSet& ref
 bool shapesAgree(const ShapeSet& target, int32_t t, const ShapeSet& reference, int32_t r) noexcept;
 
 // Up to `capacity` alignments of target part t onto reference part r that differ in the layers
-// they give a sample of its faces (the first alignment found of each kind), each checked on a
-// sample of points and fitted to it (not yet refined over every point). Prepares both parts'
+// they give a sample of its faces (of each kind the one that fits the sample best), each checked
+// on a sample of points and fitted to it (not yet refined over every point). Prepares both parts'
 // features. Returns how many were written to `out`, or -1 when memory failed.
 int32_t findPartAlignments(ShapeSet* target, int32_t t, ShapeSet* reference, int32_t r,
                            AlignScratch* scratch, PartAlignment* out, int32_t capacity) noexcept;

@@ -57,7 +57,6 @@ void measureShape(const ShapeSet& set, int32_t index, PartShape& shape) {
 
 }  // namespace
 
-
 int buildShapeSet(const FaceModel* model, ShapeSet* out) noexcept {
   *out = ShapeSet{};
   if (!model || model->partCount <= 0) return 1;
