@@ -270,6 +270,11 @@ int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimi
   return 1;
 }
 
+// Sort key of an alignment's fit: NaN after every number.
+double fitKey(const PartAlignment& a) {
+  return std::isnan(a.residual) ? 1e308 : a.residual;
+}
+
 // Part t on its own with `count` alignments that nothing else decides between: the first that
 // verifies is taken; faces whose layer another alignment would change are guesses.
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
@@ -277,7 +282,7 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
   // The closest fit first: the true motion beats symmetries that the rounding does not keep.
   std::stable_sort(
       alternatives, alternatives + count,
-      [](const PartAlignment& a, const PartAlignment& b) { return a.residual < b.residual; });
+      [](const PartAlignment& a, const PartAlignment& b) { return fitKey(a) < fitKey(b); });
   int32_t taken = -1;
   for (int32_t k = 0; k < count && taken < 0; ++k) {
     int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
