@@ -77,15 +77,3 @@ bool fitSimilarity(const Vec3* source, const Vec3* target, int32_t count, bool m
   *out = s;
   return true;
 }
-
-bool sameMotion(const Similarity& a, const Similarity& b, const Vec3& centre, double reach,
-                double tolerance) noexcept {
-  const Vec3 probes[4] = {centre,
-                          {centre.x + reach, centre.y, centre.z},
-                          {centre.x, centre.y + reach, centre.z},
-                          {centre.x, centre.y, centre.z + reach}};
-  for (const Vec3& p : probes) {
-    if (!(distance(applySimilarity(a, p), applySimilarity(b, p)) <= tolerance)) return false;
-  }
-  return true;
-}

@@ -28,7 +28,3 @@ Similarity similarityFromFrames(const Vec3 source[3], const Vec3& sourceOrigin,
 // three, or all on a line) or memory failed.
 bool fitSimilarity(const Vec3* source, const Vec3* target, int32_t count, bool mirror,
                    Similarity* out) noexcept;
-// True when both transforms move the box of half-size `reach` around `centre` alike: their
-// images of the centre and of three points `reach` away along the axes are within `tolerance`.
-bool sameMotion(const Similarity& a, const Similarity& b, const Vec3& centre, double reach,
-                double tolerance) noexcept;
