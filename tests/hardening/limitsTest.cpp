@@ -288,8 +288,9 @@ TEST_F(Manual, DISABLED_ManyOneFaceParts) {
     std::vector<DxfFace> reference, target;
     for (int i = 0; i < n; ++i) {
       double x = 3.0 * (i % 200), y = 3.0 * (i / 200), s = 1 + (i % 17) * 0.01;
-      reference.push_back(
-          {"l" + std::to_string(i % 9), {{x, y, 0}, {x + s, y, 0}, {x, y + s, 0.1}}});
+      std::string layer(1, 'l');
+      layer += std::to_string(i % 9);
+      reference.push_back({layer, {{x, y, 0}, {x + s, y, 0}, {x, y + s, 0.1}}});
     }
     target = turnedFaces(reference, {0, 2000, 0}, "t");
     std::string what = std::to_string(n) + " one-face parts";
