@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/errorReport.h"
 #include "app/programPath.h"
 #include "bench/faceMatchingSteps.h"
 #include "bench/modelGenerator.h"
@@ -51,6 +52,7 @@ std::string folderOf(const std::string& path) {
 // The run's environment: default settings, no corner rotation, and "perr.txt" in the data
 // folder rather than beside the benchmark program.
 void prepare(const std::string& anyPath) {
+  reportAllocationFailures();
   setProgramDirectoryTo(folderOf(anyPath).c_str());
   useDefaultSettings();
   textureRotation = 0;

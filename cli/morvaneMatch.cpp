@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/configFolder.h"
+#include "app/errorReport.h"
 #include "app/dialogPort.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
@@ -211,6 +212,7 @@ int main(int argc, char** argv) {
     return kExitWritten;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  reportAllocationFailures();
   setProgramDirectory();
   useConfigFolderWhenProgramFolderIsReadOnly();
 
