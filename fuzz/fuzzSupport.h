@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogPort.h"
+#include "textfiles/dialogPort.h"
 
 // Once per process: scratch folder, program directory, silent error presenter, one profile
 // thread. Safe to call from every input.

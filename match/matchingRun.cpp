@@ -1,6 +1,5 @@
 #include "match/matchingRun.h"
 
-#include "app/dialogPort.h"
 #include "compare/angleSignature.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
@@ -8,6 +7,7 @@
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "model/vectors.h"
+#include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"

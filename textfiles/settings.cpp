@@ -4,12 +4,8 @@
 #include <climits>
 #include <cstring>
 
-#include "app/controlIds.h"
-#include "app/dialogPort.h"
-#include "app/programPath.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
-#include "textfiles/notesPath.h"
 
 MatchSettings matchSettings;
 int32_t textureRotation;
@@ -34,7 +30,6 @@ namespace {
 
 constexpr int kSettingsLines = 9;
 constexpr int kRotationLine = 3;  // index of line 4
-constexpr int kRotationEntries = 4;
 
 bool isSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -200,32 +195,6 @@ bool writeDefaultLines(LineList* lines) {
   return true;
 }
 
-// Shows the notes file ("readme.txt" beside the program unless set elsewhere) in the progress list
-// (emptied first, also when there are no notes).
-void showNotes(DialogPort* dialog) {
-  LineList* notes = loadLineList(notesPath());
-  fillListBox(notes, dialog);
-  freeLineList(notes);
-}
-
-// Fills and shows the rotation box with the rotation in force selected; a rotation without
-// entry (4 or more) selects none.
-void showRotationBox(DialogPort* dialog) {
-  if (!dialog) return;
-  if (dialog->resetCombo) dialog->resetCombo(dialog, kRotationBoxId);
-  static const char* const kEntries[kRotationEntries] = {"0", "1", "2", "3"};
-  if (dialog->addComboItem) {
-    for (const char* entry : kEntries)
-      dialog->addComboItem(dialog, kRotationBoxId, entry);
-  }
-  int selected = textureRotation < kRotationEntries ? textureRotation : -1;
-  if (dialog->selectComboItem) dialog->selectComboItem(dialog, kRotationBoxId, selected);
-  if (dialog->showControl) {
-    dialog->showControl(dialog, kRotationBoxId);
-    dialog->showControl(dialog, kRotationGroupId);
-  }
-}
-
 }  // namespace
 
 int32_t rotationFromSetting(double value) noexcept {
@@ -245,7 +214,8 @@ void useDefaultSettings() noexcept {
   parseLines(const_cast<char* const*>(kDefaultSettingsLines), kSettingsLines);
 }
 
-void loadSettings(DialogPort* dialog) noexcept {
+void loadSettingsFiles(const char* settingsPath, const char* referencePath,
+                       const char* targetPath) noexcept {
   // A fresh start: lists an earlier opening left are released unwritten.
   freeLineList(referenceList);
   freeLineList(targetList);
@@ -253,9 +223,9 @@ void loadSettings(DialogPort* dialog) noexcept {
   matchSettings = MatchSettings{};
   textureRotation = 0;
   saveSettingsOnExit = false;
-  referenceList = loadLineList(programPath("reflist.txt"));
-  targetList = loadLineList(programPath("tergetlist.txt"));
-  settingsLines = loadLineList(programPath("param.txt"));
+  referenceList = loadLineList(referencePath);
+  targetList = loadLineList(targetPath);
+  settingsLines = loadLineList(settingsPath);
   if (!settingsLines) {
     useDefaultSettings();  // out of memory: the defaults, and nothing to write back
   } else {
@@ -269,13 +239,9 @@ void loadSettings(DialogPort* dialog) noexcept {
     }
   }
   // Defaults just written: show the notes this first time, although line 1 hides them.
-  if (saveSettingsOnExit) matchSettings.sw &= ~1;
-  if ((matchSettings.sw & 1) == 0) showNotes(dialog);
-  if (matchSettings.sw & 2) {
+  if (saveSettingsOnExit) matchSettings.sw &= ~kSwitchHideNotes;
+  if (matchSettings.sw & kSwitchShowRotationBox)
     textureRotation = rotationFromSetting(matchSettings.textureRotation);
-    showRotationBox(dialog);
-  }
-  fillPathBoxes(dialog);
 }
 
 void setTextureRotation(int selection) noexcept {
@@ -291,11 +257,6 @@ void setTextureRotation(int selection) noexcept {
     }
   }
   saveSettingsOnExit = true;
-}
-
-void fillPathBoxes(DialogPort* dialog) noexcept {
-  fillComboBox(referenceList, dialog, kReferenceBoxId);
-  fillComboBox(targetList, dialog, kTargetBoxId);
 }
 
 void saveSettingsAndLists() noexcept {

@@ -7,8 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "app/notesPath.h"
 #include "app/programPath.h"
-#include "textfiles/notesPath.h"
 
 #ifndef MORVANE_NOTES_FROM_PROGRAM
 #define MORVANE_NOTES_FROM_PROGRAM "../share/morvane/readme.txt"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/controlIds.h"
+#include "app/dialogBoxes.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"

@@ -1,4 +1,4 @@
-#include "textfiles/notesPath.h"
+#include "app/notesPath.h"
 
 #include <climits>
 #include <cstring>

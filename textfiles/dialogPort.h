@@ -2,7 +2,8 @@
 // The dialog as the core sees it: a record of function pointers that a front end fills in.
 // The dialog implements them with its widgets, the batch tool with standard output, tests
 // with vectors. A null pointer means the dialog has no such control; every call through a
-// null DialogPort or a null member does nothing.
+// null DialogPort or a null member does nothing. It sits at the bottom of the layers so that
+// every layer can write progress lines; filling the boxes from files is app's work.
 struct DialogPort {
   void* context;  // the front end's own object
   // Progress list (control 1003): add a line at the end; returns the new line's index.

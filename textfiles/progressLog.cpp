@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/dialogPort.h"
+#include "textfiles/dialogPort.h"
 
 namespace {
 
