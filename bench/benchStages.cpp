@@ -102,7 +102,7 @@ void emitOutcome(const std::vector<int32_t>& truth) {
   emit("unmatched", static_cast<long long>(tally.unmatched));
   long long propagatedParts = 0;
   for (int32_t p = 0; p < target->partCount; ++p)
-    propagatedParts += target->parts[p].flags & 1;
+    propagatedParts += target->parts[p].flags & kPartProfilesComputed;
   emit("parts_propagated", propagatedParts);
   if (static_cast<int64_t>(truth.size()) != target->faceCount) {
     emit("truth", "size differs from the target's face count");

@@ -11,6 +11,7 @@
 
 #include "app/errorReport.h"
 #include "app/programPath.h"
+#include "compare/influenceInternal.h"
 #include "compare/influenceProfile.h"
 #include "compare/influenceWorkers.h"
 #include "support/testSupport.h"

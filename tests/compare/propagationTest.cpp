@@ -10,6 +10,7 @@
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/propagation.h"
+#include "compare/propagationInternal.h"
 #include "support/testSupport.h"
 #include "textfiles/settings.h"
 
