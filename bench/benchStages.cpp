@@ -9,7 +9,6 @@
 #include "app/programPath.h"
 #include "bench/faceMatchingSteps.h"
 #include "bench/modelGenerator.h"
-#include "bench/plainPairing.h"
 #include "bench/processProbe.h"
 #include "compare/angleSignature.h"
 #include "match/coincidence.h"
@@ -19,6 +18,7 @@
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "reference/plainPairing.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 
