@@ -1,5 +1,6 @@
 // Angle signatures, signature distance, influence profiles and propagation: each against its
 // literal statement on random models, plus the worked numbers that pin the statements down.
+// (Every allocation of a profile computation failing in turn is the hardening tests' part.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,8 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "app/errorReport.h"
-#include "app/programPath.h"
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/influenceWorkers.h"
@@ -266,39 +265,6 @@ TEST(ComputePartProfiles, WorkedTwoTrianglesAndARepeatedFace) {
   ASSERT_TRUE(twice && computePartProfiles(twice.get(), 0));
   w = weight(twice->faces[0], twice->faces[2]);
   EXPECT_DOUBLE_EQ(twice->faces[0].influence[1] * twice->faces[0].influenceSum, 4 * w * w);
-}
-
-// Every allocation of a computation on two threads failing in turn: the call answers 0, the
-// part keeps no arrays and stays not computed, nothing leaks, and the next computation gives
-// what a fresh model gives.
-TEST(ComputePartProfiles, AllocationFailuresFailCleanly) {
-  Restore restore;
-  ScratchFolder folder;
-  setProgramDirectoryTo(folder.path.c_str());
-  setErrorPresenter([](const char*) {});
-  setProfileThreadCount(2);
-  std::vector<SurfaceFace> faces = randomSurface(9, 9, 8, {0, 0, 0}, 1);
-  ModelPtr fresh = buildSurfaceModel(faces), model = buildSurfaceModel(faces);
-  ASSERT_TRUE(fresh && model && computePartProfiles(fresh.get(), 0));
-  long live = gliveBlocks(), n = 1;
-  for (;; ++n) {
-    gfailAllocationAfter(n);
-    int result = computePartProfiles(model.get(), 0);
-    gfailAllocationAfter(0);
-    if (result == 1) break;
-    ASSERT_EQ(gliveBlocks(), live) << n;
-    ASSERT_EQ(model->parts[0].flags & 1, 0);
-    for (int f = 0; f < model->faceCount; ++f)
-      ASSERT_TRUE(!model->faces[f].influence && !model->faces[f].profile) << f;
-  }
-  setErrorPresenter(nullptr);
-  setProgramDirectory();
-  EXPECT_GT(n, 2 * model->faceCount);  // every array of every face failed once
-  for (int f = 0; f < model->faceCount; ++f) {
-    ASSERT_EQ(std::memcmp(model->faces[f].profile, fresh->faces[f].profile,
-                          sizeof(double) * kProfileSamples),
-              0);
-  }
 }
 
 // The profile-value sort orders as a stable sort with NaN last, down to which of
