@@ -14,7 +14,10 @@
 #include <cstring>
 
 #include "textfiles/allocator.h"
+#include "textfiles/lineFilesInternal.h"
 #include "textfiles/lineList.h"
+
+void (*beforeOpeningCheckedFile)(const char* path);
 
 namespace {
 
@@ -132,6 +135,7 @@ ReadResult readWholeFile(const char* path, char** bytes, size_t* size) {
   *size = 0;
   struct stat info;
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::notRead;
+  if (beforeOpeningCheckedFile) beforeOpeningCheckedFile(path);
   int fd;
   do {
     fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
