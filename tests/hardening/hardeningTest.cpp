@@ -1,6 +1,6 @@
-// Hostile inputs and conditions: every allocation failing in turn, files that are no file,
-// outputs that cannot be written, paths of any bytes, and inputs at the limits. The batch tool
-// runs as a child process (no shell) with its limits set in the child and an alarm as deadline.
+// Hostile inputs and conditions: every allocation failing in turn, files that are no file or
+// change while read, outputs that cannot be written, paths of any bytes, inputs at the limits.
+// The batch tool runs as a child process (no shell) with its limits set in the child.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <mutex>
 #include <numeric>
 #include <set>
 
@@ -25,7 +24,7 @@
 #include "output/dxfWriter.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
-#include "textfiles/scopedBlocks.h"
+#include "textfiles/lineFilesInternal.h"
 #include "textfiles/settings.h"
 
 namespace {
@@ -34,40 +33,43 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Faces = std::vector<DxfFace>;
 const std::string kTool = MORVANE_MATCH_PATH, kSettings = testDataPath("hardening/param.txt");
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kSanitized = true;  // a block per line, and a shadow that needs address space
+#else
+constexpr bool kSanitized = false;
+#endif
 
 // Runs args[0] with exactly `args` in `folder`, standard input a pipe kept open, limits of
-// address space and file size when not 0. Gives its exit status (-1 when a signal ended it:
+// address space and file size when not 0. Gives its exit status (-1 when a signal ended it,
 // SIGALRM after a minute when it blocked) and its standard output, then standard error.
-int runProgram(Lines args, const std::string& folder, std::string* output, long memory = 0,
-               long fileSize = 0) {
-  FILE* log = tmpfile();
+int runProgram(Lines args, const std::string& folder, std::string* log, long memory, long size) {
+  FILE* file = tmpfile();
   int in[2], raw = 0;
-  if (!log || pipe(in) != 0) return -1;
+  if (!file || pipe(in) != 0) return -1;
   std::vector<char*> argv;
   for (std::string& a : args)
     argv.push_back(a.data());
   argv.push_back(nullptr);
-  rlimit as{rlim_t(memory), rlim_t(memory)}, size{rlim_t(fileSize), rlim_t(fileSize)};
+  rlimit memoryLimit{rlim_t(memory), rlim_t(memory)}, sizeLimit{rlim_t(size), rlim_t(size)};
   pid_t child = fork();
   if (child == 0) {  // async-signal-safe calls only
-    if (dup2(in[0], 0) == 0 && dup2(fileno(log), 1) == 1 && dup2(fileno(log), 2) == 2 &&
-        !(memory && setrlimit(RLIMIT_AS, &as)) && !(fileSize && setrlimit(RLIMIT_FSIZE, &size)) &&
-        chdir(folder.c_str()) == 0 && alarm(60) == 0)
-      execv(argv[0], argv.data());
+    if (dup2(in[0], 0) == 0 && dup2(fileno(file), 1) == 1 && dup2(fileno(file), 2) == 2 &&
+        !(memory && setrlimit(RLIMIT_AS, &memoryLimit)) &&
+        !(size && setrlimit(RLIMIT_FSIZE, &sizeLimit)) && chdir(folder.c_str()) == 0)
+      alarm(60), execv(argv[0], argv.data());
     _exit(127);
   }
   waitpid(child, &raw, 0);
   close(in[0]), close(in[1]);
-  *output = readFileBytes("/proc/self/fd/" + std::to_string(fileno(log)));
-  fclose(log);
+  *log = readFileBytes("/proc/self/fd/" + std::to_string(fileno(file)));
+  fclose(file);
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-Lines folderEntries(const std::string& folder) {
-  Lines names;
+std::set<std::string> entriesOf(const fs::path& folder) {
+  std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
+    names.insert(entry.path().filename());
   return names;
 }
 
@@ -82,25 +84,23 @@ bool privateTmpfs(const std::string& folder, const char* options, unsigned long 
 // `rows` x `rows` quads on layer "g", one part, every second point raised.
 Faces quadGrid(int rows) {
   Faces faces;
-  for (double y = 0; y < rows; ++y) {
-    for (double x = 0; x < rows; ++x)
-      faces.push_back({"g", {{x, y, 0}, {x + 1, y, 0}, {x + 1, y + 1, (int(x + y) % 2) * 0.5}}});
+  for (double i = 0; i < rows * rows; ++i) {
+    double x = std::fmod(i, rows), y = std::floor(i / rows), z = std::fmod(x + y, 2) / 2;
+    faces.push_back({"g", {{x, y, 0}, {x + 1, y, 0}, {x + 1, y + 1, z}, {x, y + 1, 0}}});
   }
-  for (DxfFace& f : faces)
-    f.corners.push_back({f.corners[0].x, f.corners[2].y, 0});
   return faces;
 }
 
-// Triangles round the origin, each sharing an edge with the next, on layers prefix + 0..4;
+// Triangles round the origin, each sharing an edge with the next, on layers "fan0".."fan4";
 // rims without pattern, so that no turn maps the fan onto itself.
-Faces fan(int count, const std::string& prefix) {
+Faces fan(int count) {
   auto rim = [count](int i) {
     double a = 2 * M_PI * (i % count) / count, r = 1 + (i * 104729 % 53) * 0.02;
     return Vec3{r * std::cos(a), r * std::sin(a), (i * 7919 % 101) * 0.01};
   };
   Faces faces;
   for (int i = 0; i < count; ++i)
-    faces.push_back({prefix + char('0' + i % 5), {{0, 0, 0}, rim(i), rim(i + 1)}});
+    faces.push_back({"fan" + std::to_string(i % 5), {{0, 0, 0}, rim(i), rim(i + 1)}});
   return faces;
 }
 
@@ -117,14 +117,12 @@ Faces turned(Faces faces, Vec3 by, const std::string& layer) {
   return faces;
 }
 
-std::mutex reportsMutex;
 Lines reports;  // what the error presenter was given
 void recordReport(const char* message) {
-  std::lock_guard<std::mutex> lock(reportsMutex);
   reports.emplace_back(message);
 }
 
-// Calls `step` with the k-th allocation from now failing; whether one failed.
+// Calls `step` with the k-th allocation from now failing; whether an allocation failed.
 template <class Step>
 bool failingAllocation(long k, Step step) {
   reports.clear();
@@ -137,7 +135,7 @@ bool failingAllocation(long k, Step step) {
 
 class Exhaustion : public ::testing::Test {
  protected:
-  void SetUp() override {  // in memory when possible: the sweeps rename files many times
+  void SetUp() override {  // in memory when possible: the sweep replaces files many times
     std::string memory = "/dev/shm/morvane-test-XXXXXX";
     if (mkdtemp(memory.data())) fs::remove(folder.path), folder.path = memory;
     setProgramDirectoryTo(folder.path.c_str()), setErrorPresenter(recordReport);
@@ -150,9 +148,9 @@ class Exhaustion : public ::testing::Test {
 // every allocation that fails: the entry is named to the presenter and in perr.txt, nothing
 // leaks, and the output is whole or untouched, with no temporary file left.
 TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
-  const std::string out = folder.file("out.dxf"), ref = folder.file("r.dxf"),
+  const std::string out = folder.file("o.dxf"), ref = folder.file("r.dxf"),
                     tgt = folder.file("t.dxf");
-  Faces part = quadGrid(4), other = turned(fan(9, "f"), {30, 0, 0}, "");
+  Faces part = quadGrid(4), other = turned(fan(9), {30, 0, 0}, "");
   part.insert(part.end(), other.begin(), other.end());
   writeFileBytes(ref, dxfText(part));
   writeFileBytes(tgt, dxfText(turned(part, {100, 5, 1}, "t"), {"comment kept"}));
@@ -160,7 +158,7 @@ TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
   int saved = 0;  // -1 settings not read, 0 run failed, 1 not saved, 2 saved
   auto sequence = [&] {
     int status = 0;
-    OwnedLineList lines(loadLineListAs(kSettings.c_str(), LineSplit::dropEmpty, &status));
+    LineListPtr lines(loadLineListAs(kSettings.c_str(), LineSplit::dropEmpty, &status));
     if ((saved = -1, status != kLoadRead || !lines)) return;
     parseSettings(lines.get());
     textureRotation = 0;
@@ -191,7 +189,8 @@ TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
     EXPECT_EQ(written, saved < 2 ? "keep me" : lost ? written : whole);
     for (const std::string& layer : dxfLayers(lost ? written : ""))
       EXPECT_EQ(layer, "t");  // without a reference every face keeps its own layer
-    EXPECT_EQ(folderEntries(folder.path), (Lines{"out.dxf", "perr.txt", "r.dxf", "t.dxf"}));
+    EXPECT_EQ(entriesOf(folder.path),
+              (std::set<std::string>{"o.dxf", "perr.txt", "r.dxf", "t.dxf"}));
     ASSERT_EQ(reports.empty(), !failed);
     EXPECT_EQ(failed ? readFileBytes(folder.file("perr.txt")) : "",
               failed ? reports.back() + "\r\n" : "");
@@ -233,6 +232,36 @@ TEST_F(Exhaustion, FailedProfileThreadsLeaveThePartAsItWas) {
   setProfileThreadCount(0);
 }
 
+// A path replaced between the check that it names a regular file and its opening: the load
+// gives the whole file then standing there, or nothing, and never waits on a FIFO.
+TEST(LoadingFiles, PathReplacedWhileLoadingGivesOneWholeFileOrNothing) {
+  ScratchFolder folder;
+  const std::string path = folder.file("moving");
+  static std::string other;
+  static int replacement;  // 0 removed, 1 FIFO, 2 folder, 3 link to a device, 4 another file
+  other = folder.file("other");
+  beforeOpeningCheckedFile = [](const char* p) {
+    if (replacement < 4) unlink(p);
+    if (replacement == 1) mkfifo(p, 0600);
+    if (replacement == 2) mkdir(p, 0700);
+    if (replacement == 3) symlink("/dev/null", p);
+    if (replacement == 4) rename(other.c_str(), p);
+  };
+  alarm(60);  // a load that waits on the FIFO ends the test
+  for (replacement = 0; replacement < 5; ++replacement) {
+    writeFileBytes(path, "0\r\nEOF\r\n");
+    writeFileBytes(other, "999\r\nanother file, longer than the first\r\n");
+    int status = 99;
+    LineListPtr lines(loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status));
+    EXPECT_EQ(status, replacement == 4 ? kLoadRead : kLoadNotOpened) << replacement;
+    EXPECT_EQ(linesOf(lines.get()),
+              (replacement == 4 ? Lines{"999", "another file, longer than the first"} : Lines{}));
+    fs::remove(path);
+  }
+  alarm(0);
+  beforeOpeningCheckedFile = nullptr;
+}
+
 // A fuzz finding: the rotation box rewrites the number of settings line 4, and a rest that
 // continued the new digits ("0.0.5]" with rotation 2 became "2.5]") read back as another value.
 TEST(FuzzFindings, RotationWrittenIntoLineFourReadsBackAsChosen) {
@@ -240,13 +269,11 @@ TEST(FuzzFindings, RotationWrittenIntoLineFourReadsBackAsChosen) {
     const char *line, *written;
     int selection;
   } cases[] = {
-      // "0x1p1" would read as hexadecimal; an exponent without digits continues nothing
-      {"0.0.5] Advantage", "2 .5] Advantage", 2},
-      {"5x1p1 ;2", "0 x1p1 ;2", 0},
-      {"7e ;2", "1e ;2", 1},
-      {"3e+x", "1e+x", 1},
-      {"1.5.e5", "3 .e5", 3},
+      // clang-format off
+      {"0.0.5] Advantage", "2 .5] Advantage", 2}, {"5x1p1 ;2", "0 x1p1 ;2", 0},  // not hex
+      {"7e ;2", "1e ;2", 1}, {"3e+x", "1e+x", 1}, {"1.5.e5", "3 .e5", 3},  // no exponent
       {" 12 ;2;rotation", " 1 ;2;rotation", 1},  // the ordinary case keeps its form
+      // clang-format on
   };
   for (const auto& c : cases) {
     LineListPtr lines = testLines({"3 ;sw", "0.25", "0.5", c.line, "0.01"});
@@ -263,124 +290,114 @@ TEST(FuzzFindings, RotationWrittenIntoLineFourReadsBackAsChosen) {
   textureRotation = 0, saveSettingsOnExit = false;
 }
 
-// The batch tool in a scratch folder: a grid as reference, the same turned as target.
-class BatchTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (access(kTool.c_str(), X_OK) != 0) GTEST_SKIP() << "morvane-match is not built";
-    writeFileBytes(reference, dxfText(quadGrid(3)));
-    writeFileBytes(target, dxfText(turned(quadGrid(3), {9, 0, 0}, "t")));
-  }
-  int run(const std::string& ref, const std::string& tgt, const std::string& out, long size = 0) {
-    return runProgram({kTool, "--settings", kSettings, "--", ref, tgt, out}, folder.path, &log, 0,
-                      size);
-  }
+// The batch tool (a copy in a scratch folder, so its perr.txt is written there) on a grid and
+// the same grid turned. Each case gives the exit status and a piece of the log; a written
+// output has every face on the layer given (and is then removed), and after every case the
+// output's folder and whatever stood at the output path are as they were before it: no
+// temporary file left, an unwritable output untouched, a FIFO still a FIFO.
+TEST(BatchTool, HostilePathsAndOutputs) {
+  if (access(kTool.c_str(), X_OK) != 0) GTEST_SKIP() << "morvane-match is not built";
   ScratchFolder folder;
-  const std::string reference = folder.file("r.dxf"), target = folder.file("t.dxf"),
-                    out = folder.file("out.dxf");
-  std::string log;
-};
-
-// Paths that name no readable regular file never block: as target they end the run, as
-// reference they are reported and the run goes on, every face keeping its own layer. Files
-// that are read but hold no face (empty, a kernel file whose size reads 0, binary bytes)
-// give "Empty Data".
-TEST_F(BatchTool, TargetOrReferenceThatIsNoReadableFileNeverBlocks) {
-  const std::string dir = folder.path + "/";
+  const std::string dir = folder.path + "/", ref = dir + "r.dxf", tgt = dir + "t.dxf",
+                    out = dir + "o.dxf";
+  fs::copy_file(kTool, dir + "morvane-match");
+  writeFileBytes(ref, dxfText(quadGrid(3)));
+  writeFileBytes(tgt, dxfText(turned(quadGrid(3), {9, 0, 0}, "t")));
+  struct Case {
+    std::string ref, tgt, out;
+    int status;
+    std::string log, layer = "";
+    long memory = 0, size = 0;
+  };
+  std::vector<Case> cases;
+  // Paths that name no readable regular file never block: as target they end the run, as
+  // reference they are reported and the run goes on. Files that are read but hold no face
+  // (empty, a kernel file whose size reads 0, binary bytes) give "Empty Data".
   fs::create_directory(dir + "a folder");
   writeFileBytes(dir + "empty", "");
-  writeFileBytes(dir + "binary", std::string("\x7f"
-                                             "ELF\0\0\xff\r\n\0",
-                                             10));
+  writeFileBytes(dir + "binary", std::string("\177ELF\0\0\xff\r\n\0", 10));
   writeFileBytes(dir + "locked", "0\r\nEOF\r\n");  // root reads it whatever its permission bits
   ASSERT_FALSE(mkfifo((dir + "fifo").c_str(), 0600) ||
                symlink("none", (dir + "dangling").c_str()) ||
                symlink("loop", (dir + "loop").c_str()) || chmod((dir + "locked").c_str(), 0));
-  Lines paths = {dir + "missing",      dir + "a folder", dir + "fifo",  dir + "dangling",
-                 dir + "loop",         "/dev/zero",      "/dev/null",   "/dev/stdin",
-                 reference + "/x.dxf", dir + "locked",   dir + "empty", "/proc/self/status",
-                 dir + "binary"};
+  const Lines paths = {dir + "missing", dir + "a folder", dir + "fifo",  dir + "dangling",
+                       dir + "loop",    "/dev/zero",      "/dev/null",   "/dev/stdin",
+                       ref + "/x",      dir + "locked",   dir + "empty", "/proc/self/status",
+                       dir + "binary"};
   const size_t notFiles = geteuid() == 0 ? 9 : 10;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const std::string word = i < notFiles ? "Read Error" : "Empty Data", path = paths[i];
-    EXPECT_EQ(run(reference, path, out), 1) << path;
-    EXPECT_EQ(log, "Start...\n" + word +
-                       " : Terget DXF\nError Quit\nmorvane-match: the matching run failed; " + out +
-                       " was not written\n");
-    EXPECT_EQ(run(path, target, out), 0) << path;
-    EXPECT_EQ(log.find("Read Error : Reference DXF. continue...\n"),
-              i < notFiles ? 9 : std::string::npos);
-    EXPECT_EQ(dxfLayers(readFileBytes(out)), Lines(9, "t")) << path;
-    fs::remove(out);
+    const std::string word = i < notFiles ? "Read Error" : "Empty Data";
+    cases.push_back({ref, paths[i], out, 1,
+                     "Start...\n" + word +
+                         " : Terget DXF\nError Quit\nmorvane-match: the matching run failed; " +
+                         out + " was not written\n"});
+    cases.push_back({paths[i], tgt, out, 0,
+                     i < notFiles ? "Start...\nRead Error : Reference DXF. continue...\n1 Parts"
+                                  : "Start...\n1 Parts",
+                     "t"});
   }
-}
-
-// Paths are bytes: blanks, quotes, newline, not UTF-8, a leading dash (relative to the tool's
-// folder, so that the dash leads the argument) and longer than a buffer of 260, for all three.
-TEST_F(BatchTool, PathsOfAnyBytesAreTakenAsGiven) {
-  const std::string deep(250, 'd');
-  fs::create_directory(folder.file(deep));
+  // Paths are bytes: blanks, quotes, newline, not UTF-8, a leading dash (relative to the
+  // tool's folder, so that the dash leads the argument), longer than a buffer of 260.
+  fs::create_directory(dir + std::string(250, 'd'));
   for (const std::string& name :
        Lines{"with  blanks .dxf", "quote ' and \" marks.dxf", "new\nline\r.dxf",
              "\xff\xfe not utf-8 \xe9\x80.dxf", "-leading-dash.dxf", "tab\tand\\backslash.dxf",
-             deep + "/" + std::string(200, 'n')}) {
-    fs::copy_file(reference, folder.file(name + ".r"));
-    fs::copy_file(target, folder.file(name + ".t"));
-    EXPECT_EQ(run(name + ".r", name + ".t", name), 0) << name;
-    EXPECT_EQ(dxfLayers(readFileBytes(folder.file(name))), Lines(9, "g")) << name;
-    for (const char* suffix : {"", ".r", ".t"})
-      EXPECT_TRUE(fs::remove(folder.file(name + suffix))) << name;
+             std::string(250, 'd') + "/" + std::string(200, 'n')}) {
+    fs::copy_file(ref, dir + name + ".r"), fs::copy_file(tgt, dir + name + ".t");
+    cases.push_back({name + ".r", name + ".t", name, 0, "\nDone.\n", "g"});
   }
-  EXPECT_EQ(folderEntries(folder.path), (Lines{deep, "r.dxf", "t.dxf"}));
-}
-
-// An output that cannot be written is reported, and what stood at its path (the target too,
-// when it is that file) stays as it was, with no temporary file left beside it.
-TEST_F(BatchTool, UnwritableOutputChangesNothing) {
-  const std::string full = folder.file("full"), readOnly = folder.file("ro"),
-                    fifo = folder.file("fifo");
+  // Outputs that cannot be written: under a file-size limit (the tool turns SIGXFSZ into a
+  // failed write), over the target under that limit, on a full file system where the target
+  // fills most of it, in a read-only folder, and a FIFO.
+  const std::string full = dir + "full", readOnly = dir + "ro", fifo = dir + "fifo";
   fs::create_directory(full), fs::create_directory(readOnly);
   const bool mounts = privateTmpfs(full, "size=64k") && privateTmpfs(readOnly, "size=1m");
-  // On the full file system the target fills most of it, and the output must fit beside it.
   writeFileBytes(full + "/t.dxf",
                  dxfText(turned(quadGrid(3), {}, "t"), Lines(1200, std::string(30, 'c'))));
-  writeFileBytes(readOnly + "/out.dxf", "keep me");
-  writeFileBytes(out, "keep me");
+  writeFileBytes(readOnly + "/o.dxf", "keep me");
+  writeFileBytes(dir + "kept.dxf", "keep me");
   ASSERT_TRUE(mounts ? privateTmpfs(readOnly, "size=1m", MS_REMOUNT | MS_RDONLY)
                      : !chmod(readOnly.c_str(), 0555));
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const struct {
-    std::string ref, tgt, out;
-    long fileSize;
-    bool possible;  // root writes into a folder whatever its permission bits
-  } cases[] = {{reference, target, out, 1024, true},  // the tool turns SIGXFSZ into a failure
-               {reference, target, target, 1024, true},
-               {"", full + "/t.dxf", full + "/t.dxf", 0, mounts},
-               {reference, target, readOnly + "/out.dxf", 0, mounts || geteuid() != 0},
-               {reference, target, fifo, 0, true}};  // a FIFO stays a FIFO
-  for (const auto& c : cases) {
-    if (!c.possible) continue;
-    const std::string dir = fs::path(c.out).parent_path(),
-                      before = c.out == fifo ? "" : readFileBytes(c.out);
-    const Lines entries = folderEntries(dir);
-    EXPECT_EQ(run(c.ref, c.tgt, c.out, c.fileSize), 3) << c.out;
-    EXPECT_NE(log.find("Write Error : Terget DXF\nmorvane-match: " + c.out + " was not written"),
-              std::string::npos)
+  const std::string writeError = "Write Error : Terget DXF\nmorvane-match: ";
+  for (const std::string& output : {dir + "kept.dxf", tgt})
+    cases.push_back({ref, tgt, output, 3, writeError + output + " was not written", "", 0, 1024});
+  if (mounts)
+    cases.push_back(
+        {"", full + "/t.dxf", full + "/t.dxf", 3, writeError + full + "/t.dxf was not written"});
+  if (mounts || geteuid() != 0)
+    cases.push_back(
+        {ref, tgt, readOnly + "/o.dxf", 3, writeError + readOnly + "/o.dxf was not written"});
+  cases.push_back({ref, tgt, fifo, 3, writeError + fifo + " was not written"});
+  // A part whose influence arrays need more than the address space allowed (800 MB for
+  // 10,000 faces against 400 MiB): the allocator reports and the run ends.
+  writeFileBytes(dir + "big.r", dxfText(quadGrid(100)));
+  writeFileBytes(dir + "big.t", dxfText(turned(quadGrid(100), {500, 0, 0}, "t")));
+  writeFileBytes(dir + "perr.txt", "");
+  if (!kSanitized)
+    cases.push_back(
+        {"big.r", "big.t", "big.o", 1, "Morvane Error: gcalloc\nError Quit\n", "", 400L << 20});
+  for (const Case& c : cases) {
+    const fs::path path = fs::path(folder.path) / c.out;
+    const bool wasFifo = fs::is_fifo(path);
+    const std::string before = wasFifo ? "" : readFileBytes(path);
+    const std::set<std::string> entries = entriesOf(path.parent_path());
+    std::string log;
+    EXPECT_EQ(
+        runProgram({dir + "morvane-match", "--settings", kSettings, "--", c.ref, c.tgt, c.out},
+                   folder.path, &log, c.memory, c.size),
+        c.status)
+        << c.tgt;
+    EXPECT_NE(log.find(c.log), std::string::npos) << log;
+    EXPECT_EQ(c.status ? Lines(9, c.layer) : dxfLayers(readFileBytes(path)), Lines(9, c.layer))
         << log;
-    EXPECT_EQ(folderEntries(dir), entries);
-    struct stat info {};
-    EXPECT_TRUE(c.out == fifo ? !lstat(fifo.c_str(), &info) && S_ISFIFO(info.st_mode)
-                              : readFileBytes(c.out) == before)
-        << c.out;
+    if (c.status == 0) fs::remove(path);
+    EXPECT_EQ(entriesOf(path.parent_path()), entries) << path;
+    EXPECT_EQ(fs::is_fifo(path), wasFifo);
+    EXPECT_EQ(wasFifo ? "" : readFileBytes(path), before) << path;
   }
+  EXPECT_EQ(readFileBytes(dir + "perr.txt"), kSanitized ? "" : "gcalloc\r\n");
   if (mounts) umount2(full.c_str(), MNT_DETACH), umount2(readOnly.c_str(), MNT_DETACH);
 }
-
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool kSanitized = true;  // a block per line, and a shadow that needs address space
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Reading allocates once per face (its layer) and a few times per model, growing its arrays by
 // a quarter: 64 times the faces cost only the ~19 more growth steps of each of the face, point
@@ -411,69 +428,47 @@ TEST(Limits, ReadingAndSplittingAllocatePerFaceAndPerChunk) {
   EXPECT_EQ(lines ? lines->count : 0, 1000000);
 }
 
-// Runs the faces against themselves turned and moved; the written file's layers.
-Lines runAndWrite(const Faces& reference) {
-  ScratchFolder folder;
-  RecordingDialog dialog;
-  writeFileBytes(folder.file("r.dxf"), dxfText(reference));
-  writeFileBytes(folder.file("t.dxf"), dxfText(turned(reference, {0, 40, 0}, "t")));
-  useDefaultSettings(), textureRotation = 0;
-  EXPECT_EQ(runMatching(&dialog.port, folder.file("r.dxf").c_str(), folder.file("t.dxf").c_str()),
-            1);
-  EXPECT_EQ(dialog.progress.back(), "Done.");
-  EXPECT_EQ(saveTargetDxf(folder.file("out.dxf").c_str()), 1);
-  return dxfLayers(readFileBytes(folder.file("out.dxf")));
-}
-
-// Every face shares one point, so all are each other's neighbours: the run ends normally and
-// writes every face, nearly all on a layer the reference has.
-TEST(Limits, FacesThatAllShareOnePoint) {
-  Lines layers = runAndWrite(fan(240, "fan"));
-  ASSERT_EQ(layers.size(), 240u);
-  EXPECT_EQ(targetModel->partCount, 1);
-  EXPECT_EQ(targetModel->points[0].faceCount, 240);
-  EXPECT_GT(std::count_if(layers.begin(), layers.end(), [](auto& l) { return l[0] == 'f'; }), 200);
-  releaseRunData();
-}
-
-// Faces of 1e-150 beside faces of 1: weights near 1e150 overflow the influence to infinity, the
-// profiles become NaN, the propagation orders NaN scores last, and the run writes every face.
-TEST(Limits, InfluenceThatOverflowsToInfinity) {
+// Parts at the limits run to the end and write every face: 240 faces that all share one point
+// (all each other's neighbours; nearly all take a layer of the reference), and faces of 1e-150
+// beside faces of 1, whose weights near 1e150 overflow the influence to infinity (the profiles
+// become NaN, which the propagation orders last).
+TEST(Limits, FacesSharingOnePointAndInfluenceOverflowingRunToTheEnd) {
   const double e = 1e-150;
-  Faces faces;
+  Faces overflow;
   for (double i = 0; i < 10; ++i)
-    faces.push_back(
+    overflow.push_back(
         {"tiny", {{i * e, 0, 0}, {(i + 1) * e, 0, 0}, {(i + 1) * e, e, 0}, {i * e, e, 0}}});
   // Two large faces balance the part's centre on the origin, so the tiny faces keep their size.
-  faces.push_back({"bigA", {{10 * e, 0, 0}, {1, -1, 0}, {1, 1, 0}}});
-  faces.push_back({"bigB", {{0, 0, 0}, {-1, 1, 0}, {-1, -1, 0}}});
-  ModelPtr model = readDxfText(dxfText(faces));
+  overflow.push_back({"bigA", {{10 * e, 0, 0}, {1, -1, 0}, {1, 1, 0}}});
+  overflow.push_back({"bigB", {{0, 0, 0}, {-1, 1, 0}, {-1, -1, 0}}});
+  ModelPtr model = readDxfText(dxfText(overflow));
   ASSERT_TRUE(model && computeAngleSignatures(model.get()) && model->partCount == 1);
   ASSERT_EQ(computePartProfiles(model.get(), 0), 1);
   double sum = 0;  // not finite when any term is not
   for (ModelFace* f = model->faces; f < model->faces + model->faceCount; ++f)
     sum = std::accumulate(f->profile, f->profile + kProfileSamples, sum + f->influenceSum);
   EXPECT_FALSE(std::isfinite(sum)) << "the case must reach infinity";
-  EXPECT_EQ(runAndWrite(faces).size(), faces.size());
+  ScratchFolder folder;
+  auto runTurned = [&](const Faces& reference) {  // the written layers
+    RecordingDialog dialog;
+    writeFileBytes(folder.file("r.dxf"), dxfText(reference));
+    writeFileBytes(folder.file("t.dxf"), dxfText(turned(reference, {0, 40, 0}, "t")));
+    useDefaultSettings(), textureRotation = 0;
+    EXPECT_EQ(runMatching(&dialog.port, folder.file("r.dxf").c_str(), folder.file("t.dxf").c_str()),
+              1);
+    EXPECT_EQ(dialog.progress.back(), "Done.");
+    EXPECT_EQ(saveTargetDxf(folder.file("o.dxf").c_str()), 1);
+    Lines layers = dxfLayers(readFileBytes(folder.file("o.dxf")));
+    EXPECT_EQ(layers.size(), reference.size());
+    return layers;
+  };
+  Lines layers = runTurned(fan(240));
+  EXPECT_EQ(targetModel->partCount, 1);
+  EXPECT_EQ(targetModel->points[0].faceCount, 240);  // the shared point lists every face
+  EXPECT_GT(std::count_if(layers.begin(), layers.end(), [](auto& l) { return l[0] == 'f'; }), 200);
   releaseRunData();
-}
-
-// A part whose influence arrays need more than the address space allowed (800 MB for 10,000
-// faces against 400 MiB): the allocator reports, nothing is written, the tool exits with 1.
-TEST(Limits, PartLargerThanTheMemoryAllowedEndsTheRun) {
-  if (kSanitized || access(kTool.c_str(), X_OK) != 0) GTEST_SKIP() << "not built, or sanitized";
-  ScratchFolder folder;  // a copy of the tool, so that its perr.txt is written here
-  fs::copy_file(kTool, folder.file("morvane-match"));
-  writeFileBytes(folder.file("r.dxf"), dxfText(quadGrid(100)));
-  writeFileBytes(folder.file("t.dxf"), dxfText(turned(quadGrid(100), {500, 0, 0}, "t")));
-  std::string log;
-  EXPECT_EQ(runProgram({folder.file("morvane-match"), "r.dxf", "t.dxf", "o.dxf"}, folder.path, &log,
-                       400L << 20),
-            1);
-  EXPECT_NE(log.find("Morvane Error: gcalloc\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("\nError Quit\n"), std::string::npos) << log;
-  EXPECT_EQ(readFileBytes(folder.file("perr.txt")), "gcalloc\r\n");
-  EXPECT_FALSE(fs::exists(folder.file("o.dxf")));
+  runTurned(overflow);
+  releaseRunData();
 }
 
 }  // namespace
