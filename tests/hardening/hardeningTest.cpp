@@ -122,7 +122,8 @@ void recordReport(const char* message) {
   reports.emplace_back(message);
 }
 
-// Calls `step` with the k-th allocation from now failing; whether an allocation failed.
+// Calls `step` with the k-th allocation from now failing; whether an allocation failed. The
+// entries that failed said their names to the presenter, the last one also in perr.txt.
 template <class Step>
 bool failingAllocation(long k, Step step) {
   reports.clear();
@@ -130,7 +131,13 @@ bool failingAllocation(long k, Step step) {
   gfailAllocationAfter(k);
   step();
   gfailAllocationAfter(0);
-  return gallocationCount() - start >= k;
+  const bool failed = gallocationCount() - start >= k;
+  EXPECT_EQ(reports.empty(), !failed) << k;
+  for (const std::string& r : reports)
+    EXPECT_TRUE(r == "gcalloc" || r == "gmalloc" || r == "gcrealloc") << r;
+  EXPECT_EQ(failed ? readFileBytes(programPath("perr.txt")) : "",
+            failed ? reports.back() + "\r\n" : "");
+  return failed;
 }
 
 class Exhaustion : public ::testing::Test {
@@ -157,6 +164,8 @@ TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
   RecordingDialog dialog;
   int saved = 0;  // -1 settings not read, 0 run failed, 1 not saved, 2 saved
   auto sequence = [&] {
+    releaseRunData(), dialog.progress.clear();
+    writeFileBytes(out, "keep me");
     int status = 0;
     LineListPtr lines(loadLineListAs(kSettings.c_str(), LineSplit::dropEmpty, &status));
     if ((saved = -1, status != kLoadRead || !lines)) return;
@@ -165,19 +174,16 @@ TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
     saved =
         runMatching(&dialog.port, ref.c_str(), tgt.c_str()) ? 1 + saveTargetDxf(out.c_str()) : 0;
   };
-  const long live = gliveBlocks();
   sequence();
   ASSERT_EQ(saved, 2);
   ASSERT_GT(tallyMatches(referenceModel, targetModel).byPropagation, 0) << "must reach profiles";
   const Lines undisturbed = dialog.progress;
   const std::string whole = readFileBytes(out);
+  releaseRunData();
+  const long live = gliveBlocks();
   std::set<int> outcomes;
   for (long k = 1, failed = 1; failed; ++k) {
     SCOPED_TRACE("allocation " + std::to_string(k));
-    releaseRunData();
-    ASSERT_EQ(gliveBlocks(), live);
-    writeFileBytes(out, "keep me");
-    dialog.progress.clear();
     failed = failingAllocation(k, sequence);
     const Lines& p = dialog.progress;
     const bool lost = saved > 0 && p[1] == "Syntax Error : Reference DXF. continue...";
@@ -191,11 +197,8 @@ TEST_F(Exhaustion, EveryAllocationFailingInTurnEndsTheBatchSequenceCleanly) {
       EXPECT_EQ(layer, "t");  // without a reference every face keeps its own layer
     EXPECT_EQ(entriesOf(folder.path),
               (std::set<std::string>{"o.dxf", "perr.txt", "r.dxf", "t.dxf"}));
-    ASSERT_EQ(reports.empty(), !failed);
-    EXPECT_EQ(failed ? readFileBytes(folder.file("perr.txt")) : "",
-              failed ? reports.back() + "\r\n" : "");
-    for (const std::string& r : reports)
-      EXPECT_TRUE(r == "gcalloc" || r == "gmalloc" || r == "gcrealloc") << r;
+    releaseRunData();
+    ASSERT_EQ(gliveBlocks(), live);
   }
   EXPECT_EQ(outcomes, (std::set<int>{-1, 0, 1, 2, 3}));
 }
@@ -223,8 +226,7 @@ TEST_F(Exhaustion, FailedProfileThreadsLeaveThePartAsItWas) {
   for (long k = 1, failed = 1; failed; ++k) {
     failed = failingAllocation(k, [&] { result = computePartProfiles(model.get(), 0); });
     ASSERT_EQ(result, !failed) << k;
-    EXPECT_EQ(failed ? reports.size() : 1, 1u) << k;
-    EXPECT_TRUE(!failed || reports[0] == "gcalloc" || reports[0] == "gmalloc") << reports[0];
+    EXPECT_LE(reports.size(), 1u) << k;
     EXPECT_EQ(model->parts[0].flags & 1, !failed) << k;
     EXPECT_EQ(takeValues(), failed ? std::vector<double>{} : expected) << k;
     EXPECT_EQ(gliveBlocks(), live) << k;
@@ -241,11 +243,12 @@ TEST(LoadingFiles, PathReplacedWhileLoadingGivesOneWholeFileOrNothing) {
   static int replacement;  // 0 removed, 1 FIFO, 2 folder, 3 link to a device, 4 another file
   other = folder.file("other");
   beforeOpeningCheckedFile = [](const char* p) {
-    if (replacement < 4) unlink(p);
-    if (replacement == 1) mkfifo(p, 0600);
-    if (replacement == 2) mkdir(p, 0700);
-    if (replacement == 3) symlink("/dev/null", p);
-    if (replacement == 4) rename(other.c_str(), p);
+    unlink(p);
+    (void)(replacement == 1   ? mkfifo(p, 0600)
+           : replacement == 2 ? mkdir(p, 0700)
+           : replacement == 3 ? symlink("/dev/null", p)
+           : replacement == 4 ? rename(other.c_str(), p)
+                              : 0);
   };
   alarm(60);  // a load that waits on the FIFO ends the test
   for (replacement = 0; replacement < 5; ++replacement) {
@@ -306,7 +309,7 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   struct Case {
     std::string ref, tgt, out;
     int status;
-    std::string log, layer = "";
+    std::string log = "", layer = "";
     long memory = 0, size = 0;
   };
   std::vector<Case> cases;
@@ -320,29 +323,24 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   ASSERT_FALSE(mkfifo((dir + "fifo").c_str(), 0600) ||
                symlink("none", (dir + "dangling").c_str()) ||
                symlink("loop", (dir + "loop").c_str()) || chmod((dir + "locked").c_str(), 0));
-  const Lines paths = {dir + "missing", dir + "a folder", dir + "fifo",  dir + "dangling",
-                       dir + "loop",    "/dev/zero",      "/dev/null",   "/dev/stdin",
-                       ref + "/x",      dir + "locked",   dir + "empty", "/proc/self/status",
-                       dir + "binary"};
+  // clang-format off
+  const Lines paths = {dir + "missing", dir + "a folder", dir + "fifo", dir + "dangling", dir + "loop",
+      "/dev/zero", "/dev/null", "/dev/stdin", ref + "/x", dir + "locked", dir + "empty", "/proc/self/status", dir + "binary"};
   const size_t notFiles = geteuid() == 0 ? 9 : 10;
+  const std::string failed = " : Terget DXF\nError Quit\nmorvane-match: the matching run failed; " + out;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const std::string word = i < notFiles ? "Read Error" : "Empty Data";
-    cases.push_back({ref, paths[i], out, 1,
-                     "Start...\n" + word +
-                         " : Terget DXF\nError Quit\nmorvane-match: the matching run failed; " +
-                         out + " was not written\n"});
-    cases.push_back({paths[i], tgt, out, 0,
-                     i < notFiles ? "Start...\nRead Error : Reference DXF. continue...\n1 Parts"
-                                  : "Start...\n1 Parts",
-                     "t"});
+    const bool read = i >= notFiles;
+    cases.push_back({ref, paths[i], out, 1, (read ? "Start...\nEmpty Data" : "Start...\nRead Error") + failed});
+    cases.push_back({paths[i], tgt, out, 0, read ? "Start...\n1 Parts" : "Start...\nRead Error : Reference DXF. continue...\n1 Parts", "t"});
   }
+  // clang-format on
   // Paths are bytes: blanks, quotes, newline, not UTF-8, a leading dash (relative to the
   // tool's folder, so that the dash leads the argument), longer than a buffer of 260.
   fs::create_directory(dir + std::string(250, 'd'));
-  for (const std::string& name :
-       Lines{"with  blanks .dxf", "quote ' and \" marks.dxf", "new\nline\r.dxf",
-             "\xff\xfe not utf-8 \xe9\x80.dxf", "-leading-dash.dxf", "tab\tand\\backslash.dxf",
-             std::string(250, 'd') + "/" + std::string(200, 'n')}) {
+  // clang-format off
+  for (const std::string& name : Lines{"with  blanks .dxf", "quote ' and \" marks.dxf", "new\nline\r.dxf",
+      "\xff\xfe not utf-8 \xe9\x80.dxf", "-leading-dash.dxf", "tab\tand\\backslash.dxf", std::string(250, 'd') + "/" + std::string(200, 'n')}) {
+    // clang-format on
     fs::copy_file(ref, dir + name + ".r"), fs::copy_file(tgt, dir + name + ".t");
     cases.push_back({name + ".r", name + ".t", name, 0, "\nDone.\n", "g"});
   }
@@ -358,16 +356,11 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   writeFileBytes(dir + "kept.dxf", "keep me");
   ASSERT_TRUE(mounts ? privateTmpfs(readOnly, "size=1m", MS_REMOUNT | MS_RDONLY)
                      : !chmod(readOnly.c_str(), 0555));
-  const std::string writeError = "Write Error : Terget DXF\nmorvane-match: ";
   for (const std::string& output : {dir + "kept.dxf", tgt})
-    cases.push_back({ref, tgt, output, 3, writeError + output + " was not written", "", 0, 1024});
-  if (mounts)
-    cases.push_back(
-        {"", full + "/t.dxf", full + "/t.dxf", 3, writeError + full + "/t.dxf was not written"});
-  if (mounts || geteuid() != 0)
-    cases.push_back(
-        {ref, tgt, readOnly + "/o.dxf", 3, writeError + readOnly + "/o.dxf was not written"});
-  cases.push_back({ref, tgt, fifo, 3, writeError + fifo + " was not written"});
+    cases.push_back({ref, tgt, output, 3, "", "", 0, 1024});
+  if (mounts) cases.push_back({"", full + "/t.dxf", full + "/t.dxf", 3});
+  if (mounts || geteuid() != 0) cases.push_back({ref, tgt, readOnly + "/o.dxf", 3});
+  cases.push_back({ref, tgt, fifo, 3});
   // A part whose influence arrays need more than the address space allowed (800 MB for
   // 10,000 faces against 400 MiB): the allocator reports and the run ends.
   writeFileBytes(dir + "big.r", dxfText(quadGrid(100)));
@@ -387,7 +380,9 @@ TEST(BatchTool, HostilePathsAndOutputs) {
                    folder.path, &log, c.memory, c.size),
         c.status)
         << c.tgt;
-    EXPECT_NE(log.find(c.log), std::string::npos) << log;
+    const std::string written =
+        "Write Error : Terget DXF\nmorvane-match: " + c.out + " was not written";
+    EXPECT_NE(log.find(c.status == 3 ? written : c.log), std::string::npos) << log;
     EXPECT_EQ(c.status ? Lines(9, c.layer) : dxfLayers(readFileBytes(path)), Lines(9, c.layer))
         << log;
     if (c.status == 0) fs::remove(path);
