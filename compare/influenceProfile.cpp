@@ -1,11 +1,10 @@
 #include "compare/influenceProfile.h"
 
-#include "compare/influenceInternal.h"
-
 #include <atomic>
 #include <cmath>
 #include <cstring>
 
+#include "compare/influenceInternal.h"
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
 #include "model/faceModel.h"

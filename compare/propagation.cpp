@@ -1,7 +1,5 @@
 #include "compare/propagation.h"
 
-#include "compare/propagationInternal.h"
-
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "compare/influenceProfile.h"
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
+#include "compare/propagationInternal.h"
 #include "model/faceModel.h"
 #include "textfiles/scopedBlocks.h"
 

@@ -10,6 +10,7 @@
 #include "app/errorReport.h"
 #include "app/programPath.h"
 #include "output/dxfWriter.h"
+#include "output/dxfWriterInternal.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
