@@ -191,7 +191,7 @@ TEST(FaceModel, NamesFailedFacesAppendedPointsAndReleasedRunData) {
               measureParts(targetModel));
   EXPECT_TRUE(!strcmp(targetModel->sourceName, "Terget") && targetModel->faces[0].layer &&
               !*targetModel->faces[0].layer);
-  for (long n = 1; n < 4; ++n) {  // a face of new points on a new layer fails at each step
+  for (long n = 1; n < 8; ++n) {  // a face of new points on a new layer fails at each step
     const Vec3 moved[4] = {{5, 0, 0}, {6, 0, 0}, {6, 1, 0}, {5, 1, 0}};
     gfailAllocationAfter(n);
     int added = addFace(referenceModel, "Roof", moved);
