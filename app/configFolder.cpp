@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/programPath.h"
 
@@ -24,10 +25,33 @@ bool userConfigFolder(char* out, unsigned long size) noexcept {
   return written > 0 && static_cast<unsigned long>(written) < size;
 }
 
-void useConfigFolderWhenProgramFolderIsReadOnly() noexcept {
-  if (folderIsWritableByUser(programPath(nullptr))) return;
-  char folder[PATH_MAX];
+namespace {
+
+bool isFolder(const char* path) {
   struct stat info;
-  if (userConfigFolder(folder, sizeof folder) && stat(folder, &info) == 0 && S_ISDIR(info.st_mode))
-    setProgramDirectoryTo(folder);
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Creates `folder` (an absolute path, changed in place while it works) and any missing parent,
+// with the permissions the umask leaves. True when it is a folder afterwards.
+bool makeFolders(char* folder) {
+  for (char* slash = std::strchr(folder + 1, '/'); slash; slash = std::strchr(slash + 1, '/')) {
+    *slash = '\0';
+    mkdir(folder, 0777);
+    *slash = '/';
+  }
+  mkdir(folder, 0777);
+  return isFolder(folder);
+}
+
+}  // namespace
+
+bool useConfigFolderWhenProgramFolderIsReadOnly(ConfigFolderUse use) noexcept {
+  if (folderIsWritableByUser(programPath(nullptr))) return false;
+  char folder[PATH_MAX];
+  if (!userConfigFolder(folder, sizeof folder)) return false;
+  bool present =
+      isFolder(folder) || (use == ConfigFolderUse::createIfMissing && makeFolders(folder));
+  if (present) setProgramDirectoryTo(folder);
+  return present;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/programPath.h"
+#include "textfiles/allocator.h"
 
 namespace {
 
@@ -31,9 +32,18 @@ void writeErrorFile(const char* message) {
   if (!written || std::rename(temporary, path) != 0) std::remove(temporary);
 }
 
+void reportAllocationFailure(const char* entryName) {
+  reportError("%s", entryName);
+}
+
 }  // namespace
 
+void reportAllocationFailures() noexcept {
+  setAllocationFailureHandler(reportAllocationFailure);
+}
+
 void setErrorPresenter(ErrorPresenter newPresenter) noexcept {
+  reportAllocationFailures();
   std::lock_guard<std::mutex> lock(reportMutex);
   presenter = newPresenter ? newPresenter : printToStandardError;
 }

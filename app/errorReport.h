@@ -6,7 +6,13 @@
 
 using ErrorPresenter = void (*)(const char* message);
 
-// Installs the presenter; null restores the default (standard error).
+// Routes the allocator's failures (textfiles/allocator.h) into reportError, so that the entry
+// that failed is named in "perr.txt" and by the presenter. Each front end calls it at start;
+// setErrorPresenter does too.
+void reportAllocationFailures() noexcept;
+
+// Installs the presenter (null restores the default, standard error) and routes the
+// allocator's failures here.
 void setErrorPresenter(ErrorPresenter presenter) noexcept;
 
 // Formats a message (format cut at 255 characters, message at 255), writes it to "perr.txt"

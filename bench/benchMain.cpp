@@ -343,7 +343,7 @@ void pairingTable(const Config& config, Checks& checks) {
       "Reference and target share all geometry (faces shuffled, corners rotated, nothing "
       "moved). Signatures: `computeAngleSignatures` of both models. Pairing: "
       "`pairCoincidentGeometry`. Plain scans: the quadratic point and face scans written out "
-      "literally (bench/plainPairing.cpp), run while they end within the plain-scan cap; "
+      "literally (tests/reference/plainPairing.cpp), run while they end within the plain-scan cap; "
       "their results are compared with the indexed pairing's.\n\n"
       "| faces | points | signatures s | signatures peak MiB | pairing s | pairing peak MiB | "
       "paired faces | plain scans s | plain ÷ indexed | same result |\n"

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/errorReport.h"
 #include "app/programPath.h"
 #include "bench/faceMatchingSteps.h"
 #include "bench/modelGenerator.h"
-#include "bench/plainPairing.h"
 #include "bench/processProbe.h"
 #include "compare/angleSignature.h"
 #include "match/coincidence.h"
@@ -18,6 +18,7 @@
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "reference/plainPairing.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 
@@ -51,6 +52,7 @@ std::string folderOf(const std::string& path) {
 // The run's environment: default settings, no corner rotation, and "perr.txt" in the data
 // folder rather than beside the benchmark program.
 void prepare(const std::string& anyPath) {
+  reportAllocationFailures();
   setProgramDirectoryTo(folderOf(anyPath).c_str());
   useDefaultSettings();
   textureRotation = 0;
@@ -100,7 +102,7 @@ void emitOutcome(const std::vector<int32_t>& truth) {
   emit("unmatched", static_cast<long long>(tally.unmatched));
   long long propagatedParts = 0;
   for (int32_t p = 0; p < target->partCount; ++p)
-    propagatedParts += target->parts[p].flags & 1;
+    propagatedParts += target->parts[p].flags & kPartProfilesComputed;
   emit("parts_propagated", propagatedParts);
   if (static_cast<int64_t>(truth.size()) != target->faceCount) {
     emit("truth", "size differs from the target's face count");

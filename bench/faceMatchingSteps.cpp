@@ -3,11 +3,10 @@
 #include <cstdint>
 
 #include "bench/processProbe.h"
-#include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/propagation.h"
+#include "match/faceTests.h"
 #include "model/faceModel.h"
-#include "textfiles/settings.h"
 
 namespace {
 
@@ -15,17 +14,9 @@ namespace {
 // position tests; -1 when none does. Adds the tests passed to f.matchLevel.
 int32_t firstPassingFace(const FaceModel& reference, const ModelPart& rp, ModelFace& f) {
   for (int32_t i = 0; i < rp.faceCount; ++i) {
-    const ModelFace& g = reference.faces[rp.faces[i]];
-    if (!(signatureDistance(f.angleSignature, g.angleSignature) <
-          matchSettings.faceAngleMatching)) {
-      continue;
-    }
-    ++f.matchLevel;
-    if (!(distance(f.normal, g.normal) < matchSettings.vectorMatching)) continue;
-    ++f.matchLevel;
-    if (!(distance(f.scaledCentre, g.scaledCentre) < matchSettings.facePositionMatching)) continue;
-    ++f.matchLevel;
-    return rp.faces[i];
+    int passed = faceTestsPassed(f, reference.faces[rp.faces[i]]);
+    f.matchLevel += passed;
+    if (passed == kFaceTests) return rp.faces[i];
   }
   return -1;
 }
@@ -51,7 +42,7 @@ int matchFacesTimed(FaceModel* reference, FaceModel* target, FaceMatchingTimes* 
       f.matchLevel = 0;
       if (f.partnerFace >= 0) {
         f.matchedFace = f.partnerFace;
-        f.matchLevel = 9;
+        f.matchLevel = kMatchLevelCoincident;
       } else {
         f.matchedFace = firstPassingFace(*reference, rp, f);
       }

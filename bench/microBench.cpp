@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/errorReport.h"
 #include "app/programPath.h"
 #include "bench/modelGenerator.h"
 #include "compare/angleSignature.h"
@@ -127,6 +128,7 @@ BENCHMARK(buildOutput)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+  reportAllocationFailures();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

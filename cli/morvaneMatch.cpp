@@ -12,11 +12,12 @@
 #include <string>
 
 #include "app/configFolder.h"
-#include "app/dialogPort.h"
+#include "app/errorReport.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
@@ -160,7 +161,7 @@ int parseArguments(int argc, char** argv, Arguments* out) {
 // The rotation in force after the settings were read, by the dialog's rule: line 4 (truncated,
 // never negative) when bit 1 of the switch word shows the rotation box, else 0.
 int32_t rotationFromSettings() {
-  if ((matchSettings.sw & 2) == 0) return 0;
+  if ((matchSettings.sw & kSwitchShowRotationBox) == 0) return 0;
   return rotationFromSetting(matchSettings.textureRotation);
 }
 
@@ -221,6 +222,7 @@ int main(int argc, char** argv) {
     return kExitWritten;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  reportAllocationFailures();
   setProgramDirectory();
   useConfigFolderWhenProgramFolderIsReadOnly();
 

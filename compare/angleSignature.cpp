@@ -23,12 +23,6 @@ bool validIndex(int32_t index, int32_t count) {
   return index >= 0 && index < count;
 }
 
-// Corners a face really has; the records always hold 3 or 4, anything else is clamped so that
-// no corner array is read past its end.
-int32_t cornersOf(const ModelFace& face) {
-  return std::clamp(face.cornerCount, 0, 4);
-}
-
 // The capacity a list of `capacity` entries reaches when it grows by kListStep entries each
 // time it is full, until `needed` entries fit.
 int64_t grownCapacity(int32_t capacity, int64_t needed) {

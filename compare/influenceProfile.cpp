@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "compare/influenceInternal.h"
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
 #include "model/faceModel.h"
@@ -21,10 +22,6 @@ inline double weightDenominator(const ModelFace& f, const ModelFace& g) noexcept
 // The weight of a spreading step from a face holding `value`.
 inline double weight(double value, double denominator) noexcept {
   return denominator == 0.0 ? 0.0 : value / denominator;
-}
-
-inline int cornersOf(const ModelFace& face) noexcept {
-  return face.cornerCount < 0 ? 0 : (face.cornerCount > 4 ? 4 : face.cornerCount);
 }
 
 // The neighbour walk of every face of the part, flattened: for slot i, entries first[i] to
@@ -116,7 +113,8 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
   }
 }
 
-// Scratch of one seed's spreading: a mark per slot (0 not reached, 1 waiting, 2 spread), the
+// Scratch of one seed's spreading: a face mark per slot (kMarkUnreached, kMarkFront waiting,
+// kMarkSpread), the
 // ordered set of the waiting slots and room for one face's weights.
 struct SpreadScratch {
   uint8_t* marks;
@@ -135,10 +133,10 @@ struct SeedWalk {
   int64_t from;
 
   __attribute__((always_inline)) void start(int32_t count, int32_t seed) noexcept {
-    std::memset(scratch.marks, 0, static_cast<size_t>(count));
+    std::memset(scratch.marks, kMarkUnreached, static_cast<size_t>(count));
     waiting.attach(scratch.setWords, count);
     values[seed] = 1.0;
-    scratch.marks[seed] = 1;
+    scratch.marks[seed] = kMarkFront;
     waiting.insert(seed);
     from = 0;
   }
@@ -161,12 +159,12 @@ struct SeedWalk {
     for (int64_t e = 0; e < size; ++e) {
       int32_t g = slots[e];
       values[g] = values[g] + weights[e];
-      if (marks[g] == 0) {
-        marks[g] = 1;
+      if (marks[g] == kMarkUnreached) {
+        marks[g] = kMarkFront;
         waiting.insert(g);
       }
     }
-    marks[f] = 2;
+    marks[f] = kMarkSpread;
     from = f + 1;
     return true;
   }
@@ -318,7 +316,7 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
 void clearFaceMarks(FaceModel* model) noexcept {
   if (!model) return;
   for (int32_t i = 0; i < model->faceCount; ++i)
-    model->faces[i].mark = 0;
+    model->faces[i].mark = kMarkUnreached;
 }
 
 bool spreadInfluence(FaceModel* model, double* values, int count,
@@ -327,14 +325,14 @@ bool spreadInfluence(FaceModel* model, double* values, int count,
   for (int i = 0; i < count; ++i) {
     int32_t f = faceList[i];
     ModelFace& face = model->faces[f];
-    if (face.mark != 1) continue;
+    if (face.mark != kMarkFront) continue;
     double v = values[f];
     walkNeighbours(*model, f, [&](int32_t g) {
       ModelFace& other = model->faces[g];
       values[g] = values[g] + weight(v, weightDenominator(face, other));
-      if (other.mark == 0) other.mark = 1;
+      if (other.mark == kMarkUnreached) other.mark = kMarkFront;
     });
-    face.mark += 1;
+    face.mark = kMarkSpread;
     spread = true;
   }
   return spread;
@@ -343,11 +341,11 @@ bool spreadInfluence(FaceModel* model, double* values, int count,
 int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   if (!model || partIndex < 0 || partIndex >= model->partCount) return 1;
   ModelPart& part = model->parts[partIndex];
-  if (part.flags & 1) return 1;
+  if (part.flags & kPartProfilesComputed) return 1;
   int32_t count = part.faces ? part.faceCount : 0;
   const int32_t* list = part.faces;
   if (count <= 0) {
-    part.flags |= 1;
+    part.flags |= kPartProfilesComputed;
     return 1;
   }
   clearFaceMarks(model);
@@ -364,6 +362,6 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
     releasePartArrays(model, list, count);
     return 0;
   }
-  part.flags |= 1;
+  part.flags |= kPartProfilesComputed;
   return 1;
 }

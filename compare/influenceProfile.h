@@ -6,32 +6,21 @@ struct FaceModel;
 
 constexpr int kProfileSamples = 256;
 
-// Computes influence, influenceSum and profile of every face of part `partIndex` and sets bit 0
-// of its flags. Does nothing for an index out of range or a part already computed. Afterwards
-// every face of the model outside the part has mark 0 and the part's faces mark 2.
-// Returns 1, or 0 when memory failed.
+// Computes influence, influenceSum and profile of every face of part `partIndex` and sets
+// kPartProfilesComputed in its flags. Does nothing for an index out of range or a part already
+// computed. Afterwards every face of the model outside the part has mark kMarkUnreached and the
+// part's faces kMarkSpread. Returns 1, or 0 when memory failed.
 //
 // Every face of the part in turn is the seed: a unit of influence starts on it and spreads over
-// the part through shared corner points (see spreadInfluence), then the values are normalised
-// to sum 1. A face's `influence` has the part's faceCount entries, indexed by partSlot: entry
-// g of face a's array is what face g received with a as the seed. Its `profile` samples the
-// sorted influence the face received from every seed. A weight between two faces with equal
-// normals and equal scaled centres (a face given twice) is 0, so such faces do not turn the
-// part's profiles into NaN. Seeds are spread on all cores; the results do not depend on the
-// number of threads. On failure the part's faces hold no influence or profile arrays and the
-// part stays marked as not computed.
+// the part through shared corner points (as spreadInfluence in compare/influenceInternal.h states
+// it), then the values are normalised to sum 1. A face's `influence` has the part's faceCount
+// entries, indexed by partSlot: entry g of face a's array is what face g received with a as the
+// seed. Its `profile` samples the sorted influence the face received from every seed. A weight
+// between two faces with equal normals and equal scaled centres (a face given twice) is 0, so such
+// faces do not turn the part's profiles into NaN. Seeds are spread on all cores; the results do not
+// depend on the number of threads. On failure the part's faces hold no influence or profile arrays
+// and the part stays marked as not computed.
 int computePartProfiles(FaceModel* model, int partIndex) noexcept;
-
-// Sets mark to 0 on every face of the model.
-void clearFaceMarks(FaceModel* model) noexcept;
-
-// One spreading pass, the plain statement of what computePartProfiles computes with a queue:
-// for each face f among the first `count` entries of `faceList`, in order, whose mark is 1 when
-// it is reached, v = values[f]; every face g != f in the face list of each corner point of f
-// gets values[g] += v / sqrt(squaredDistance(normals) + squaredDistance(scaled centres))
-// (0 when that root is 0) and mark 1 when its mark was 0; then f's mark goes to 2. `values` is
-// indexed by face index (the model's faceCount entries). Returns true when a face spread.
-bool spreadInfluence(FaceModel* model, double* values, int count, const int32_t* faceList) noexcept;
 
 // Threads used by computePartProfiles and by the seed scoring of propagateMatches: 0 (the
 // default) means one per core. Results never depend on it.

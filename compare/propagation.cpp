@@ -8,16 +8,13 @@
 #include "compare/influenceProfile.h"
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
+#include "compare/propagationInternal.h"
 #include "model/faceModel.h"
 #include "textfiles/scopedBlocks.h"
 
 namespace {
 
 constexpr double kNoScore = 1e308;
-
-inline int cornersOf(const ModelFace& face) noexcept {
-  return face.cornerCount < 0 ? 0 : (face.cornerCount > 4 ? 4 : face.cornerCount);
-}
 
 // The point of corner `corner` of a face, or null when the index is out of range.
 inline const ModelPoint* cornerPoint(const FaceModel& model, const ModelFace& face,
@@ -167,7 +164,7 @@ struct Propagation {
   uint8_t* considered;  // per slot
   int32_t* touched;     // slots flagged in the current pass
   int32_t touchedCount;
-  SlotSet front[2];  // [0]: slots with mark 1, [1]: slots with mark 2
+  SlotSet front[2];  // [0]: slots marked kMarkFront, [1]: slots marked kMarkSpread
 };
 
 bool preparePropagation(Propagation* p, FaceModel* reference, FaceModel* target,
@@ -187,13 +184,18 @@ bool preparePropagation(Propagation* p, FaceModel* reference, FaceModel* target,
   return true;
 }
 
+// Whether a face with `mark` waits in one of the two front sets.
+inline bool isFront(int32_t mark) noexcept {
+  return mark == kMarkFront || mark == kMarkSpread;
+}
+
 // Fills the front sets from the target part's marks.
 void loadFront(Propagation* p) noexcept {
   p->front[0].clear();
   p->front[1].clear();
   for (int32_t i = 0; i < p->count; ++i) {
     int32_t mark = p->target->faces[p->list[i]].mark;
-    if (mark == 1 || mark == 2) p->front[mark - 1].insert(i);
+    if (isFront(mark)) p->front[mark - kMarkFront].insert(i);
   }
 }
 
@@ -213,9 +215,9 @@ inline void flagConsidered(Propagation* p, int32_t slot) noexcept {
 
 void setTargetMark(Propagation* p, int32_t slot, int32_t mark) noexcept {
   ModelFace& face = p->target->faces[p->list[slot]];
-  if (face.mark == 1 || face.mark == 2) p->front[face.mark - 1].erase(slot);
+  if (isFront(face.mark)) p->front[face.mark - kMarkFront].erase(slot);
   face.mark = mark;
-  if (mark == 1 || mark == 2) p->front[mark - 1].insert(slot);
+  if (isFront(mark)) p->front[mark - kMarkFront].insert(slot);
 }
 
 // Front face A (at `slot`) offers its neighbours in pass `pass` (1 or 2).
@@ -240,7 +242,7 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
       int32_t bSlot = slotOf(*p, b);
       if (bSlot < 0 || p->considered[bSlot]) continue;
       ModelFace& faceB = target.faces[b];
-      if (faceB.mark != 0) {
+      if (faceB.mark != kMarkUnreached) {
         flagConsidered(p, bSlot);
         continue;
       }
@@ -259,7 +261,7 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
           int32_t c = pointR->faces[q];
           if (c < 0 || c >= reference.faceCount) continue;
           const ModelFace& faceC = reference.faces[c];
-          if (faceC.mark != 0) continue;
+          if (faceC.mark != kMarkUnreached) continue;
           if (listsFace(nextR, c) != (pass == 1)) continue;
           double dR = distance(faceAR.normal, seedReference.normal) -
                       distance(faceC.normal, seedReference.normal);
@@ -272,8 +274,8 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
         }
       }
       if (winner >= 0) {
-        p->reference->faces[winner].mark = 1;
-        setTargetMark(p, bSlot, 1);
+        p->reference->faces[winner].mark = kMarkFront;
+        setTargetMark(p, bSlot, kMarkFront);
         if (faceB.matchedFace == -1) faceB.matchedFace = winner;
       }
     }
@@ -296,7 +298,7 @@ bool runStep(Propagation* p, int32_t seedFace, bool requireMatchLevel) noexcept 
       int64_t slot = front.findFrom(from);
       if (slot < 0) break;
       offerNeighbours(p, static_cast<int32_t>(slot), pass, seed, seedReference, requireMatchLevel);
-      setTargetMark(p, static_cast<int32_t>(slot), pass + 1);
+      setTargetMark(p, static_cast<int32_t>(slot), pass == 1 ? kMarkSpread : kMarkDone);
       handled = true;
       from = slot + 1;
     }
@@ -323,7 +325,7 @@ void clearPartMarks(FaceModel* model, int partIndex) noexcept {
   const ModelPart& part = model->parts[partIndex];
   if (!part.faces) return;
   for (int32_t i = 0; i < part.faceCount; ++i)
-    model->faces[part.faces[i]].mark = 0;
+    model->faces[part.faces[i]].mark = kMarkUnreached;
 }
 
 int chooseSeed(const SeedCandidate* records, int count) noexcept {
@@ -367,18 +369,18 @@ int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartInde
 
   clearPartMarks(target, targetPartIndex);
   clearPartMarks(reference, tp.matchedPart);
-  markMatchedPairs(reference, target, tp, 3);
+  markMatchedPairs(reference, target, tp, kMarkDone);
   const SeedCandidate& seed = records[seedIndex];
   target->faces[seed.targetFace].matchedFace = seed.referenceFace;
-  target->faces[seed.targetFace].mark = 1;
-  reference->faces[seed.referenceFace].mark = 1;
+  target->faces[seed.targetFace].mark = kMarkFront;
+  reference->faces[seed.referenceFace].mark = kMarkFront;
   loadFront(&p);
   while (runStep(&p, seed.targetFace, true)) {
   }
 
   clearPartMarks(target, targetPartIndex);
   clearPartMarks(reference, tp.matchedPart);
-  markMatchedPairs(reference, target, tp, 1);
+  markMatchedPairs(reference, target, tp, kMarkFront);
   loadFront(&p);
   while (runStep(&p, seed.targetFace, false)) {
   }

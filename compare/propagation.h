@@ -5,38 +5,17 @@
 
 struct FaceModel;
 
-struct SeedCandidate {
-  double score;  // lower is better; NaN sorts last
-  int32_t targetFace;
-  int32_t referenceFace;  // -1 when no reference face was found
-};
-
 // Spreads matches over target part `targetPartIndex` and its matched reference part. Does
 // nothing when the part has no matched part. Returns 1, or 0 when memory failed.
 //
 // Every face t of the target part proposes a reference face: its own matchedFace when it has
 // one (score halved), else the face of the matched part with the smallest profile difference
-// plus 0.01 x signature distance. The seed is the best proposal (see chooseSeed); when no face
-// found a reference face the part is left as it is. From the seed the first phase spreads over
-// faces whose matchLevel is not 0, with the faces matched before as walls; the second spreads
-// from every matched face of the part over the rest. A face's matchedFace, once set, is never
-// changed, except the seed's, which takes its proposal. Reads the profiles of the target part,
-// of the matched reference part and of every reference face a target face is matched to; a
-// record whose profiles are missing gets the score 1e308 (matched) or proposes no face from
-// them (unmatched). `reference` and `target` are different models.
+// plus 0.01 x signature distance. The seed is the best proposal (see chooseSeed in
+// compare/propagationInternal.h); when no face found a reference face the part is left as it is.
+// From the seed the first phase spreads over faces whose matchLevel is not 0, with the faces
+// matched before as walls; the second spreads from every matched face of the part over the rest. A
+// face's matchedFace, once set, is never changed, except the seed's, which takes its proposal.
+// Reads the profiles of the target part, of the matched reference part and of every reference face
+// a target face is matched to; a record whose profiles are missing gets the score 1e308 (matched)
+// or proposes no face from them (unmatched). `reference` and `target` are different models.
 int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartIndex) noexcept;
-
-// Sets mark to 0 on every face of one part.
-void clearPartMarks(FaceModel* model, int partIndex) noexcept;
-
-// One step of spreading from the current front (target marks 1 and 2): pass 1 pairs edge
-// neighbours of each front face with edge neighbours of its reference face, pass 2 faces that
-// meet it at a single corner. `seedFace` is the seed target face (its matchedFace is set);
-// with `requireMatchLevel` only target faces whose matchLevel is not 0 may be matched.
-// Returns true when a front face was handled in either pass (false also when memory failed).
-bool propagationStep(FaceModel* reference, FaceModel* target, int targetPartIndex, int seedFace,
-                     bool requireMatchLevel) noexcept;
-
-// Index of the seed among `count` records: the first record of a stable ascending sort by
-// score (NaN after every number) whose referenceFace is 0 or more; -1 when none has one.
-int chooseSeed(const SeedCandidate* records, int count) noexcept;

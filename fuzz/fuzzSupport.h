@@ -1,35 +1,21 @@
 #pragma once
-// What every fuzz target shares: a private scratch folder (perr.txt and the files of a run go
-// there), a silent error presenter, checks that abort with a message, and a hash of the input
-// that targets use to pick a variant (rotation, an allocation to fail) without taking bytes
-// from the text.
-#include <cstddef>
-#include <cstdint>
+// What every fuzz target shares: a private scratch folder (perr.txt and a run's files go
+// there), silent error reports, checks that abort, and a hash of the input that picks a variant
+// (rotation, an allocation to fail) without taking bytes from the text.
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "app/dialogPort.h"
+#include "textfiles/allocator.h"
+#include "textfiles/lineList.h"
 
-// Once per process: scratch folder, program directory, silent error presenter, one profile
-// thread. Safe to call from every input.
-void fuzzSetUp();
-// The scratch folder, ending without '/'. Removed when the process exits normally.
-const std::string& fuzzFolder();
+// Once per process (safe at every input): scratch folder, program directory, silent error
+// presenter, one profile thread. Returns the folder, without a trailing '/'.
+const std::string& fuzzSetUp();
 
-// Aborts with the failed condition: libFuzzer keeps the input as a crash.
-[[noreturn]] void fuzzFail(const char* condition, const char* file, int line);
-#define FUZZ_CHECK(condition) \
-  ((condition) ? static_cast<void>(0) : fuzzFail(#condition, __FILE__, __LINE__))
+// A failed check traps: libFuzzer keeps the input as a crash, with the stack of the check.
+#define FUZZ_CHECK(condition) ((condition) ? static_cast<void>(0) : __builtin_trap())
 
-// FNV-1a of the input.
-uint64_t fuzzHash(const uint8_t* data, size_t size);
-
-// A dialog that keeps the progress lines.
-struct FuzzDialog {
-  FuzzDialog();
-  DialogPort port;
-  std::vector<std::string> lines;
-};
-
-// Writes `size` bytes to `path`, replacing it; aborts when that fails.
-void writeWholeFile(const std::string& path, const char* bytes, size_t size);
+inline uint64_t fuzzHash(const uint8_t* data, size_t size) {
+  return std::hash<std::string_view>{}({reinterpret_cast<const char*>(data), size});
+}

@@ -31,10 +31,6 @@ bool validIndex(int32_t index, int32_t count) {
   return index >= 0 && index < count;
 }
 
-int32_t cornersOf(const ModelFace& face) {
-  return std::clamp(face.cornerCount, 0, 4);
-}
-
 uint64_t mixBits(uint64_t h) {
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdULL;

@@ -1,32 +1,23 @@
 #include "match/faceMatching.h"
 
-#include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/propagation.h"
+#include "match/faceTests.h"
 #include "model/faceModel.h"
-#include "textfiles/settings.h"
 
 namespace {
 
 // Tests target face f against the faces of reference part `rp` in list order; the first face
-// that passes the angle, normal and position tests is taken. Returns true when one was taken.
+// that passes all three face tests is taken. Every test passed on the way adds 1 to
+// f.matchLevel. Returns true when one was taken.
 bool matchByTests(const FaceModel& reference, const ModelPart& rp, ModelFace& f) noexcept {
   f.matchedFace = -1;
   if (!rp.faces) return false;
   for (int32_t i = 0; i < rp.faceCount; ++i) {
     int32_t g = rp.faces[i];
-    const ModelFace& face = reference.faces[g];
-    if (!(signatureDistance(f.angleSignature, face.angleSignature) <
-          matchSettings.faceAngleMatching)) {
-      continue;
-    }
-    f.matchLevel += 1;
-    if (!(distance(f.normal, face.normal) < matchSettings.vectorMatching)) continue;
-    f.matchLevel += 1;
-    if (!(distance(f.scaledCentre, face.scaledCentre) < matchSettings.facePositionMatching)) {
-      continue;
-    }
-    f.matchLevel += 1;
+    int passed = faceTestsPassed(f, reference.faces[g]);
+    f.matchLevel += passed;
+    if (passed < kFaceTests) continue;
     f.matchedFace = g;
     return true;
   }
@@ -68,7 +59,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       f.matchLevel = 0;
       if (f.partnerFace >= 0) {
         f.matchedFace = f.partnerFace;
-        f.matchLevel = 9;
+        f.matchLevel = kMatchLevelCoincident;
         ++matchedCount;
       } else if (matchByTests(*reference, rp, f)) {
         ++matchedCount;

@@ -1,14 +1,15 @@
 #include "match/matchingRun.h"
 
 #include "align/alignParts.h"
-#include "app/dialogPort.h"
 #include "compare/angleSignature.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
+#include "match/faceTests.h"
 #include "match/partMatching.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "model/vectors.h"
+#include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
@@ -94,14 +95,6 @@ int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
   return matchFaces(reference, target);
 }
 
-// The three direct face tests of face matching, all strict.
-bool passesFaceTests(const ModelFace& face, const ModelFace& candidate) {
-  return signatureDistance(face.angleSignature, candidate.angleSignature) <
-             matchSettings.faceAngleMatching &&
-         distance(face.normal, candidate.normal) < matchSettings.vectorMatching &&
-         distance(face.scaledCentre, candidate.scaledCentre) < matchSettings.facePositionMatching;
-}
-
 }  // namespace
 
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept {
@@ -153,7 +146,7 @@ MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noe
     int32_t partIndex = face.part - 1;
     bool inMatchedPart = partIndex >= 0 && partIndex < target->partCount &&
                          candidate.part == target->parts[partIndex].matchedPart + 1;
-    if (inMatchedPart && passesFaceTests(face, candidate)) {
+    if (inMatchedPart && faceTestsPassed(face, candidate) == kFaceTests) {
       ++tally.byTests;
     } else {
       ++tally.byPropagation;

@@ -32,7 +32,7 @@ int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* t
 
 // How the target faces of a finished run found their reference faces.
 struct MatchTally {
-  int32_t coincident;     // taken from the coincident reference face (matchLevel 9)
+  int32_t coincident;     // taken from the coincident reference face (kMatchLevelCoincident)
   int32_t byTests;        // taken by the three direct face tests
   int32_t byPropagation;  // reached by the correspondence propagation
   int32_t unmatched;      // matchedFace -1: the face keeps its own layer

@@ -7,6 +7,7 @@
 #include "model/partGrouping.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
+#include "textfiles/numberText.h"
 
 namespace {
 
@@ -17,15 +18,15 @@ constexpr int32_t kCodeComment = 999;
 
 // Whether `text` equals `name` once surrounding white space is removed.
 bool isName(const char* text, const char* name) {
-  const char* p = skipBlanks(text);
+  const char* p = skipWhiteSpace(text);
   size_t n = std::strlen(name);
-  return std::strncmp(p, name, n) == 0 && *skipBlanks(p + n) == '\0';
+  return std::strncmp(p, name, n) == 0 && *skipWhiteSpace(p + n) == '\0';
 }
 
 // Entity names are taken as 3DFACE by their first six characters after leading white space
 // (case-sensitive; anything after them is ignored).
 bool isFaceName(const char* text) {
-  return std::strncmp(skipBlanks(text), "3DFACE", 6) == 0;
+  return std::strncmp(skipWhiteSpace(text), "3DFACE", 6) == 0;
 }
 
 // Slot 0..11 of a corner coordinate group (10..13 x, 20..23 y, 30..33 z), -1 for any other code.
@@ -127,7 +128,7 @@ int readGroups(const LineList* lines, FaceModel* model, LineList* comments) {
       if (code == kCodeName && isName(value, "BLOCKS")) inBlocks = true;
     }
     if (code == kCodeComment) {
-      const char* text = skipBlanks(value);
+      const char* text = skipWhiteSpace(value);
       if (comments && *text != '\0' && appendLine(comments, text) < 0) return 0;
       continue;
     }
@@ -135,7 +136,7 @@ int readGroups(const LineList* lines, FaceModel* model, LineList* comments) {
     if (code == kCodeLayer) {
       if (!face.layerSeen) {
         face.layerSeen = true;
-        face.layer = skipBlanks(value);
+        face.layer = skipWhiteSpace(value);
       }
       continue;
     }
@@ -150,12 +151,6 @@ int readGroups(const LineList* lines, FaceModel* model, LineList* comments) {
 }
 
 }  // namespace
-
-const char* skipBlanks(const char* text) noexcept {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
-    ++text;
-  return text;
-}
 
 FaceModel* readDxfFaces(const LineList* lines, const char* source, LineList* comments,
                         int rotation) noexcept {

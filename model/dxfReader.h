@@ -13,6 +13,3 @@ struct LineList;
 // memory failed (reported by the allocator).
 FaceModel* readDxfFaces(const LineList* lines, const char* source, LineList* comments,
                         int rotation) noexcept;
-
-// Position of the first character of `text` that is not white space (space, \t \n \v \f \r).
-const char* skipBlanks(const char* text) noexcept;

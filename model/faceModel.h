@@ -9,6 +9,18 @@
 
 struct LineList;
 
+// ModelFace::matchLevel of a target face that took its coincident reference face.
+constexpr int32_t kMatchLevelCoincident = 9;
+
+// ModelFace::mark, while influence spreads over a part and while matches propagate.
+constexpr int32_t kMarkUnreached = 0;  // not reached yet (propagation: free to be matched)
+constexpr int32_t kMarkFront = 1;      // reached, spreads next (propagation: first-pass front)
+constexpr int32_t kMarkSpread = 2;     // has spread (propagation: second-pass front)
+constexpr int32_t kMarkDone = 3;       // propagation: handled in both passes, or matched before
+
+// Bits of ModelPart::flags.
+constexpr int32_t kPartProfilesComputed = 1;  // influence profiles computed
+
 struct ModelPoint {
   double x, y, z;           // position as read
   double relX, relY, relZ;  // position minus its part's centre
@@ -31,11 +43,11 @@ struct ModelFace {
   char* layer;               // owned, the whole layer name; null reads as ""
   int32_t partnerFace;       // coincident face of the other model, -1 none
   int32_t matchedFace;       // target: reference face whose layer it takes, -1 none
-  int32_t matchLevel;        // target: direct tests passed; 9 when coincident
+  int32_t matchLevel;        // target: direct tests passed; kMatchLevelCoincident
   double* influence;         // owned: influence on each face of the part, indexed by partSlot
   double influenceSum;       // influence summed over the part before normalising
   double* profile;           // owned: 256 samples of the sorted influence received
-  int32_t mark;              // spreading / propagation state
+  int32_t mark;              // spreading / propagation state: kMark...
   double angleSignature[17];
   int32_t partSlot;      // position of this face in its part's `faces` list
   int32_t alignedMatch;  // target: 1 matched by part alignment, 2 the same on a symmetric part
@@ -55,7 +67,7 @@ struct ModelPart {
   int32_t faceCount;
   int32_t* faces;      // owned: face indices, ascending
   int32_t matchCount;  // reference: target parts that claimed it
-  int32_t flags;       // bit 0: influence profiles computed
+  int32_t flags;       // kPart... bits
   int32_t pointCount;
   double normalSum;
   double centreDistance;
@@ -92,6 +104,11 @@ inline Vec3 pointPosition(const ModelPoint& p) {
 // Part-relative position of a point as a vector.
 inline Vec3 relativePosition(const ModelPoint& p) {
   return {p.relX, p.relY, p.relZ};
+}
+// Corners a face really has; the records always hold 3 or 4, anything else is clamped so that
+// no corner array is read past its end.
+inline int32_t cornersOf(const ModelFace& f) {
+  return f.cornerCount < 0 ? 0 : (f.cornerCount > 4 ? 4 : f.cornerCount);
 }
 // A face's layer name, never null.
 inline const char* faceLayer(const ModelFace& f) {

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "model/faceModel.h"
+#include "output/dxfWriterInternal.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 

@@ -2,13 +2,22 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "app/errorReport.h"
-
 namespace {
+
+void printFailure(const char* entryName) {
+  std::fprintf(stderr, "Morvane Error: %s\n", entryName);
+}
+
+std::atomic<AllocationFailureHandler> failureHandler{printFailure};
+
+void reportFailure(const char* entryName) noexcept {
+  failureHandler.load(std::memory_order_acquire)(entryName);
+}
 
 // Every own block carries its requested size in front of it, so that gcrealloc knows which
 // part is new and must be zero-filled. The header keeps the payload aligned for any scalar
@@ -76,13 +85,13 @@ bool sizeFits(size_t size) noexcept {
 // failure.
 void* newBlock(size_t size, bool zeroed, const char* name) noexcept {
   if (injectedFailure() || !sizeFits(size)) {
-    reportError("%s", name);
+    reportFailure(name);
     return nullptr;
   }
   void* raw =
       zeroed ? std::calloc(1, sizeof(BlockHeader) + size) : std::malloc(sizeof(BlockHeader) + size);
   if (!raw) {
-    reportError("%s", name);
+    reportFailure(name);
     return nullptr;
   }
   auto* header = static_cast<BlockHeader*>(raw);
@@ -106,6 +115,10 @@ size_t roundUp8(size_t n) noexcept {
 
 }  // namespace
 
+void setAllocationFailureHandler(AllocationFailureHandler handler) noexcept {
+  failureHandler.store(handler ? handler : printFailure, std::memory_order_release);
+}
+
 void* gcalloc(size_t size) noexcept {
   return newBlock(size ? size : 1, true, "gcalloc");
 }
@@ -113,7 +126,7 @@ void* gcalloc(size_t size) noexcept {
 void* gcrealloc(void* block, size_t size) noexcept {
   if (!block) {
     void* fresh = gcalloc(size);
-    if (!fresh) reportError("gcrealloc");
+    if (!fresh) reportFailure("gcrealloc");
     return fresh;
   }
   if (size == 0) size = 1;
@@ -130,14 +143,14 @@ void* gcrealloc(void* block, size_t size) noexcept {
     return fresh;
   }
   if (injectedFailure() || !sizeFits(size)) {
-    reportError("gcrealloc");
+    reportFailure("gcrealloc");
     return nullptr;
   }
   size_t oldSize = headerOf(block)->size;
   auto* header =
       static_cast<BlockHeader*>(std::realloc(headerOf(block), sizeof(BlockHeader) + size));
   if (!header) {
-    reportError("gcrealloc");
+    reportFailure("gcrealloc");
     return nullptr;
   }
   if (size > oldSize)
@@ -204,12 +217,12 @@ void* gcarve(BlockCarver* carver, size_t size) noexcept {
   if (!carver->chunk || static_cast<size_t>(carver->end - carver->next) < step) {
     gcarveDone(carver);
     if (injectedFailure()) {
-      reportError("gmalloc");
+      reportFailure("gmalloc");
       return nullptr;
     }
     auto* chunk = static_cast<char*>(std::malloc(chunkSize));
     if (!chunk) {
-      reportError("gmalloc");
+      reportFailure("gmalloc");
       return nullptr;
     }
     new (chunk) ChunkHeader{};

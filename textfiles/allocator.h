@@ -1,9 +1,16 @@
 #pragma once
 // The system's one allocator. Every block the core sizes from its input (model arrays, line
 // lists, read buffers, influence and profile arrays) comes from these entries. When memory
-// cannot be had, the entry reports its own name through reportError and returns null; the
-// caller then fails cleanly with a result code.
+// cannot be had, the entry reports its own name through the failure handler and returns
+// null; the caller then fails cleanly with a result code.
 #include <cstddef>
+
+// Told the name of the entry that could not supply memory ("gcalloc", "gcrealloc",
+// "gmalloc"). May be called from any thread.
+using AllocationFailureHandler = void (*)(const char* entryName);
+// Installs the handler; null restores the default, which prints "Morvane Error: <name>" to
+// standard error. The front ends install the error report (app/errorReport.h).
+void setAllocationFailureHandler(AllocationFailureHandler handler) noexcept;
 
 // A new zero-filled block of `size` bytes (0 is served as 1). Null on failure ("gcalloc").
 void* gcalloc(size_t size) noexcept;

@@ -1,5 +1,5 @@
 // Line lists and files: splitting a text into lines, loading a file into a list, saving a list
-// whole or not at all, and filling the dialog's boxes from a list.
+// whole or not at all.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,9 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/dialogPort.h"
 #include "textfiles/allocator.h"
+#include "textfiles/lineFilesInternal.h"
 #include "textfiles/lineList.h"
+
+void (*beforeOpeningCheckedFile)(const char* path);
 
 namespace {
 
@@ -133,6 +135,7 @@ ReadResult readWholeFile(const char* path, char** bytes, size_t* size) {
   *size = 0;
   struct stat info;
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::notRead;
+  if (beforeOpeningCheckedFile) beforeOpeningCheckedFile(path);
   int fd;
   do {
     fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -339,29 +342,4 @@ int saveLineListAs(LineList* list, const char* path) noexcept {
   list->path = ownPath;
   list->spareText = spare;
   return written;
-}
-
-void fillComboBox(const LineList* list, DialogPort* dialog, int controlId) noexcept {
-  if (!dialog) return;
-  if (dialog->resetCombo) dialog->resetCombo(dialog, controlId);
-  if (!list) return;
-  const char* first = nullptr;
-  for (int32_t i = 0; i < list->count; ++i) {
-    const char* line = list->items[i];
-    if (!line || line[0] == '\0') continue;
-    if (dialog->addComboItem) dialog->addComboItem(dialog, controlId, line);
-    if (!first) first = line;
-  }
-  if (first && dialog->setControlText) dialog->setControlText(dialog, controlId, first);
-}
-
-int fillListBox(const LineList* list, DialogPort* dialog) noexcept {
-  if (dialog && dialog->clearList) dialog->clearList(dialog);
-  if (!list) return 0;
-  if (dialog && dialog->addListLine) {
-    for (int32_t i = 0; i < list->count; ++i) {
-      dialog->addListLine(dialog, list->items[i] ? list->items[i] : "");
-    }
-  }
-  return list->count;
 }

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-struct DialogPort;
-
 struct LineList {
   char* path;        // owned; null when the list has no file
   char* spareText;   // owned; unused by the system, released with the list
@@ -73,12 +71,6 @@ LineList* splitTextLines(const char* text, size_t size, LineSplit split) noexcep
 int saveLineList(const LineList* list) noexcept;
 // As saveLineList, under `path` (borrowed); the list's own path is unchanged afterwards.
 int saveLineListAs(LineList* list, const char* path) noexcept;
-
-// Empties combo box `controlId`, adds every non-empty line, then sets its edit text to the
-// first line added.
-void fillComboBox(const LineList* list, DialogPort* dialog, int controlId) noexcept;
-// Empties the progress list and adds every line, empty ones included; returns the line count.
-int fillListBox(const LineList* list, DialogPort* dialog) noexcept;
 
 // A new owned copy of `text` (gcalloc, length + 1 bytes); null when memory fails.
 char* copyText(const char* text) noexcept;

@@ -4,12 +4,9 @@
 #include <climits>
 #include <cstring>
 
-#include "app/controlIds.h"
-#include "app/dialogPort.h"
-#include "app/programPath.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
-#include "textfiles/notesPath.h"
+#include "textfiles/numberText.h"
 
 MatchSettings matchSettings;
 int32_t textureRotation;
@@ -34,29 +31,16 @@ namespace {
 
 constexpr int kSettingsLines = 9;
 constexpr int kRotationLine = 3;  // index of line 4
-constexpr int kRotationEntries = 4;
 
-bool isSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
-}
-bool isHexDigit(char c) {
-  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-const char* skipSpace(const char* s) {
-  while (isSpace(*s))
-    ++s;
-  return s;
 }
 
 // A decimal integer as "%ld" reads it: white space, an optional sign, digits. Values beyond
 // 32 bits saturate at the nearest limit. Returns the end of the number, or null when the text
 // does not start with one (`*value` unchanged).
 const char* readInteger(const char* text, int32_t* value) {
-  const char* s = skipSpace(text);
+  const char* s = skipWhiteSpace(text);
   bool negative = *s == '-';
   if (*s == '+' || *s == '-') ++s;
   if (!isDigit(*s)) return nullptr;
@@ -69,73 +53,6 @@ const char* readInteger(const char* text, int32_t* value) {
   if (signedValue < INT32_MIN) signedValue = INT32_MIN;
   *value = static_cast<int32_t>(signedValue);
   return s;
-}
-
-// For a number whose value cannot be held (too large or too small for a double): true when
-// its magnitude is above 1, so it overflows rather than underflows. `s` is its mantissa, just
-// after any sign and "0x"; `base` 10 or 16.
-bool isHugeMagnitude(const char* s, int base) {
-  auto isMantissaDigit = [base](char c) { return base == 16 ? isHexDigit(c) : isDigit(c); };
-  while (*s == '0')
-    ++s;
-  long position = 0;  // decimal (or hex) digits of the integer part after its leading zeros
-  while (isMantissaDigit(*s)) {
-    ++position;
-    ++s;
-  }
-  if (position == 0 && *s == '.') {
-    ++s;
-    while (*s == '0') {
-      --position;
-      ++s;
-    }
-  }
-  while (isMantissaDigit(*s) || *s == '.')
-    ++s;
-  long exponent = 0;
-  if (*s == (base == 16 ? 'p' : 'e') || *s == (base == 16 ? 'P' : 'E')) {
-    ++s;
-    bool negative = *s == '-';
-    if (*s == '+' || *s == '-') ++s;
-    for (; isDigit(*s); ++s) {
-      if (exponent < 1000000000L) exponent = exponent * 10 + (*s - '0');
-    }
-    if (negative) exponent = -exponent;
-  }
-  long scale = base == 16 ? 4 : 1;
-  return position * scale + exponent > 0;
-}
-
-// A real number as "%lf" reads it, without regard to the locale: white space, an optional
-// sign, then decimal digits with an optional point and exponent ("1e" reads as 1), "inf",
-// "infinity" or "nan" (any case, "nan(...)" too), or a hexadecimal form "0x1.8p3". A value
-// too large for a double reads as an infinity of its sign, one too small as a zero. Returns
-// the end of the number, or null when the text does not start with one (`*value` unchanged).
-const char* readReal(const char* text, double* value) {
-  const char* s = skipSpace(text);
-  bool negative = *s == '-';
-  if (*s == '+' || *s == '-') ++s;
-  const char* end = s + std::strlen(s);
-  double result = 0.0;
-  std::from_chars_result read{};
-  int base = 10;
-  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
-      (isHexDigit(s[2]) || (s[2] == '.' && isHexDigit(s[3])))) {
-    base = 16;
-    s += 2;
-    read = std::from_chars(s, end, result, std::chars_format::hex);
-  } else if (s[0] == '-' || s[0] == '+') {
-    return nullptr;  // a second sign
-  } else {
-    read = std::from_chars(s, end, result, std::chars_format::general);
-  }
-  if (read.ec == std::errc::result_out_of_range) {
-    result = isHugeMagnitude(s, base) ? __builtin_huge_val() : 0.0;
-  } else if (read.ec != std::errc{}) {
-    return nullptr;
-  }
-  *value = negative ? -result : result;
-  return read.ptr;
 }
 
 // Fills matchSettings from `count` lines as parseSettings describes.
@@ -151,7 +68,7 @@ void parseLines(char* const* lines, int count) {
     if (k == 0) {
       readInteger(line, &matchSettings.sw);
     } else {
-      readReal(line, reals[k - 1]);
+      readRealNumber(line, reals[k - 1], RealForms::decimalOrHex);
     }
   }
 }
@@ -161,9 +78,9 @@ void parseLines(char* const* lines, int count) {
 // that would read as part of the new number ("0.0.5" would become "2.5", "5x1p1" "0x1p1") is
 // kept apart by a blank too. Returns a new line, or null when memory failed.
 char* lineWithRotation(const char* line, int rotation) {
-  const char* start = skipSpace(line);
+  const char* start = skipWhiteSpace(line);
   double ignored = 0.0;
-  const char* numberEnd = readReal(line, &ignored);
+  const char* numberEnd = readRealNumber(line, &ignored, RealForms::decimalOrHex);
   const char* rest = numberEnd ? numberEnd : start;
   char digits[16];
   char* digitsEnd = std::to_chars(digits, digits + sizeof digits, rotation).ptr;
@@ -172,7 +89,7 @@ char* lineWithRotation(const char* line, int rotation) {
     std::memcpy(joined, digits, static_cast<size_t>(digitsEnd - digits));
     std::strncat(joined, rest, 4);  // a number's continuation shows within four characters
     double reread = 0.0;
-    const char* end = readReal(joined, &reread);
+    const char* end = readRealNumber(joined, &reread, RealForms::decimalOrHex);
     if (reread != rotation || end != joined + (digitsEnd - digits)) numberEnd = nullptr;
   }
   if (!numberEnd) *digitsEnd++ = ' ';
@@ -200,32 +117,6 @@ bool writeDefaultLines(LineList* lines) {
   return true;
 }
 
-// Shows the notes file ("readme.txt" beside the program unless set elsewhere) in the progress list
-// (emptied first, also when there are no notes).
-void showNotes(DialogPort* dialog) {
-  LineList* notes = loadLineList(notesPath());
-  fillListBox(notes, dialog);
-  freeLineList(notes);
-}
-
-// Fills and shows the rotation box with the rotation in force selected; a rotation without
-// entry (4 or more) selects none.
-void showRotationBox(DialogPort* dialog) {
-  if (!dialog) return;
-  if (dialog->resetCombo) dialog->resetCombo(dialog, kRotationBoxId);
-  static const char* const kEntries[kRotationEntries] = {"0", "1", "2", "3"};
-  if (dialog->addComboItem) {
-    for (const char* entry : kEntries)
-      dialog->addComboItem(dialog, kRotationBoxId, entry);
-  }
-  int selected = textureRotation < kRotationEntries ? textureRotation : -1;
-  if (dialog->selectComboItem) dialog->selectComboItem(dialog, kRotationBoxId, selected);
-  if (dialog->showControl) {
-    dialog->showControl(dialog, kRotationBoxId);
-    dialog->showControl(dialog, kRotationGroupId);
-  }
-}
-
 }  // namespace
 
 int32_t rotationFromSetting(double value) noexcept {
@@ -245,7 +136,8 @@ void useDefaultSettings() noexcept {
   parseLines(const_cast<char* const*>(kDefaultSettingsLines), kSettingsLines);
 }
 
-void loadSettings(DialogPort* dialog) noexcept {
+void loadSettingsFiles(const char* settingsPath, const char* referencePath,
+                       const char* targetPath) noexcept {
   // A fresh start: lists an earlier opening left are released unwritten.
   freeLineList(referenceList);
   freeLineList(targetList);
@@ -253,9 +145,9 @@ void loadSettings(DialogPort* dialog) noexcept {
   matchSettings = MatchSettings{};
   textureRotation = 0;
   saveSettingsOnExit = false;
-  referenceList = loadLineList(programPath("reflist.txt"));
-  targetList = loadLineList(programPath("tergetlist.txt"));
-  settingsLines = loadLineList(programPath("param.txt"));
+  referenceList = loadLineList(referencePath);
+  targetList = loadLineList(targetPath);
+  settingsLines = loadLineList(settingsPath);
   if (!settingsLines) {
     useDefaultSettings();  // out of memory: the defaults, and nothing to write back
   } else {
@@ -269,13 +161,9 @@ void loadSettings(DialogPort* dialog) noexcept {
     }
   }
   // Defaults just written: show the notes this first time, although line 1 hides them.
-  if (saveSettingsOnExit) matchSettings.sw &= ~1;
-  if ((matchSettings.sw & 1) == 0) showNotes(dialog);
-  if (matchSettings.sw & 2) {
+  if (saveSettingsOnExit) matchSettings.sw &= ~kSwitchHideNotes;
+  if (matchSettings.sw & kSwitchShowRotationBox)
     textureRotation = rotationFromSetting(matchSettings.textureRotation);
-    showRotationBox(dialog);
-  }
-  fillPathBoxes(dialog);
 }
 
 void setTextureRotation(int selection) noexcept {
@@ -291,11 +179,6 @@ void setTextureRotation(int selection) noexcept {
     }
   }
   saveSettingsOnExit = true;
-}
-
-void fillPathBoxes(DialogPort* dialog) noexcept {
-  fillComboBox(referenceList, dialog, kReferenceBoxId);
-  fillComboBox(targetList, dialog, kTargetBoxId);
 }
 
 void saveSettingsAndLists() noexcept {

@@ -1,13 +1,16 @@
 #pragma once
 // The settings file "param.txt" (switch word and eight matching tolerances) and the recent-file
-// lists "reflist.txt" and "tergetlist.txt", all in the program directory (programPath).
+// lists "reflist.txt" and "tergetlist.txt" (app/ says where they live and shows them).
 #include <cstdint>
 
-struct DialogPort;
 struct LineList;
 
+// Bits of the switch word (settings line 1).
+constexpr int32_t kSwitchHideNotes = 1;        // do not show readme.txt
+constexpr int32_t kSwitchShowRotationBox = 2;  // show the rotation box; line 4 is the rotation
+
 struct MatchSettings {
-  int32_t sw;                     // bit 0: do not show readme.txt; bit 1: show the rotation box
+  int32_t sw;                     // kSwitch... bits
   double groupMultipleMatching;   // line 2
   double groupSingleMatching;     // line 3
   double textureRotation;         // line 4
@@ -28,11 +31,13 @@ extern LineList* settingsLines;      // the settings file's lines while the dial
 // The nine default lines of the settings file, byte for byte.
 extern const char* const kDefaultSettingsLines[9];
 
-// Loads the settings file and both recent lists; writes the defaults into a settings file of
-// fewer than nine lines; shows the notes ("readme.txt") and the rotation box as `sw` says
-// (with the rotation in force selected; a rotation of 4 or more selects index -1, none);
-// fills both path boxes. Lists left from an earlier call are released unwritten.
-void loadSettings(DialogPort* dialog) noexcept;
+// Loads the recent lists from `referencePath` and `targetPath` and the settings file from
+// `settingsPath`, in that order; writes the defaults into a settings file of fewer than nine
+// lines (marking it, and clearing kSwitchHideNotes so the notes show this first time); sets
+// the rotation in force from line 4 when kSwitchShowRotationBox is on, else 0. Lists left
+// from an earlier call are released unwritten.
+void loadSettingsFiles(const char* settingsPath, const char* referencePath,
+                       const char* targetPath) noexcept;
 // Fills matchSettings from the lines: line 1 as "%ld;", lines 2..9 as "%lf;", read without
 // regard to the locale; a line that does not start with a number leaves its value. Line 1
 // saturates at the int32 limits; lines 2..9 take what strtod would (decimal, "inf", "nan",
@@ -43,8 +48,6 @@ void parseSettings(const LineList* lines) noexcept;
 // white space (" 2 ;2;..." becomes " 1 ;2;...", "12 ;2;..." becomes "1 ;2;..."; a line
 // without number gets the digit and a blank in front of its text).
 void setTextureRotation(int selection) noexcept;
-// Fills the reference and target path boxes from their recent lists.
-void fillPathBoxes(DialogPort* dialog) noexcept;
 // Writes both recent lists (and the settings file when marked), then releases the three lists.
 void saveSettingsAndLists() noexcept;
 // Restores matchSettings to the defaults (as parsed from the default lines) without files.

@@ -1,14 +1,12 @@
 #include "app/dialog/fileLocations.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
+#include "app/configFolder.h"
+#include "app/notesPath.h"
 #include "app/programPath.h"
-#include "textfiles/notesPath.h"
 
 #ifndef MORVANE_NOTES_FROM_PROGRAM
 #define MORVANE_NOTES_FROM_PROGRAM "../share/morvane/readme.txt"
@@ -43,11 +41,6 @@ FileLocations chooseFileLocations(const QString& programFolder, bool programFold
   return locations;
 }
 
-bool folderIsWritable(const QString& folder) {
-  QByteArray name = QFile::encodeName(folder);
-  return !name.isEmpty() && access(name.constData(), W_OK | X_OK) == 0;
-}
-
 QStringList notesCandidatesFor(const QString& programFolder) {
   QDir program(programFolder);
   return {QDir::cleanPath(program.filePath(QStringLiteral("readme.txt"))),
@@ -58,16 +51,11 @@ QStringList notesCandidatesFor(const QString& programFolder) {
 FileLocations useProgramFileLocations() {
   setProgramDirectory();
   QString programFolder = QFile::decodeName(programPath(nullptr));
-  QString configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  bool writable = folderIsWritable(programFolder);
-  // Without a usable configuration folder the files stay beside the program, where they are
-  // then passed over silently like any file that cannot be written.
-  if (!writable && (configFolder.isEmpty() || !QDir().mkpath(configFolder)))
-    configFolder = programFolder;
-  FileLocations locations = chooseFileLocations(programFolder, writable, configFolder,
-                                                notesCandidatesFor(programFolder), fileExists);
-  if (locations.dataFolder != programFolder)
-    setProgramDirectoryTo(QFile::encodeName(locations.dataFolder).constData());
+  bool usesConfigFolder =
+      useConfigFolderWhenProgramFolderIsReadOnly(ConfigFolderUse::createIfMissing);
+  FileLocations locations =
+      chooseFileLocations(programFolder, !usesConfigFolder, QFile::decodeName(programPath(nullptr)),
+                          notesCandidatesFor(programFolder), fileExists);
   setNotesPath(QFile::encodeName(locations.notesPath).constData());
   return locations;
 }

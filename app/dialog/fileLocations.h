@@ -12,21 +12,18 @@ struct FileLocations {
   QString notesPath;   // the notes file; empty: "readme.txt" in dataFolder
 };
 
-// Decides the locations. `programFolder` is the program's own folder, `configFolder` the user's
-// configuration folder for the program, `notesCandidates` the places the notes may be, in order
-// of preference; `exists` says whether a file is present.
+// Decides the locations. `programFolder` is the program's own folder, `configFolder` the folder
+// the files go to when the program's folder cannot be written, `notesCandidates` the places the
+// notes may be, in order of preference; `exists` says whether a file is present.
 FileLocations chooseFileLocations(const QString& programFolder, bool programFolderWritable,
                                   const QString& configFolder, const QStringList& notesCandidates,
                                   bool (*exists)(const QString& path));
-
-// Whether files can be created in `folder` by this user.
-bool folderIsWritable(const QString& folder);
 
 // The places the notes may be for a program in `programFolder`: beside it, in the installed
 // data folder relative to it, and at the installed data folder's absolute path.
 QStringList notesCandidatesFor(const QString& programFolder);
 
-// Finds the program's folder, decides the locations (creating the configuration folder when
-// it is used) and tells the core: programPath's directory and the notes path. Needs the
-// application object (for QStandardPaths). Returns what was decided.
+// Finds the program's folder, lets the core decide where the data files live
+// (useConfigFolderWhenProgramFolderIsReadOnly, creating the configuration folder when it is
+// used), chooses the notes and tells the core their path. Returns what was decided.
 FileLocations useProgramFileLocations();

@@ -15,6 +15,7 @@
 int main(int argc, char** argv) {
   // A file-size limit fails the write instead of ending the program mid-save.
   std::signal(SIGXFSZ, SIG_IGN);
+  reportAllocationFailures();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("morvane"));
   QApplication::setDesktopFileName(QStringLiteral("morvane"));

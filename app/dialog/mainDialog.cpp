@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/dialog/dialogTemplate.h"
+#include "app/settingsDialog.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 

@@ -11,7 +11,7 @@
 #include <map>
 
 #include "app/dialog/fileChooser.h"
-#include "app/dialogPort.h"
+#include "textfiles/dialogPort.h"
 
 class QCloseEvent;
 class QComboBox;

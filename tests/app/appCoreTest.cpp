@@ -4,10 +4,10 @@
 #include <string>
 
 #include "app/configFolder.h"
-#include "app/dialogPort.h"
 #include "app/errorReport.h"
 #include "app/programPath.h"
 #include "support/testSupport.h"
+#include "textfiles/dialogPort.h"
 
 TEST(ProgramPath, JoinsNamesAndGivesTheFolderWithoutSlash) {
   setProgramDirectoryTo("/opt/tools");

@@ -7,11 +7,11 @@
 
 #include "app/dialog/dialogTemplate.h"
 #include "app/dialog/mainDialog.h"
+#include "app/notesPath.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
 #include "output/dxfWriter.h"
 #include "support/testSupport.h"
-#include "textfiles/notesPath.h"
 #include "textfiles/settings.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {

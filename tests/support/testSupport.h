@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogPort.h"
 #include "model/faceModel.h"
+#include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 
 // Owner handles whose deleters are the core's release operations.

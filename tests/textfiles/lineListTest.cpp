@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "app/controlIds.h"
+#include "app/dialogBoxes.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
+#include "textfiles/lineFilesInternal.h"
 #include "textfiles/lineList.h"
 #include "textfiles/reportCapture.h"
 
@@ -162,6 +164,19 @@ TEST(LineFiles, FailuresLeaveEveryFileAsItWas) {
     EXPECT_EQ(list->count, 0) << path;
     EXPECT_STREQ(list->path, path.c_str());
   }
+  // A regular file swapped for a FIFO between the check and the open is refused all the same.
+  const std::string swapped = folder.file("swapped");
+  writeFileBytes(swapped, "text\r\n");
+  beforeOpeningCheckedFile = [](const char* path) {
+    unlink(path);
+    mkfifo(path, 0644);
+  };
+  int swappedStatus = 99;
+  LineListPtr swappedList(loadLineListAs(swapped.c_str(), LineSplit::keepEmpty, &swappedStatus));
+  beforeOpeningCheckedFile = nullptr;
+  EXPECT_EQ(swappedStatus, kLoadNotOpened);
+  EXPECT_TRUE(fs::is_fifo(swapped));
+  unlink(swapped.c_str());
   alarm(0);
   LineListPtr lines = testLines({std::string(100000, 'n').c_str(), "tail"});
   long live = gliveBlocks();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/controlIds.h"
+#include "app/settingsDialog.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"

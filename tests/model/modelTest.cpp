@@ -1,0 +1,342 @@
+// The face model and its reader: vectors bit for bit; addPoint, groupParts and measureParts
+// equal to their plain statements (tests/reference) on random models; allocation failures; the
+// DXF reader on the cases of tests/data/model (numbers against the C library, reading rules,
+// rotation, comments, parts, worked measures), malformed bytes and real writers' files.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <clocale>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "app/errorReport.h"
+#include "app/programPath.h"
+#include "model/dxfNumbers.h"
+#include "model/dxfReader.h"
+#include "model/partGrouping.h"
+#include "reference/faceModelReference.h"
+#include "support/testSupport.h"
+#include "textfiles/allocator.h"
+
+namespace {
+std::string bitsOf(Vec3 v) {
+  return hexNumbers({v.x, v.y, v.z});
+}
+
+// Numbers as the shortest decimals that read back, each after a blank.
+std::string shortest(std::initializer_list<double> values) {
+  std::string text;
+  for (double v : values) {
+    char number[32];
+    text += " " + std::string(number, std::to_chars(number, number + 32, v).ptr);
+  }
+  return text;
+}
+
+std::string replaced(std::string text, const std::string& key, const std::string& by) {
+  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + by.size()))
+    text.replace(at, key.size(), by);
+  return text;
+}
+
+std::vector<std::string> split(const std::string& text, char by) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, by);)
+    parts.push_back(part);
+  return parts;
+}
+
+std::vector<int32_t> partsOf(const FaceModel& model, bool points) {
+  std::vector<int32_t> parts;
+  for (int32_t i = 0; i < (points ? model.pointCount : model.faceCount); ++i)
+    parts.push_back(points ? model.points[i].part : model.faces[i].part);
+  return parts;
+}
+
+// A grouped and measured model against the plain grouping and measures; the sorted corners of
+// every face are its corners ascending (entry 3 of a three-corner face as it is), no partners.
+void expectAsPlain(const FaceModel& model) {
+  PlainGrouping plain = plainGroupParts(model);
+  EXPECT_TRUE(model.partCount == plain.partCount && partsOf(model, false) == plain.faceParts &&
+              partsOf(model, true) == plain.pointParts);
+  EXPECT_EQ(measureTexts(model), plainMeasureTexts(model));
+  for (int32_t f = 0; f < model.faceCount; ++f) {
+    const ModelFace& face = model.faces[f];
+    const int32_t *sorted = face.sortedCorners, n = face.cornerCount;
+    EXPECT_TRUE(std::is_sorted(sorted, sorted + n) && (n == 4 || sorted[3] == face.corners[3]) &&
+                std::is_permutation(sorted, sorted + n, face.corners) && face.partnerFace == -1 &&
+                face.matchedFace == -1)
+        << "face " << f;
+  }
+}
+
+struct Read {
+  std::string faces;  // faceTexts joined by " / "
+  std::vector<std::string> comments = {"kept"}, parts;
+  ModelPtr model;
+};
+
+// Loads and reads a file as a run does; checks the model with expectAsPlain and against a read
+// without rotation nor comments; with `failures`, failing any one allocation of the read must
+// give null, leave the comments alone and leak nothing.
+Read readPath(const std::string& path, int rotation = 0, bool failures = false) {
+  LineListPtr lines(loadLineListAs(path.c_str(), LineSplit::keepEmpty, nullptr));
+  LineListPtr comments = testLines({"kept"});
+  Read read;
+  long first = gallocationCount();
+  read.model.reset(lines ? readDxfFaces(lines.get(), "Terget", comments.get(), rotation) : 0);
+  const long allocations = gallocationCount() - first;
+  if (!read.model) return ADD_FAILURE() << path, std::move(read);
+  const FaceModel& model = *read.model;
+  read.comments = linesOf(comments.get());
+  for (const std::string& text : faceTexts(&model))
+    read.faces += (read.faces.empty() ? "" : " / ") + text;
+  for (int32_t part : partsOf(model, false))
+    read.parts.push_back(std::to_string(part));
+  EXPECT_EQ(model.faceCount > 0, model.partCount > 0 && model.parts);
+  if (model.faceCount > 0) expectAsPlain(model);
+  ModelPtr unturned(readDxfFaces(lines.get(), "Ref", nullptr, 0));
+  EXPECT_TRUE(unturned->faceCount == model.faceCount &&
+              (rotation != 0 || faceTexts(unturned.get()) == faceTexts(&model)));
+  for (int32_t f = 0; f < model.faceCount && f < unturned->faceCount; ++f)
+    EXPECT_EQ(std::to_array(model.faces[f].sortedCorners),
+              std::to_array(unturned->faces[f].sortedCorners));
+  comments = testLines({"kept"});
+  for (long n = 1, live = gliveBlocks(); failures && n <= allocations; ++n) {
+    gfailAllocationAfter(n);
+    FaceModel* failed = readDxfFaces(lines.get(), "Terget", comments.get(), rotation);
+    gfailAllocationAfter(0);
+    releaseModel(failed);
+    EXPECT_TRUE(!failed && linesOf(comments.get()) == std::vector<std::string>{"kept"} &&
+                gliveBlocks() == live)
+        << path << ": allocation " << n;
+  }
+  return read;
+}
+
+// Error reports go nowhere, "perr.txt" into a scratch folder.
+struct QuietReports : ScratchFolder {
+  QuietReports() {
+    setProgramDirectoryTo(path.c_str());
+    setErrorPresenter([](const char*) {});
+  }
+  ~QuietReports() {
+    setErrorPresenter(nullptr);
+    setProgramDirectory();
+  }
+};
+}  // namespace
+
+TEST(Vectors, SnapNormalizeAndDivisorBitForBit) {
+  const double inf = INFINITY, nan = NAN;
+  const double snaps[][2] = {
+      {9.99e-7, 0.0},       {-9.99e-7, 0.0},    {1e-6, 1e-6},         {-1e-6, -1e-6},
+      {1 - 9.99e-7, 1.0},   {1 + 9.99e-7, 1.0}, {1 - 2e-6, 1 - 2e-6}, {-1 + 9.99e-7, -1.0},
+      {-1 - 9.99e-7, -1.0}, {0.5, 0.5},         {-0.0, 0.0},          {inf, inf},
+      {nan, 0.0},
+  };
+  for (const auto& [in, out] : snaps)
+    EXPECT_EQ(hexNumbers({snapUnit(in)}), hexNumbers({out})) << in;
+  // {0, -1e-300, 0}: the squared length underflows to 0, the quotients are taken as they come.
+  const Vec3 normals[][2] = {
+      {{0, 0, 2}, {0, 0, 1}},     {{0, 0, 0}, {0, 0, 0}},          {{3, 4, 0}, {0.6, 0.8, 0}},
+      {{-5e-7, 1, 0}, {0, 1, 0}}, {{0, -1e-300, 0}, {0, -inf, 0}},
+  };
+  for (const auto& [in, out] : normals)
+    EXPECT_EQ(bitsOf(normalizeSnapped(in)), bitsOf(out)) << bitsOf(in);
+  for (const auto& [v, divisor] : {std::pair{0.5, 1.0}, {-3.0, 3.0}, {-1.0, 1.0}, {0.0, 1.0}})
+    EXPECT_EQ(absAtLeastOne(v), divisor) << v;
+}
+
+TEST(AddPoint, EqualsThePlainScanOnRandomInput) {
+  // Both zeros, NaNs of several bit patterns, infinities, the smallest denormal and 1e308, mixed
+  // with small numbers: many positions repeat and over a thousand differ (the index grows).
+  const uint64_t special[] = {
+      0x0000000000000000, 0x8000000000000000, 0x7FF8000000000000, 0x7FF8000000000001,
+      0x0000000000000001, 0xFFF8000000000000, 0x7FF0000000000001, 0x7FF0000000000000,
+      0xFFF0000000000000, 0x7FE1CCF385EBC8A0,
+  };
+  std::mt19937 random(20240601);
+  auto coordinate = [&]() {
+    uint64_t bits = special[random() % std::size(special)];
+    return random() % 2 ? std::bit_cast<double>(bits) : (random() % 8) * 0.125;
+  };
+  ModelPtr model(createModel("Ref"));
+  PlainPointList scan, stored;
+  for (int i = 0; i < 4000; ++i) {
+    double x = coordinate(), y = coordinate(), z = coordinate();
+    ASSERT_EQ(addPoint(model.get(), x, y, z), scan.add(x, y, z)) << i;
+  }
+  EXPECT_TRUE(model->pointCount > 1024 && model->pointCapacity % 512 == 0 &&
+              model->pointCapacity >= model->pointCount);
+  for (int32_t i = 0; i < model->pointCount; ++i) {  // the points hold what was added, in order
+    const ModelPoint& p = model->points[i];
+    ASSERT_TRUE(stored.add(p.x, p.y, p.z) == i && p.partner == -1) << i;
+  }
+  EXPECT_EQ(stored.keys, scan.keys);
+}
+
+TEST(FaceModel, NamesFailedFacesAppendedPointsAndReleasedRunData) {
+  QuietReports reports;
+  long live = gliveBlocks();
+  ModelPtr model(createModel(nullptr));
+  EXPECT_EQ(model->sourceName, nullptr);
+  referenceModel = createModel("Ref");
+  targetModel = createModel("Terget");
+  commentList = testLines({"comment"}).release();
+  const Vec3 square[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  ASSERT_TRUE(addFace(targetModel, nullptr, square) && groupParts(targetModel) &&
+              measureParts(targetModel));
+  EXPECT_TRUE(!strcmp(targetModel->sourceName, "Terget") && targetModel->faces[0].layer &&
+              !*targetModel->faces[0].layer);
+  for (long n = 1; n < 8; ++n) {  // a face of new points on a new layer fails at each step
+    const Vec3 moved[4] = {{5, 0, 0}, {6, 0, 0}, {6, 1, 0}, {5, 1, 0}};
+    gfailAllocationAfter(n);
+    int added = addFace(referenceModel, "Roof", moved);
+    gfailAllocationAfter(0);
+    EXPECT_TRUE(added || (referenceModel->faceCount == 0 && referenceModel->pointCount == 0));
+  }
+  model.reset(createModel("Ref"));  // points appended directly (as by hand) are found too
+  ASSERT_EQ(addPoint(model.get(), 1, 2, 3), 0);
+  model->points[1].x = model->points[2].x = 7;
+  model->pointCount = 3;
+  EXPECT_TRUE(addPoint(model.get(), 7, 0, 0) == 1 && addPoint(model.get(), 1, 2, 3) == 0);
+  model->pointCount = 1;  // taken away again: added anew
+  EXPECT_TRUE(addPoint(model.get(), 7, 0, 0) == 1 && model->pointCount == 2);
+  releaseRunData();
+  EXPECT_TRUE(referenceModel == nullptr && targetModel == nullptr && commentList == nullptr);
+  releaseRunData();  // nothing left: does nothing
+  releaseModel(nullptr);
+  model.reset();
+  EXPECT_EQ(gliveBlocks(), live);
+}
+
+TEST(GroupParts, EqualsTheFloodFillAndPlainMeasuresOnRandomModels) {
+  // Bumpy grids shuffled together: parts interleave and chains run against their index order,
+  // so the flood fill needs many passes; the bumps make every measure depend on the order of
+  // its operations.
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 300 && !HasFailure(); ++trial) {
+    std::vector<SurfaceFace> faces;
+    for (int o = 1 + random() % 5; o > 0; --o) {
+      uint32_t seed = random();
+      int columns = 1 + random() % 7, rows = 1 + random() % 4;
+      auto grid = randomSurface(seed, columns, rows, {10.0 * o, 0, 0});
+      faces.insert(faces.end(), grid.begin(), grid.end());
+    }
+    uint32_t seed = random();
+    ModelPtr model(createModel("Ref"));
+    for (const auto& f : shuffledSurface(faces, seed, {0.1, 0.3, 0.7}))
+      ASSERT_EQ(addFace(model.get(), "L", f.data()), 1);
+    ASSERT_TRUE(groupParts(model.get()) && measureParts(model.get()));
+    expectAsPlain(*model);
+  }
+}
+
+TEST(ReadDxfFaces, NumbersLikeTheCLibraryInTheCLocale) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  std::ifstream numbers(testDataPath("model/numbers.txt"), std::ios::binary);
+  for (std::string line; std::getline(numbers, line);) {
+    const std::string text = replaced(line.substr(2), "Z", std::string(400, '0'));
+    const char* input = text.c_str();
+    long long code = std::strtoll(input, nullptr, 10);
+    double coordinate = line[0] == 'c' ? std::strtod(input, nullptr) : text[0] == '-' ? -0.0 : 0;
+    EXPECT_TRUE(line[0] == '#' ||
+                (line[0] == 'g'
+                     ? readGroupCode(input) == (code == int32_t(code) ? code : kUnknownGroupCode)
+                     : hexNumbers({readCoordinate(input)}) == hexNumbers({coordinate})))
+        << input;
+  }
+}
+
+TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
+  const std::string tri = "10|0|20|0|30|0|11|1|21|0|31|0|12|0|22|1|32|0";
+  const std::string far = "10|5|20|5|30|5|11|6|21|5|31|5|12|5|22|6|32|5";
+  const std::string T = " (0 0 0) (1 0 0) (0 1 0)", F = " (5 5 5) (6 5 5) (5 6 5)";
+  auto expand = [](std::string text, const std::string& t, const std::string& f) {
+    return replaced(replaced(text, "{T}", t), "{F}", f);
+  };
+  QuietReports folder;
+  std::string piped;
+  Read expected;
+  int rotation = 0, cases = 0;
+  std::ifstream data(testDataPath("model/reading.txt"), std::ios::binary);
+  for (std::string line; std::getline(data, line);) {
+    const std::string value = line.substr(std::min<size_t>(2, line.size()));
+    if (line[0] == '<') piped += value;
+    if (line[0] == '@') rotation = std::stoi(value);
+    if (line[0] == '*') expected.comments = split("kept|" + value, '|');
+    if (line[0] == '%') expected.parts = split(value, ' ');
+    if (line[0] != '=') continue;
+    writeFileBytes(folder.file("case.dxf"), replaced(expand(piped, tri, far), "|", "\n") + "\n");
+    Read read = readPath(folder.file("case.dxf"), rotation, true);
+    EXPECT_TRUE(read.faces == expand(value, T, F) && read.comments == expected.comments &&
+                (expected.parts.empty() || read.parts == expected.parts))
+        << piped << "\ngives " << read.faces;
+    piped.clear(), expected = Read{}, rotation = 0, ++cases;
+  }
+  EXPECT_GT(cases, 60);
+  // The worked measures, expected in the file's comments that start with "= ".
+  Read worked = readPath(testDataPath("model/worked.dxf"), 0, true);
+  const FaceModel& m = *worked.model;
+  std::vector<std::string> measures;
+  for (const std::string& comment : worked.comments)
+    if (comment.starts_with("= ")) measures.push_back(comment);
+  EXPECT_EQ(measures.size(), m.partCount + m.faceCount + 1u);
+  for (int32_t p = 0; p < m.partCount; ++p)
+    EXPECT_EQ(measures[p], "= part" + shortest({m.parts[p].radiusSum, m.parts[p].size}));
+  for (int32_t f = 0; f < m.faceCount; ++f) {
+    const ModelFace& face = m.faces[f];
+    EXPECT_EQ(measures[m.partCount + f],
+              "= face" + shortest({face.perimeter, face.normal.x, face.normal.y, face.normal.z}));
+  }
+  EXPECT_EQ(measures.back(), "= mean" + shortest({m.meanSize, m.faces[0].scaledCentre.x}));
+}
+
+TEST(ReadDxfFaces, MalformedBytesLineEndsAndRealWritersFiles) {
+  const std::string quad =
+      "0\n3DFACE\n8\nA\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n12\n0\n22\n1\n32\n0\n";
+  const std::string A = "A: (0 0 0) (1 0 0) (0 1 0)", huge(1 << 20, 'L');
+  std::string garbage(1 << 16, '\0');  // binary, NULs included, from a fixed generator
+  std::mt19937 random(12345);
+  std::generate(garbage.begin(), garbage.end(), random);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {replaced(quad, "A\n", "A" + std::string(1, '\0') + "junk\n"), A},  // a NUL ends its line
+      {"0\n3DFACE\n8\n" + huge + "\n10\n1\n", huge + ": (1 0 0) (0 0 0) (0 0 0)"},
+      {std::string(8 << 20, '7'), ""},
+      {"\n\n\r\n\r\r", ""},
+      {"", ""},
+      {garbage, ""}};
+  // CR LF, LF CR and CR CR LF each count as one break, as do a lone CR or LF; the last line
+  // counts with or without a break after it.
+  for (const std::string end : {"\n", "\r\n", "\r", "\n\r", "\r\r\n"}) {
+    std::string bytes = replaced(quad + "13\n1\n23\n1\n33\n4\n", "\n", end);
+    cases.push_back({bytes, A + " (1 1 4)"});
+    cases.push_back({bytes.substr(0, bytes.size() - end.size()), A + " (1 1 4)"});
+  }
+  ScratchFolder folder;
+  for (const auto& [bytes, faces] : cases) {
+    writeFileBytes(folder.file("case.dxf"), bytes);
+    EXPECT_EQ(readPath(folder.file("case.dxf")).faces, faces) << bytes.substr(0, 300);
+  }
+  EXPECT_EQ(readPath(folder.file("missing.dxf")).faces + readPath(folder.path).faces, "");
+  // Counts from SOURCES.md: faces outside BLOCKS, all on layer "0"; distinct points (-1: not
+  // checked); comments.
+  const std::tuple<const char*, size_t, int, const char*> files[] = {
+      {"PinkEggFromLW.dxf", 288, 266, "kept|DXF File Generated by LightWave 3D(TM)"},
+      {"3dface.dxf", 44, -1, "kept"},
+      {"POLI-ALL210_12.DXF", 1, 4, "kept"}};
+  for (const auto& [file, faces, points, comments] : files) {
+    Read read = readPath(testDataPath(std::string("real/") + file));
+    EXPECT_TRUE(split(read.faces, '/').size() == faces &&
+                (points < 0 || read.model->pointCount == points) &&
+                read.comments == split(comments, '|'))
+        << file;
+    for (const std::string& face : split(replaced(read.faces, " / ", "/"), '/'))
+      ASSERT_TRUE(face.starts_with("0: ")) << file << ": " << face;
+  }
+  EXPECT_EQ(readPath(testDataPath("real/POLI-ALL210_12.DXF")).faces,
+            "0: (-6 13 0) (18 13 0) (18 -11 0) (-6 -11 0)");
+}

@@ -1,0 +1,93 @@
+// The DXF face writer: layers from the matched face, corners formatted as printf does in the C
+// locale, saving whole or not at all (memory failure included), and a stable round trip
+// through the reader.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <clocale>
+#include <filesystem>
+
+#include "app/errorReport.h"
+#include "app/programPath.h"
+#include "output/dxfWriter.h"
+#include "output/dxfWriterInternal.h"
+#include "support/testSupport.h"
+#include "textfiles/allocator.h"
+
+TEST(DxfWriter, LayersFromMatchedFacesSavedWholeOrNotAtAll) {
+  ScratchFolder reports, folder;
+  setProgramDirectoryTo(reports.path.c_str());  // "perr.txt"
+  setErrorPresenter([](const char*) {});
+  const std::string path = folder.file("keep.dxf"), old = "0\r\nEOF\r\n";
+  writeFileBytes(path, old);
+  std::filesystem::create_hard_link(path, folder.file("alias"));
+  EXPECT_TRUE(!saveTargetDxf(path.c_str()) && !buildTargetDxf());  // no target model
+  // Matched to a face on R1, on "" (written "Obj1"), to none, none on "", to no such face;
+  // without a reference model, own layers ("" written "Obj1").
+  targetModel = readDxfText(readFileBytes(testDataPath("output/target.dxf"))).release();
+  for (int f = 0; f < 5; ++f)
+    targetModel->faces[f].matchedFace = std::array{1, 0, -1, -1, 2}[f];
+  ASSERT_EQ(saveTargetDxf(folder.file("own.dxf").c_str()), 1);
+  EXPECT_EQ(dxfLayers(readFileBytes(folder.file("own.dxf"))),
+            (std::vector<std::string>{"own", "own", "Roof \xC4", "Obj1", "own"}));
+  referenceModel = readDxfText(readFileBytes(testDataPath("output/reference.dxf"))).release();
+  commentList = testLines({"first note", "", "second"}).release();  // empty ones left out
+  long first = gallocationCount(), live = gliveBlocks();
+  ASSERT_EQ(saveTargetDxf(folder.file("first.dxf").c_str()), 1);
+  for (long n = 1, allocations = gallocationCount() - first; n <= allocations; ++n) {
+    gfailAllocationAfter(n);
+    EXPECT_TRUE(!saveTargetDxf(path.c_str()) && readFileBytes(path) == old && gliveBlocks() == live)
+        << "allocation " << n;
+  }
+  gfailAllocationAfter(0);
+  EXPECT_TRUE(!saveTargetDxf(nullptr) && !saveTargetDxf(folder.path.c_str()) &&  // a folder
+              !saveTargetDxf(folder.file("missing/out.dxf").c_str()));
+  ASSERT_EQ(saveTargetDxf(path.c_str()), 1);
+  EXPECT_TRUE(readFileBytes(path) == readFileBytes(testDataPath("output/matched.dxf")) &&
+              readFileBytes(folder.file("alias")) == old);  // a new file was renamed over it
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 4);  // no temp
+  releaseRunData();
+  setErrorPresenter(nullptr);
+  setProgramDirectory();
+}
+
+TEST(DxfWriter, AppendCornerFormatsLikePrintfInTheCLocale) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  auto printed = [](double v, std::string text = std::string(400, ' ')) {
+    text.resize(std::snprintf(text.data(), text.size(), "%-10.5f", v));
+    return text.erase(text.find_last_not_of(' ') + 1);
+  };
+  for (double v :
+       {0.0,        -0.0,          1.5,        -0.000001,    0.123456789,   5e-6,
+        1.5e-5,     0.125,         2.5e-6,     -2.5e-6,      0.1,           0.3,
+        123456.789, -99999.999995, 1e15 + 0.5, 1e22,         1e308,         DBL_MAX,
+        DBL_MIN,    DBL_TRUE_MIN,  HUGE_VAL,   std::nan(""), -std::nan(""), 1719.436845718917}) {
+    LineListPtr list(newLineList());  // no corner 4 nor -1
+    ASSERT_TRUE(!appendCorner(list.get(), {}, 4) && !appendCorner(list.get(), {}, -1) &&
+                appendCorner(list.get(), {v, -v, v}, 2));
+    EXPECT_EQ(linesOf(list.get()),
+              (std::vector<std::string>{"12", printed(v), "22", printed(-v), "32", printed(v)}));
+  }
+}
+
+// The writer's file above and real writers' files: read and saved over the file they came
+// from, then read and saved once more: the same bytes, comments, faces and parts.
+TEST(DxfWriter, RoundTripIsStable) {
+  ScratchFolder folder;
+  const std::string files[2] = {folder.file("source.dxf"), folder.file("again.dxf")};
+  for (std::string name : {"output/matched.dxf", "real/PinkEggFromLW.dxf", "real/3dface.dxf",
+                           "real/POLI-ALL210_12.DXF"}) {
+    writeFileBytes(files[0], readFileBytes(testDataPath(name)));
+    std::vector<std::string> seen[2];  // comments read, parts and bytes saved
+    for (int round = 0; round < 2; ++round) {
+      releaseRunData();
+      commentList = newLineList();
+      targetModel = readDxfText(readFileBytes(files[0]), commentList).release();
+      ASSERT_TRUE(targetModel->faceCount > 0 && saveTargetDxf(files[round].c_str()));
+      seen[round] = linesOf(commentList);
+      seen[round].push_back(std::to_string(targetModel->partCount) + readFileBytes(files[round]));
+    }
+    EXPECT_TRUE(seen[0] == seen[1]) << name;
+  }
+  releaseRunData();
+}

@@ -1,0 +1,135 @@
+#include "reference/literalPropagation.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "compare/angleSignature.h"
+#include "compare/influenceProfile.h"
+#include "model/faceModel.h"
+
+namespace {
+
+// Whether face `other` uses the corner after corner m of `face`, so shares that edge.
+bool sharesEdge(const FaceModel* model, const ModelFace& face, int m, int other) {
+  const ModelPoint& next = model->points[face.corners[(m + 1) % face.cornerCount]];
+  return std::find(next.faces, next.faces + next.faceCount, other) != next.faces + next.faceCount;
+}
+
+// The reference face met first, walking the corners of `ar` and each corner's face list, among
+// the unmarked ones joined by an edge (pass 1) or a single corner (pass 2), with the smallest
+// score against target neighbour `fb` of front face `a`; -1 when there is none.
+int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedRefNormal, double dT,
+                      double sT, int pass) {
+  double best = 1e308;
+  int winner = -1;
+  for (int l = 0; l < ar.cornerCount; ++l) {
+    const ModelPoint& point = ref->points[ar.corners[l]];
+    for (int s = 0; s < point.faceCount; ++s) {
+      const ModelFace& fc = ref->faces[point.faces[s]];
+      if (fc.mark != 0 || sharesEdge(ref, ar, l, point.faces[s]) != (pass == 1)) continue;
+      double dR = distance(ar.normal, seedRefNormal) - distance(fc.normal, seedRefNormal);
+      double score = std::fabs(signatureDistance(ar.angleSignature, fc.angleSignature) - sT) +
+                     std::fabs(dR - dT);
+      if (score < best) best = score, winner = point.faces[s];
+    }
+  }
+  return winner;
+}
+
+// One step from the front (target marks 1 and 2); true when a front face was handled.
+bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seedFace,
+                 bool requireLevel) {
+  const Vec3 seedNormal = tgt->faces[seedFace].normal;
+  const Vec3 seedRefNormal = ref->faces[tgt->faces[seedFace].matchedFace].normal;
+  bool handled = false;
+  for (int pass = 1; pass <= 2; ++pass) {
+    std::vector<char> considered(tgt->faceCount);
+    for (int i = 0; i < tp.faceCount; ++i) {
+      ModelFace& a = tgt->faces[tp.faces[i]];
+      if (a.mark != pass) continue;
+      considered[tp.faces[i]] = handled = true;
+      for (int m = 0; m < a.cornerCount; ++m) {
+        const ModelPoint& point = tgt->points[a.corners[m]];
+        for (int q = 0; q < point.faceCount; ++q) {
+          int b = point.faces[q];
+          ModelFace& fb = tgt->faces[b];
+          // A marked face is only considered; an unmarked one must be joined the pass's way
+          // (and in phase 1 have a match level) to be considered and matched.
+          if (considered[b] || (fb.mark == 0 && requireLevel && fb.matchLevel == 0)) continue;
+          if (fb.mark == 0 && sharesEdge(tgt, a, m, b) != (pass == 1)) continue;
+          considered[b] = 1;
+          if (fb.mark != 0) continue;
+          int winner =
+              bestReferenceFace(ref, ref->faces[a.matchedFace], seedRefNormal,
+                                distance(a.normal, seedNormal) - distance(fb.normal, seedNormal),
+                                signatureDistance(a.angleSignature, fb.angleSignature), pass);
+          if (winner < 0) continue;
+          ref->faces[winner].mark = fb.mark = 1;
+          if (fb.matchedFace == -1) fb.matchedFace = winner;
+        }
+      }
+      a.mark += 1;
+    }
+  }
+  return handled;
+}
+
+double profileScore(const ModelFace& t, const ModelFace& r) {
+  double sum = 0;
+  for (int j = 0; j < kProfileSamples; ++j)
+    sum += std::fabs(t.profile[j] - r.profile[j]);
+  return sum + 0.01 * signatureDistance(t.angleSignature, r.angleSignature);
+}
+
+}  // namespace
+
+int literalChooseSeed(const std::vector<SeedCandidate>& records) {
+  std::vector<int> order;
+  for (int i = 0; i < static_cast<int>(records.size()); ++i)
+    order.push_back(i);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    double x = records[a].score, y = records[b].score;
+    return !std::isnan(x) && (std::isnan(y) || x < y);
+  });
+  for (int i : order)
+    if (records[i].referenceFace >= 0) return i;
+  return -1;
+}
+
+void literalPropagateMatches(FaceModel* ref, FaceModel* tgt, int partIndex) {
+  const ModelPart& tp = tgt->parts[partIndex];
+  const ModelPart& rp = ref->parts[tp.matchedPart];
+  std::vector<SeedCandidate> records;
+  for (int i = 0; i < tp.faceCount; ++i) {
+    const ModelFace& t = tgt->faces[tp.faces[i]];
+    SeedCandidate record{1e308, tp.faces[i], -1};
+    if (t.matchedFace >= 0)
+      record = {0.5 * profileScore(t, ref->faces[t.matchedFace]), tp.faces[i], t.matchedFace};
+    for (int j = 0; j < rp.faceCount && t.matchedFace < 0; ++j) {
+      double s = profileScore(t, ref->faces[rp.faces[j]]);
+      if (s < record.score) record = {s, tp.faces[i], rp.faces[j]};
+    }
+    records.push_back(record);
+  }
+  int chosen = literalChooseSeed(records);
+  if (chosen < 0) return;
+  const SeedCandidate seed = records[chosen];
+  // Phase 1 from the seed over faces with a match level, the faces matched before as walls
+  // (mark 3); phase 2 from every matched face over the rest.
+  for (int phase = 1; phase <= 2; ++phase) {
+    for (int i = 0; i < tp.faceCount; ++i)
+      tgt->faces[tp.faces[i]].mark = 0;
+    for (int i = 0; i < rp.faceCount; ++i)
+      ref->faces[rp.faces[i]].mark = 0;
+    for (int i = 0; i < tp.faceCount; ++i) {
+      ModelFace& t = tgt->faces[tp.faces[i]];
+      if (t.matchedFace >= 0) t.mark = ref->faces[t.matchedFace].mark = phase == 1 ? 3 : 1;
+    }
+    if (phase == 1) {
+      tgt->faces[seed.targetFace].matchedFace = seed.referenceFace;
+      tgt->faces[seed.targetFace].mark = ref->faces[seed.referenceFace].mark = 1;
+    }
+    while (literalStep(ref, tgt, tp, seed.targetFace, phase == 1)) {
+    }
+  }
+}

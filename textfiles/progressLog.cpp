@@ -1,0 +1,43 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "textfiles/dialogPort.h"
+
+namespace {
+
+constexpr size_t kFormatLimit = 255;
+constexpr size_t kLineLimit = 511;
+
+// Copies at most kFormatLimit characters of `format`; a conversion left unfinished by the cut
+// is dropped, so the shortened format never asks for a value that was not given.
+void copyFormat(char (&out)[kFormatLimit + 1], const char* format) {
+  size_t n = strnlen(format, kFormatLimit);
+  std::memcpy(out, format, n);
+  out[n] = '\0';
+  if (n < std::strlen(format)) {
+    char* lastPercent = std::strrchr(out, '%');
+    if (lastPercent) *lastPercent = '\0';
+  }
+}
+
+}  // namespace
+
+int addProgressLine(DialogPort* dialog, const char* format, ...) noexcept {
+  if (!dialog || !dialog->addListLine) return 0;
+  if (!format) {
+    if (dialog->clearList) dialog->clearList(dialog);
+    return 0;
+  }
+  char shortFormat[kFormatLimit + 1];
+  copyFormat(shortFormat, format);
+  char line[kLineLimit + 1];
+  va_list values;
+  va_start(values, format);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  std::vsnprintf(line, sizeof line, shortFormat, values);
+#pragma GCC diagnostic pop
+  va_end(values);
+  return dialog->addListLine(dialog, line);
+}
