@@ -22,6 +22,8 @@ constexpr int64_t kSearchWork = 60000000;    // nearest-neighbour queries for al
 constexpr int64_t kSupportWork = 4000000;    // parts tested against other parts' motions
 
 constexpr int32_t kMaxMotions = 64;  // shared motions remembered for the last pass
+constexpr int32_t kMaxTurns = 64;    // distinct turns (rotation and scale) counted for consensus
+constexpr double kSameTurn = 1e-2;   // largest entry difference of two rotations taken as one
 
 enum PartState : uint8_t { kNotTried, kPending, kAligned, kFailed };
 
@@ -52,6 +54,11 @@ struct AlignRun {
   int8_t* foundCount;    // how many of them are set
   SharedMotion motions[kMaxMotions];
   int32_t motionCount;
+  // Turns of the parts settled without doubt (coincident parts count as unturned), with how
+  // many parts took each: a symmetric part on its own takes the turn most other parts took.
+  Similarity turns[kMaxTurns];
+  int32_t turnVotes[kMaxTurns];
+  int32_t turnCount;
   AlignSummary summary;
 };
 
@@ -242,6 +249,44 @@ int partFaces(AlignRun& run, int32_t t, int32_t r, const Similarity& motion, int
   return 1;
 }
 
+// True when two motions turn and scale alike (translation aside).
+bool sameTurn(const Similarity& a, const Similarity& b) {
+  if (!(std::fabs(a.scale - b.scale) <= 1e-3 * std::fabs(a.scale))) return false;
+  for (int k = 0; k < 9; ++k) {
+    if (!(std::fabs(a.rotation[k] - b.rotation[k]) <= kSameTurn)) return false;
+  }
+  return true;
+}
+
+// Parts that took the turn of `motion` so far.
+int32_t votesFor(const AlignRun& run, const Similarity& motion) {
+  for (int32_t k = 0; k < run.turnCount; ++k) {
+    if (sameTurn(run.turns[k], motion)) return run.turnVotes[k];
+  }
+  return 0;
+}
+
+// Counts one more part settled with the turn of `motion`.
+void voteTurn(AlignRun& run, const Similarity& motion) {
+  for (int32_t k = 0; k < run.turnCount; ++k) {
+    if (sameTurn(run.turns[k], motion)) {
+      ++run.turnVotes[k];
+      return;
+    }
+  }
+  if (run.turnCount == kMaxTurns) return;
+  run.turns[run.turnCount] = motion;
+  run.turnVotes[run.turnCount++] = 1;
+}
+
+// The motion that leaves a part where it is.
+Similarity unturned() {
+  Similarity s{};
+  s.rotation[0] = s.rotation[4] = s.rotation[8] = 1.0;
+  s.scale = 1.0;
+  return s;
+}
+
 // Gives target part t's faces the reference faces in run.chosen.
 void writePartFaces(AlignRun& run, int32_t t, int32_t r, bool checkGuesses) {
   ModelPart& part = run.target->parts[t];
@@ -267,7 +312,42 @@ int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimi
   if (status <= 0) return status;
   if (!partFaces(run, t, alignment.referencePart, alignment.motion, run.chosen)) return -1;
   writePartFaces(run, t, alignment.referencePart, false);
+  voteTurn(run, alignment.motion);
   return 1;
+}
+
+// A part with several alignments tried with the turns other parts took, most taken first, onto
+// each reference part its alignments reach, centroid onto centroid: a symmetric part may have
+// more alignments than were kept, and the one that shares a turn need not be among them.
+// Returns 1 aligned, 0 not, -1 memory.
+int alignByTurns(AlignRun& run, int32_t t, const PartAlignment* alternatives, int32_t count) {
+  constexpr int32_t kTurnsTried = 4;
+  bool tried[kMaxTurns] = {};
+  for (int32_t round = 0; round < kTurnsTried; ++round) {
+    int32_t best = -1;
+    for (int32_t k = 0; k < run.turnCount; ++k) {
+      if (!tried[k] && (best < 0 || run.turnVotes[k] > run.turnVotes[best])) best = k;
+    }
+    if (best < 0) return 0;
+    tried[best] = true;
+    for (int32_t a = 0; a < count; ++a) {
+      int32_t r = alternatives[a].referencePart;
+      bool seen = false;
+      for (int32_t b = 0; b < a; ++b)
+        seen = seen || alternatives[b].referencePart == r;
+      if (seen) continue;
+      PartAlignment turned{r, run.turns[best], 0.0};
+      turned.motion.from = run.targetShapes.parts[t].centroid;
+      turned.motion.to = run.referenceShapes.parts[r].centroid;
+      double tol = alignmentTolerance(run.targetShapes, t, run.referenceShapes, r);
+      if (!sampleLands(run.targetShapes, t, run.referenceShapes, r, turned.motion, 8, 4.0)) {
+        continue;
+      }
+      int status = alignOne(run, t, turned, 4.0 * tol);
+      if (status != 0) return status;
+    }
+  }
+  return 0;
 }
 
 // Sort key of an alignment's fit: NaN after every number.
@@ -275,14 +355,36 @@ double fitKey(const PartAlignment& a) {
   return std::isnan(a.residual) ? 1e308 : a.residual;
 }
 
-// Part t on its own with `count` alignments that nothing else decides between: the first that
-// verifies is taken; faces whose layer another alignment would change are guesses.
+// Part t on its own with `count` alignments: the first that verifies is taken, in order of the
+// parts that share its turn, then of fit. When a turn most other parts took decides (or there
+// is one alignment) the part is settled; else faces whose layer another alignment would change
+// are guesses.
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
   const ModelPart& part = run.target->parts[t];
-  // The closest fit first: the true motion beats symmetries that the rounding does not keep.
-  std::stable_sort(
-      alternatives, alternatives + count,
-      [](const PartAlignment& a, const PartAlignment& b) { return fitKey(a) < fitKey(b); });
+  if (count > 1) {
+    int status = alignByTurns(run, t, alternatives, count);
+    if (status != 0) return status;
+  }
+  int32_t votes[kMaxAlternatives] = {};
+  for (int32_t k = 0; k < count; ++k)
+    votes[k] = votesFor(run, alternatives[k].motion);
+  // The closest fit first among equals: the true motion beats symmetries that the rounding
+  // does not keep.
+  int32_t order[kMaxAlternatives];
+  for (int32_t k = 0; k < count; ++k)
+    order[k] = k;
+  std::stable_sort(order, order + count, [&](int32_t a, int32_t b) {
+    if (votes[a] != votes[b]) return votes[a] > votes[b];
+    return fitKey(alternatives[a]) < fitKey(alternatives[b]);
+  });
+  PartAlignment sorted[kMaxAlternatives];
+  int32_t sortedVotes[kMaxAlternatives];
+  for (int32_t k = 0; k < count; ++k) {
+    sorted[k] = alternatives[order[k]];
+    sortedVotes[k] = votes[order[k]];
+  }
+  for (int32_t k = 0; k < count; ++k)
+    alternatives[k] = sorted[k];
   int32_t taken = -1;
   for (int32_t k = 0; k < count && taken < 0; ++k) {
     int status = refineAlignment(&run.targetShapes, t, &run.referenceShapes, &run.scratch, 0.0,
@@ -293,6 +395,13 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
   if (taken < 0) return 0;
   const PartAlignment& chosen = alternatives[taken];
   if (!partFaces(run, t, chosen.referencePart, chosen.motion, run.chosen)) return -1;
+  bool decided = count == 1 || (taken == 0 && sortedVotes[0] > sortedVotes[1]);
+  if (decided) {
+    voteTurn(run, chosen.motion);
+    std::memset(run.guessed, 0, static_cast<size_t>(part.faceCount));
+    writePartFaces(run, t, chosen.referencePart, true);
+    return 1;
+  }
   // A full list means the part has more alignments that give other layers than were kept.
   std::memset(run.guessed, count >= kMaxAlternatives ? 1 : 0, static_cast<size_t>(part.faceCount));
   // The other alignments passed the sample test; where their motion puts a face's centre tells
@@ -354,6 +463,7 @@ int alignFrom(AlignRun& run, int32_t p, bool lastPass) {
     if (status > 0) {
       if (!partFaces(run, p, shared.referencePart, shared.motion, run.chosen)) return 0;
       writePartFaces(run, p, shared.referencePart, false);
+      voteTurn(run, shared.motion);
       const double share = 2.0 / std::sqrt(run.targetShapes.parts[p].pointCount);
       int32_t n = explainedParts(run, p, shared.motion, share, true);
       int32_t moved = 0;
@@ -382,6 +492,9 @@ int alignFrom(AlignRun& run, int32_t p, bool lastPass) {
 int32_t seedOrder(AlignRun& run, int32_t* order) {
   int32_t count = 0;
   for (int32_t t = 0; t < run.target->partCount; ++t) {
+    if (run.target->parts[t].coincidentPart >= 0 && !worthAligning(run, t)) {
+      voteTurn(run, unturned());
+    }
     if (!worthAligning(run, t)) continue;
     run.state[t] = kPending;
     order[count++] = t;
@@ -411,6 +524,13 @@ int alignParts(FaceModel* reference, FaceModel* target, AlignSummary* summary) n
   if (result && run.byPointCountSize > 0) {
     int32_t count = seedOrder(run, order);
     for (int pass = 0; pass < 2; ++pass) {
+      // Parts with one alignment settle first in the last pass: their turns decide between
+      // the alignments of the symmetric parts after them.
+      if (pass == 1) {
+        const int8_t* found = run.foundCount;
+        std::stable_sort(order, order + count,
+                         [found](int32_t a, int32_t b) { return found[a] < found[b]; });
+      }
       for (int32_t i = 0; i < count && result; ++i) {
         int32_t p = order[i];
         if (run.state[p] != kPending) continue;
