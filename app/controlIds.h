@@ -8,5 +8,6 @@ constexpr int kBrowseReferenceId = 1004;   // ">>" beside the reference path box
 constexpr int kBrowseTargetId = 1005;      // ">>" beside the target path box
 constexpr int kRotationBoxId = 1009;       // rotation box, hidden unless the switch word shows it
 constexpr int kRotationGroupId = 1010;     // "Rotation" group box around it
+constexpr int kAlignBoxId = 1011;          // "Align turned parts" check box
 constexpr int kExitButtonId = 2;           // "exit" (cancel)
 constexpr int kIconId = 3;                 // the program icon (resource 128)

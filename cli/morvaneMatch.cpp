@@ -61,7 +61,9 @@ constexpr const char* kHelp =
     "                   set (truncated, never negative), else 0.\n"
     "  --align          Align parts that were turned by any angle, mirrored, rescaled or whose\n"
     "                   quads were split into triangles onto reference parts of the same shape\n"
-    "                   before the faces are matched (the dialog's \"Align turned parts\").\n"
+    "                   before the faces are matched (the dialog's \"Align turned parts\"). "
+    "Without\n"
+    "                   it, parts are aligned when bit value 4 of the switch word is set.\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
@@ -245,13 +247,14 @@ int main(int argc, char** argv) {
   const char* output = args.paths[2];
   int exitStatus = kExitWritten;
   RunOptions options{};
-  options.alignParts = args.align ? 1 : 0;
+  const bool align = args.align || (matchSettings.sw & kSwitchAlignParts) != 0;
+  options.alignParts = align ? 1 : 0;
   if (!runMatchingWith(&progress, args.paths[0], args.paths[1], &options)) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
     exitStatus = kExitRunFailed;
   } else {
     MatchTally tally = tallyMatches(referenceModel, targetModel);
-    if (args.align) {
+    if (align) {
       addProgressLine(
           &progress,
           "Faces: %d coincident / %d aligned / %d by tests / %d by propagation / %d unmatched",

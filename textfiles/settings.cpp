@@ -73,6 +73,20 @@ void parseLines(char* const* lines, int count) {
   }
 }
 
+// A new line: `line` up to `start`, the `count` characters of `digits`, then `rest` (a tail
+// of `line`). Null when memory failed.
+char* spliceLine(const char* line, const char* start, const char* digits, size_t count,
+                 const char* rest) {
+  size_t lead = static_cast<size_t>(start - line);
+  size_t tail = std::strlen(rest);
+  auto* out = static_cast<char*>(gcalloc(lead + count + tail + 1));
+  if (!out) return nullptr;
+  std::memcpy(out, line, lead);
+  std::memcpy(out + lead, digits, count);
+  std::memcpy(out + lead + count, rest, tail);
+  return out;
+}
+
 // Replaces the number at the start of `line` (after its white space) by the decimal digits of
 // `rotation`; with no number there, puts the digits and a blank in front of the rest. A rest
 // that would read as part of the new number ("0.0.5" would become "2.5", "5x1p1" "0x1p1") is
@@ -93,15 +107,21 @@ char* lineWithRotation(const char* line, int rotation) {
     if (reread != rotation || end != joined + (digitsEnd - digits)) numberEnd = nullptr;
   }
   if (!numberEnd) *digitsEnd++ = ' ';
-  size_t lead = static_cast<size_t>(start - line);
-  size_t digitCount = static_cast<size_t>(digitsEnd - digits);
-  size_t tail = std::strlen(rest);
-  auto* out = static_cast<char*>(gcalloc(lead + digitCount + tail + 1));
-  if (!out) return nullptr;
-  std::memcpy(out, line, lead);
-  std::memcpy(out + lead, digits, digitCount);
-  std::memcpy(out + lead + digitCount, rest, tail);
-  return out;
+  return spliceLine(line, start, digits, static_cast<size_t>(digitsEnd - digits), rest);
+}
+
+// `line` with the integer at its start (after its white space, as readInteger reads it)
+// replaced by `value`; with no integer there, the digits and a blank go in front of the rest.
+// Returns a new line, or null when memory failed.
+char* lineWithSwitchWord(const char* line, int32_t value) {
+  const char* start = skipWhiteSpace(line);
+  int32_t ignored = 0;
+  const char* numberEnd = readInteger(line, &ignored);
+  const char* rest = numberEnd ? numberEnd : start;
+  char digits[16];
+  char* digitsEnd = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  if (!numberEnd) *digitsEnd++ = ' ';
+  return spliceLine(line, start, digits, static_cast<size_t>(digitsEnd - digits), rest);
 }
 
 // Fills the settings lines with the nine defaults. False when memory failed (the list is
@@ -173,6 +193,24 @@ void setTextureRotation(int selection) noexcept {
   if (settingsLines && settingsLines->count > kRotationLine) {
     char*& line = settingsLines->items[kRotationLine];
     char* changed = lineWithRotation(line ? line : "", selection);
+    if (changed) {
+      gfree(line);
+      line = changed;
+    }
+  }
+  saveSettingsOnExit = true;
+}
+
+void setAlignParts(bool on) noexcept {
+  if (on == ((matchSettings.sw & kSwitchAlignParts) != 0)) return;
+  matchSettings.sw ^= kSwitchAlignParts;
+  if (settingsLines && settingsLines->count > 0) {
+    char*& line = settingsLines->items[0];
+    // The file's own word: in memory the notes bit may be cleared for a first showing.
+    int32_t word = 0;
+    readInteger(line ? line : "", &word);
+    char* changed = lineWithSwitchWord(line ? line : "",
+                                       on ? word | kSwitchAlignParts : word & ~kSwitchAlignParts);
     if (changed) {
       gfree(line);
       line = changed;

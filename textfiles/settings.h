@@ -8,6 +8,7 @@ struct LineList;
 // Bits of the switch word (settings line 1).
 constexpr int32_t kSwitchHideNotes = 1;        // do not show readme.txt
 constexpr int32_t kSwitchShowRotationBox = 2;  // show the rotation box; line 4 is the rotation
+constexpr int32_t kSwitchAlignParts = 4;       // align turned parts ("Align turned parts")
 
 struct MatchSettings {
   int32_t sw;                     // kSwitch... bits
@@ -48,6 +49,11 @@ void parseSettings(const LineList* lines) noexcept;
 // white space (" 2 ;2;..." becomes " 1 ;2;...", "12 ;2;..." becomes "1 ;2;..."; a line
 // without number gets the digit and a blank in front of its text).
 void setTextureRotation(int selection) noexcept;
+// The "Align turned parts" choice before a run and on exit: when it differs from the switch
+// word's kSwitchAlignParts bit, the bit is flipped in matchSettings.sw and in the number that
+// starts settings line 1 (the digits and a blank go in front of a line without one), and the
+// file is marked.
+void setAlignParts(bool on) noexcept;
 // Writes both recent lists (and the settings file when marked), then releases the three lists.
 void saveSettingsAndLists() noexcept;
 // Restores matchSettings to the defaults (as parsed from the default lines) without files.

@@ -18,6 +18,7 @@ enum class ControlKind {
   listCombo,      // drop-down list without edit field, sorted
   separator,      // grey line across the dialog
   progressList,   // list box of progress lines
+  checkBox,       // check box with its text on the right
 };
 
 struct ControlTemplate {
@@ -42,6 +43,7 @@ constexpr ControlTemplate kDialogControls[] = {
      13, false},
     {kTargetBoxId, ControlKind::pathBox, "", 11, 61, 258, 180, false},
     {kBrowseTargetId, ControlKind::button, ">>", 274, 61, 19, 12, false},
+    {kAlignBoxId, ControlKind::checkBox, "Align turned parts", 157, 77, 136, 10, false},
     {kIconId, ControlKind::icon, "", 10, 90, 20, 20, false},
     {kRotationGroupId, ControlKind::groupBox, "Rotation", 41, 84, 56, 27, true},
     {kRotationBoxId, ControlKind::listCombo, "", 48, 94, 43, 59, true},

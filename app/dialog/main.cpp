@@ -11,6 +11,14 @@
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "textfiles/settings.h"
+
+// The matching run, aligning turned parts when the dialog's check box asks for it.
+static int runAsChosen(DialogPort* dialog, const char* referencePath, const char* targetPath) {
+  RunOptions options{};
+  options.alignParts = (matchSettings.sw & kSwitchAlignParts) ? 1 : 0;
+  return runMatchingWith(dialog, referencePath, targetPath, &options);
+}
 
 int main(int argc, char** argv) {
   // A file-size limit fails the write instead of ending the program mid-save.
@@ -24,7 +32,7 @@ int main(int argc, char** argv) {
   setErrorPresenter(showErrorBox);
   {
     QtFileChooser chooser;
-    MainDialog dialog(chooser, runMatching, saveTargetDxf);
+    MainDialog dialog(chooser, runAsChosen, saveTargetDxf);
     dialog.exec();
   }
   setErrorPresenter(nullptr);

@@ -1,5 +1,6 @@
 #include "app/dialog/mainDialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -75,6 +76,7 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   setWindowIcon(programIcon());
   buildControls();
   loadSettings(&port_);
+  alignBox_->setChecked((matchSettings.sw & kSwitchAlignParts) != 0);
 }
 
 MainDialog::~MainDialog() = default;
@@ -132,6 +134,9 @@ void MainDialog::buildControls() {
       case ControlKind::groupBox:
         widget = new QGroupBox(text, this);
         break;
+      case ControlKind::checkBox:
+        widget = new QCheckBox(text, this);
+        break;
       case ControlKind::listCombo: {
         auto* box = new QComboBox(this);
         box->setMaxVisibleItems(std::max(1, entry.height / 8 - 1));
@@ -171,6 +176,7 @@ void MainDialog::buildControls() {
   referenceBox_ = qobject_cast<QComboBox*>(control(kReferenceBoxId));
   targetBox_ = qobject_cast<QComboBox*>(control(kTargetBoxId));
   rotationBox_ = qobject_cast<QComboBox*>(control(kRotationBoxId));
+  alignBox_ = qobject_cast<QCheckBox*>(control(kAlignBoxId));
   progressList_ = qobject_cast<QListWidget*>(control(kProgressListId));
   connect(qobject_cast<QPushButton*>(control(kBrowseReferenceId)), &QPushButton::clicked, this,
           &MainDialog::onBrowseReference);
@@ -221,6 +227,7 @@ void MainDialog::onSaveTarget() {
   if (!targetPath.isEmpty()) moveLineToFront(targetList, targetPath.constData());
   // 3: the rotation box's selection (-1 when nothing is selected).
   setTextureRotation(rotationBox_->currentIndex());
+  setAlignParts(alignBox_->isChecked());
   // 4: the run; on failure the progress list already says why.
   if (runOffThisThread(referencePath, targetPath) == 0) return;
   // 5: the path boxes show the lists' new order.
@@ -263,7 +270,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
 }
 
 void MainDialog::setControlsEnabled(bool enabled) {
-  for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
+  for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId, kAlignBoxId,
                  kRotationGroupId, kRotationBoxId, kSaveTargetButtonId, kExitButtonId})
     control(id)->setEnabled(enabled);
 }
@@ -272,6 +279,7 @@ void MainDialog::reject() {
   if (running_ || closed_) return;
   closed_ = true;
   QDialog::reject();
+  setAlignParts(alignBox_->isChecked());
   saveSettingsAndLists();
 }
 

@@ -13,6 +13,7 @@
 #include "app/dialog/fileChooser.h"
 #include "textfiles/dialogPort.h"
 
+class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QListWidget;
@@ -80,6 +81,7 @@ class MainDialog : public QDialog {
   QComboBox* referenceBox_ = nullptr;
   QComboBox* targetBox_ = nullptr;
   QComboBox* rotationBox_ = nullptr;
+  QCheckBox* alignBox_ = nullptr;
   QListWidget* progressList_ = nullptr;
   bool running_ = false;
   bool closed_ = false;

@@ -87,7 +87,9 @@ TEST(PartAlignment, EveryFaceNotCountedAsAGuessGetsItsLayer) {
          o.reverseWinding = true;
        },
        false},
-      {"split and moved", [](auto& o) { o.movement = Movement::all, o.splitShare = 0.3; }, false},
+      // Every part turned alike: the turn the other parts share settles the symmetric ones.
+      {"split, moved and turned alike",
+       [](auto& o) { o.movement = Movement::all, o.turn = true, o.splitShare = 0.3; }, true},
       {"assemblies and copies",
        [](auto& o) {
          o.movement = Movement::all, o.anyAngle = true, o.assemblies = 2, o.copies = 2;
@@ -235,6 +237,32 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
       }
     }
     releaseRunData();
+  }
+}
+
+// The check box's bit lives in the number that starts settings line 1; the rest stays.
+TEST(AlignOption, SwitchWordBitRewritesTheFirstSettingsLine) {
+  const struct {
+    const char* line;
+    bool on;
+    const char* written;
+    bool marked;
+  } cases[] = {{"1 ;sw;bit 1", true, "5 ;sw;bit 1", true},
+               {"  7;x", false, "  3;x", true},
+               {"sw", true, "4 sw", true},
+               {"6 ;", true, "6 ;", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    LineListPtr lines = testLines({c.line, "0.25"});
+    settingsLines = lines.get();
+    saveSettingsOnExit = false;
+    matchSettings = MatchSettings{};
+    parseSettings(lines.get());
+    setAlignParts(c.on);
+    EXPECT_EQ(linesOf(lines.get())[0], c.written);
+    EXPECT_EQ(saveSettingsOnExit, c.marked);
+    EXPECT_EQ((matchSettings.sw & kSwitchAlignParts) != 0, c.on);
+    settingsLines = nullptr;
   }
 }
 
