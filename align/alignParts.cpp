@@ -45,6 +45,7 @@ struct AlignRun {
   PointTree* faceCentres;  // every reference face's centre, built when first needed
   bool faceCentresTried;
   uint8_t* state;        // PartState per target part
+  uint8_t* claimed;      // per reference part: an aligned target part landed on it
   int32_t* chosen;       // per face slot of one part: reference face, -1 none
   uint8_t* guessed;      // per face slot: its layer differs between alignments
   int32_t* explained;    // target parts a motion explains
@@ -67,12 +68,13 @@ void releaseRun(AlignRun& run) {
   releaseShapeSet(&run.targetShapes);
   releasePointTree(run.partCentres);
   releasePointTree(run.faceCentres);
-  for (void* block : {static_cast<void*>(run.scratch.pointMap),
-                      static_cast<void*>(run.scratch.stamps), static_cast<void*>(run.centreParts),
-                      static_cast<void*>(run.byPointCount), static_cast<void*>(run.state),
-                      static_cast<void*>(run.chosen), static_cast<void*>(run.guessed),
-                      static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy),
-                      static_cast<void*>(run.found), static_cast<void*>(run.foundCount)}) {
+  for (void* block :
+       {static_cast<void*>(run.scratch.pointMap), static_cast<void*>(run.scratch.stamps),
+        static_cast<void*>(run.centreParts), static_cast<void*>(run.byPointCount),
+        static_cast<void*>(run.state), static_cast<void*>(run.claimed),
+        static_cast<void*>(run.chosen), static_cast<void*>(run.guessed),
+        static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy),
+        static_cast<void*>(run.found), static_cast<void*>(run.foundCount)}) {
     gfree(block);
   }
 }
@@ -107,6 +109,7 @@ int setUpRun(AlignRun& run) {
   run.centreParts = zeroedArray<int32_t>(referenceParts);
   run.byPointCount = zeroedArray<int32_t>(referenceParts);
   run.state = zeroedArray<uint8_t>(targetParts);
+  run.claimed = zeroedArray<uint8_t>(referenceParts);
   run.chosen = zeroedArray<int32_t>(largestPart);
   run.guessed = zeroedArray<uint8_t>(largestPart);
   run.explained = zeroedArray<int32_t>(targetParts);
@@ -116,7 +119,8 @@ int setUpRun(AlignRun& run) {
   if (!run.found || !run.foundCount) return 0;
   Vec3* centres = zeroedArray<Vec3>(referenceParts);
   if (!run.scratch.pointMap || !run.scratch.stamps || !run.centreParts || !run.byPointCount ||
-      !run.state || !run.chosen || !run.guessed || !run.explained || !run.explainedBy || !centres) {
+      !run.state || !run.claimed || !run.chosen || !run.guessed || !run.explained ||
+      !run.explainedBy || !centres) {
     gfree(centres);
     return 0;
   }
@@ -154,23 +158,32 @@ int setUpRun(AlignRun& run) {
   return 1;
 }
 
-// Alignments of target part t onto the reference parts of its shape. -1 when memory failed.
-int32_t findAlternatives(AlignRun& run, int32_t t, PartAlignment* out) {
+// Up to kMaxCandidates reference parts of target part t's shape (same point count, measures
+// that agree), into `out`; returns how many.
+int32_t sameShapeParts(const AlignRun& run, int32_t t, int32_t* out) {
   const int32_t points = run.targetShapes.parts[t].pointCount;
   const PartShape* shapes = run.referenceShapes.parts;
   int32_t* first =
       std::lower_bound(run.byPointCount, run.byPointCount + run.byPointCountSize, points,
                        [shapes](int32_t r, int32_t n) { return shapes[r].pointCount < n; });
-  int32_t found = 0, tried = 0;
-  for (int32_t* it = first;
-       it < run.byPointCount + run.byPointCountSize && tried < kMaxCandidates &&
-       found < kMaxAlternatives && shapes[*it].pointCount == points;
+  int32_t count = 0;
+  for (int32_t* it = first; it < run.byPointCount + run.byPointCountSize &&
+                            count < kMaxCandidates && shapes[*it].pointCount == points;
        ++it) {
-    if (!shapesAgree(run.targetShapes, t, run.referenceShapes, *it)) continue;
-    ++tried;
+    if (shapesAgree(run.targetShapes, t, run.referenceShapes, *it)) out[count++] = *it;
+  }
+  return count;
+}
+
+// Alignments of target part t onto the reference parts of its shape. -1 when memory failed.
+int32_t findAlternatives(AlignRun& run, int32_t t, PartAlignment* out) {
+  int32_t candidates[kMaxCandidates];
+  const int32_t count = sameShapeParts(run, t, candidates);
+  int32_t found = 0;
+  for (int32_t k = 0; k < count && found < kMaxAlternatives; ++k) {
     int32_t room = std::min(kAlternativesPerPair, kMaxAlternatives - found);
-    int32_t n = findPartAlignments(&run.targetShapes, t, &run.referenceShapes, *it, &run.scratch,
-                                   out + found, room);
+    int32_t n = findPartAlignments(&run.targetShapes, t, &run.referenceShapes, candidates[k],
+                                   &run.scratch, out + found, room);
     if (n < 0) return -1;
     found += n;
   }
@@ -292,6 +305,7 @@ void writePartFaces(AlignRun& run, int32_t t, int32_t r, bool checkGuesses) {
   ModelPart& part = run.target->parts[t];
   part.matchedPart = r;
   run.state[t] = kAligned;
+  run.claimed[r] = 1;
   ++run.summary.alignedParts;
   for (int32_t i = 0; i < part.faceCount; ++i) {
     if (run.chosen[i] < 0) continue;
@@ -316,12 +330,15 @@ int alignOne(AlignRun& run, int32_t t, PartAlignment alignment, double firstLimi
   return 1;
 }
 
-// A part with several alignments tried with the turns other parts took, most taken first, onto
-// each reference part its alignments reach, centroid onto centroid: a symmetric part may have
-// more alignments than were kept, and the one that shares a turn need not be among them.
-// Returns 1 aligned, 0 not, -1 memory.
-int alignByTurns(AlignRun& run, int32_t t, const PartAlignment* alternatives, int32_t count) {
+// A part with several alignments tried with the turns other parts took, most taken first,
+// centroid onto centroid, on every reference part of its shape (a symmetric part may have more
+// alignments than were kept, and the one that shares a turn need not be among them). A turn
+// decides when it lands the part on one reference part no other target part took; on several
+// such parts (copies moved apart) nothing decides. Returns 1 aligned, 0 not, -1 memory.
+int alignByTurns(AlignRun& run, int32_t t) {
   constexpr int32_t kTurnsTried = 4;
+  int32_t candidates[kMaxCandidates];
+  const int32_t count = sameShapeParts(run, t, candidates);
   bool tried[kMaxTurns] = {};
   for (int32_t round = 0; round < kTurnsTried; ++round) {
     int32_t best = -1;
@@ -330,22 +347,23 @@ int alignByTurns(AlignRun& run, int32_t t, const PartAlignment* alternatives, in
     }
     if (best < 0) return 0;
     tried[best] = true;
-    for (int32_t a = 0; a < count; ++a) {
-      int32_t r = alternatives[a].referencePart;
-      bool seen = false;
-      for (int32_t b = 0; b < a; ++b)
-        seen = seen || alternatives[b].referencePart == r;
-      if (seen) continue;
-      PartAlignment turned{r, run.turns[best], 0.0};
-      turned.motion.from = run.targetShapes.parts[t].centroid;
-      turned.motion.to = run.referenceShapes.parts[r].centroid;
-      double tol = alignmentTolerance(run.targetShapes, t, run.referenceShapes, r);
-      if (!sampleLands(run.targetShapes, t, run.referenceShapes, r, turned.motion, 8, 4.0)) {
-        continue;
-      }
-      int status = alignOne(run, t, turned, 4.0 * tol);
-      if (status != 0) return status;
+    PartAlignment landed{-1, run.turns[best], 0.0};
+    int32_t landings = 0;
+    for (int32_t k = 0; k < count && landings < 2; ++k) {
+      int32_t r = candidates[k];
+      if (run.claimed[r] || !preparePartFeatures(&run.referenceShapes, r)) continue;
+      Similarity motion = run.turns[best];
+      motion.from = run.targetShapes.parts[t].centroid;
+      motion.to = run.referenceShapes.parts[r].centroid;
+      if (!sampleLands(run.targetShapes, t, run.referenceShapes, r, motion, 8, 4.0)) continue;
+      landed = PartAlignment{r, motion, 0.0};
+      ++landings;
     }
+    if (landings > 1) return 0;
+    if (landings == 0) continue;
+    double tol = alignmentTolerance(run.targetShapes, t, run.referenceShapes, landed.referencePart);
+    int status = alignOne(run, t, landed, 4.0 * tol);
+    if (status != 0) return status;
   }
   return 0;
 }
@@ -362,7 +380,7 @@ double fitKey(const PartAlignment& a) {
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
   const ModelPart& part = run.target->parts[t];
   if (count > 1) {
-    int status = alignByTurns(run, t, alternatives, count);
+    int status = alignByTurns(run, t);
     if (status != 0) return status;
   }
   int32_t votes[kMaxAlternatives] = {};
