@@ -49,7 +49,7 @@ TEST(AddProgressLine, CutsLongFormatsAndLinesAndIgnoresMissingList) {
   RecordingDialog dialog;
   std::string longFormat(300, 'a');
   addProgressLine(&dialog.port, "%s", (std::string(600, 'b')).c_str());
-  addProgressLine(&dialog.port, longFormat.c_str());
+  addProgressLine(&dialog.port, longFormat.c_str(), 0);     // an argument: not a bare format
   std::string cutAtPercent = std::string(254, 'c') + "%d";  // the cut falls inside "%d"
   addProgressLine(&dialog.port, cutAtPercent.c_str(), 5);
   ASSERT_EQ(dialog.progress.size(), 3u);

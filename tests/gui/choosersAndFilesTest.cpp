@@ -77,7 +77,9 @@ TEST(QtFileChooser, ShowsTheRequestAndGivesTheChosenPath) {
       {ChooserKind::openReference, QFileDialog::ExistingFile, "", "ref.dxf"},
       {ChooserKind::saveTarget, QFileDialog::AnyFile, "result", "result.dxf"},
   };
-  for (const auto& [kind, fileMode, typed, chosen] : cases) {
+  for (const auto& [kind, mode, text, chosen] : cases) {
+    const QFileDialog::FileMode fileMode = mode;  // lambdas capture variables, not bindings
+    const QString typed = text;
     ChooserRequest request = chooserRequest(kind, recent.get(), QDir::homePath());
     SCOPED_TRACE(request.title.toStdString());
     Person<QFileDialog> person([&](QFileDialog* dialog) {
