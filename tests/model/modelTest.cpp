@@ -29,7 +29,7 @@ std::string shortest(std::initializer_list<double> values) {
   std::string text;
   for (double v : values) {
     char number[32];
-    text += " " + std::string(number, std::to_chars(number, number + 32, v).ptr);
+    text.append(1, ' ').append(number, std::to_chars(number, number + 32, v).ptr);
   }
   return text;
 }
