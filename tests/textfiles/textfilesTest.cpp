@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "app/controlIds.h"
@@ -35,12 +33,12 @@ struct Failures {
   ~Failures() { gfailAllocationAfter(0), setAllocationFailureHandler(nullptr); }
 };
 
-Lines filesIn(const std::string& folder) {
-  Lines names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+// The pieces of `text` between the separators (none for an empty text).
+Lines cut(const std::string& text, char separator) {
+  Lines pieces(!text.empty());
+  for (char c : text)
+    c == separator ? pieces.emplace_back() : pieces.back() += c;
+  return pieces;
 }
 
 std::string crlfJoin(const Lines& lines) {
@@ -52,61 +50,41 @@ std::string crlfJoin(const Lines& lines) {
 
 }  // namespace
 
-// New blocks and the grown part of a block read zero; carved blocks are ordinary blocks (sized,
-// counted, grown, released in any order, each chunk with its last block).
-TEST(Allocator, ZeroFillsAndCarvedBlocksAreOrdinaryBlocks) {
+// New blocks and the grown part read zero; each entry that fails (the injected next one, or a
+// size no system serves) names itself to the handler and returns null, a block it was to grow
+// staying owned; carved blocks are ordinary blocks (sized, counted, grown, freed in any order).
+TEST(Allocator, ZeroFillsReportsFailuresAndCarvesOrdinaryBlocks) {
+  Failures failures;
   long live = gliveBlocks();
   gfree(std::memset(gmalloc(4096), 0xCD, 4096));  // used memory for the blocks below to reuse
-  auto* block = static_cast<char*>(std::memset(gcalloc(16), 0xAB, 16));
-  block = static_cast<char*>(gcrealloc(block, 4096));
-  EXPECT_EQ(std::string(block, 4096), std::string(16, '\xAB') + std::string(4080, '\0'));
-  void* tiny = gcalloc(0);
-  EXPECT_EQ(gblockSize(block) + gblockSize(tiny), 4097u);  // 0 is served as 1
-  gfree(tiny);
-  BlockCarver carver{256, nullptr, nullptr, nullptr, 0};  // small chunks, so that several are used
-  auto sizeOf = [](int i) { return 1 + static_cast<size_t>(i % 13); };
-  std::vector<char*> blocks = {block};
-  for (int i = 1; i < 60; ++i) {
-    blocks.push_back(static_cast<char*>(gcarve(&carver, sizeOf(i))));
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks[i]) % 8, 0u);
-    std::memset(blocks[i], 'a' + i, sizeOf(i));
-  }
+  auto* grown = static_cast<char*>(gcrealloc(std::memset(gcalloc(16), 0xAB, 16), 4096));
+  EXPECT_EQ(std::string(grown, 4096), std::string(16, '\xAB') + std::string(4080, '\0'));
+  BlockCarver carver{256, nullptr, nullptr, nullptr, 0};  // small chunks, so several are used
+  const void* none[] = {(gfailAllocationAfter(1), gcalloc(8)),
+                        (gfailAllocationAfter(1), gmalloc(8)),
+                        (gfailAllocationAfter(1), gcrealloc(grown, 8000)),
+                        (gfailAllocationAfter(1), gcrealloc(nullptr, 64)),
+                        (gfailAllocationAfter(1), gcarve(&carver, 8)),
+                        gcalloc(~size_t{0}),
+                        gmalloc(~size_t{0} / 2)};
+  EXPECT_EQ(std::count(none, none + 7, nullptr), 7);
+  EXPECT_EQ(failed,
+            cut("gcalloc gmalloc gcrealloc gcalloc gcrealloc gmalloc gcalloc gmalloc", ' '));
+  std::vector<char*> blocks = {grown, static_cast<char*>(gcalloc(0))};
+  for (int i = 2; i < 60; ++i)
+    blocks.push_back(
+        static_cast<char*>(std::memset(gcarve(&carver, i % 13 + 1), 'a' + i, i % 13 + 1)));
   gcarveDone(&carver);
   EXPECT_EQ(gliveBlocks(), live + 60);
-  for (int i = 1; i < 60; ++i)
-    EXPECT_EQ(std::string(blocks[i], gblockSize(blocks[i])), std::string(sizeOf(i), 'a' + i));
-  blocks[5] = static_cast<char*>(gcrealloc(blocks[5], 64));  // moves to a block of its own
-  EXPECT_EQ(std::string(blocks[5], 64), std::string(6, 'f') + std::string(58, '\0'));
+  for (int i = 2; i < 60; ++i)
+    EXPECT_EQ(std::string(blocks[i], gblockSize(blocks[i])) + char(uintptr_t(blocks[i]) % 8),
+              std::string(i % 13 + 1, 'a' + i) + '\0');
+  blocks[7] = static_cast<char*>(gcrealloc(blocks[7], 64));  // moves to a block of its own
+  EXPECT_EQ(std::string(blocks[7], 64) + char(gblockSize(blocks[1])),
+            std::string(8, 'h') + std::string(56, '\0') + '\1');  // a size 0 is served as 1
   std::reverse(blocks.begin() + 20, blocks.end());
-  for (char* each : blocks)
-    gfree(each);
-  gfree(nullptr);
-  EXPECT_EQ(gliveBlocks(), live);
-}
-
-// Injected failures (the next allocation), sizes no system can serve and a carver's failed
-// chunk: each entry names itself to the handler, returns null and keeps nothing.
-TEST(Allocator, FailedAllocationsReportTheEntryName) {
-  Failures failures;
-  failed.clear();
-  long live = gliveBlocks();
-  void* block = gcalloc(8);
-  BlockCarver carver{};
-  for (int entry = 0; entry < 5; ++entry) {
-    gfailAllocationAfter(1);
-    EXPECT_EQ(entry == 0   ? gcalloc(8)
-              : entry == 1 ? gmalloc(8)
-              : entry == 2 ? gcrealloc(block, 64)  // the old block stays valid and owned
-              : entry == 3 ? gcrealloc(nullptr, 64)
-                           : gcarve(&carver, 8),
-              nullptr);
-  }
-  EXPECT_EQ(uintptr_t(gcalloc(~size_t{0})) + uintptr_t(gmalloc(~size_t{0} / 2)), 0u);
-  gfree(block);
-  gfree(block = gcarve(&carver, 8));  // the next chunk is had again
-  gcarveDone(&carver);
-  EXPECT_EQ(failed, (Lines{"gcalloc", "gmalloc", "gcrealloc", "gcalloc", "gcrealloc", "gmalloc",
-                           "gcalloc", "gmalloc"}));
+  for (char* block : blocks)
+    gfree(block);
   EXPECT_EQ(gliveBlocks(), live);
 }
 
@@ -133,89 +111,78 @@ TEST(SplitTextLines, BreaksAndEmptyLinesInBothModes) {
 TEST(LoadLineList, EachFailedAllocationEndsCleanly) {
   Failures failures;
   ScratchFolder folder;
-  std::string text;
+  std::string text, path = folder.file("large.dxf");
   for (int i = 0; i < 300000; ++i)
     text += (i % 7 == 0 ? "" : std::to_string(i)) + "\r\n";
-  writeFileBytes(folder.file("large.dxf"), text += std::string(400000, 'x'));
-  for (long k = 1; !failed.empty() || k == 1; k = k < 16 ? k + 1 : k * 2) {
+  writeFileBytes(path, text += std::string(400000, 'x'));
+  for (long k = 1; k == 1 || !failed.empty(); k = k < 16 ? k + 1 : k * 2) {
     long live = gliveBlocks();
     failed.clear();
     gfailAllocationAfter(k);
     int status = 99;
-    LineListPtr list(
-        loadLineListAs(folder.file("large.dxf").c_str(), LineSplit::keepEmpty, &status));
+    LineListPtr list(loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status));
     gfailAllocationAfter(0);
     EXPECT_EQ(status, failed.empty() ? kLoadRead : kLoadNoMemory) << k;
-    EXPECT_EQ(linesOf(list.get()), failed.empty()
-                                       ? plainSplit(text.data(), text.size(), LineSplit::keepEmpty)
-                                       : Lines{});
-    EXPECT_TRUE(failed.empty() ? k >= 6 && gblockSize(list->items[1]) == 2 : !list);  // "1" + NUL
+    EXPECT_TRUE(failed.empty() ? k > 5 && gblockSize(list->items[1]) == 2 : !list);  // "1", NUL
+    EXPECT_TRUE(!list ||
+                linesOf(list.get()) == plainSplit(text.data(), text.size(), LineSplit::keepEmpty));
     list.reset();
     EXPECT_EQ(gliveBlocks(), live) << k;
   }
 }
 
-TEST(SaveLineList, WritesNonEmptyLinesWithCrLfKeepingModesLinksAndPaths) {
+// Non-empty lines, each with CR LF (also past the write buffer), whole or not at all: an
+// existing file keeps its permission bits, a link is followed and stays, a new file gets 0666
+// less the umask, the list keeps its path, no temporary file stays. A path that names no
+// regular file is never read, waited on or replaced; a save that fails on the way (the disk
+// refuses bytes, memory fails) leaves the old file whole.
+TEST(LineFiles, SavesWithCrLfKeepingModesLinksAndPathsAndFailuresLeaveFilesAsTheyWere) {
+  Failures failures;
   ScratchFolder folder;
-  const std::string path = folder.file("list.txt"), link = folder.file("link");
+  const std::string path = folder.file("list"), fifo = folder.file("pipe"),
+                    dir = folder.file("dir");
   const std::string odd = "C:\\path with spaces\\\xE9\xFF.dxf", big(70000, 'b');
   LineListPtr list = testLines({"a", "", big.c_str(), odd.c_str()});
   list->path = copyText(path.c_str());
   EXPECT_EQ(saveLineList(list.get()), 1);
   EXPECT_EQ(readFileBytes(path), crlfJoin({"a", big, odd}));
-  // An existing file keeps its permission bits; a symbolic link is followed and stays.
-  ASSERT_EQ(chmod(path.c_str(), 0600) + symlink("list.txt", link.c_str()), 0);
-  EXPECT_EQ(saveLineListAs(testLines({"via link"}).get(), link.c_str()), 1);
-  EXPECT_EQ(readFileBytes(path), "via link\r\n");
-  EXPECT_TRUE(fs::is_symlink(link) && fs::status(path).permissions() == fs::perms(0600));
-  // A new file gets 0666 less the umask; the list keeps its own path; no temporary file stays.
-  mode_t oldMask = umask(022);
-  EXPECT_EQ(saveLineListAs(list.get(), folder.file("new.txt").c_str()), 1);
-  umask(oldMask);
-  EXPECT_EQ(fs::status(folder.file("new.txt")).permissions(), fs::perms(0644));
-  EXPECT_EQ(list->path, path);
-  EXPECT_EQ(filesIn(folder.path), (Lines{"link", "list.txt", "new.txt"}));
-  clearLines(list.get());  // an empty list writes an empty file, so a missing list is created
-  EXPECT_EQ(saveLineList(list.get()), 1);
-  EXPECT_EQ(readFileBytes(path), "");
-  EXPECT_EQ(saveLineListAs(nullptr, path.c_str()) + saveLineListAs(list.get(), nullptr), 0);
-}
-
-// A path that names no regular file is never read, waited on or replaced; a save that fails on
-// the way (the disk refuses bytes, memory fails) leaves the old file whole and no temporary one.
-TEST(LineFiles, FailuresLeaveEveryFileAsItWas) {
-  Failures failures;
-  ScratchFolder folder;
-  const std::string fifo = folder.file("pipe"), dir = folder.file("dir"), file = folder.file("f");
+  ASSERT_EQ(chmod(path.c_str(), 0600) + symlink("list", folder.file("link").c_str()), 0);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644) + mkdir(dir.c_str(), 0755), 0);
-  writeFileBytes(file, "old\r\n");
+  mode_t oldMask = umask(022);
+  EXPECT_EQ(saveLineListAs(testLines({"via link"}).get(), folder.file("link").c_str()) +
+                saveLineListAs(list.get(), folder.file("new").c_str()),
+            2);
+  umask(oldMask);
+  EXPECT_EQ(readFileBytes(path), "via link\r\n");
+  EXPECT_TRUE(fs::is_symlink(folder.file("link")) &&
+              fs::status(path).permissions() == fs::perms(0600));
+  EXPECT_TRUE(fs::status(folder.file("new")).permissions() == fs::perms(0644) &&
+              list->path == path);
   alarm(20);  // a blocking open would otherwise hang the test
-  for (const std::string& path : {folder.file("no"), dir, fifo, file + "/in", "/dev/null"s}) {
+  for (const std::string& other : {folder.file("no"), dir, fifo, path + "/in", "/dev/null"s}) {
     int status = 99;
-    LineListPtr list(loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status));
-    EXPECT_TRUE(status == kLoadNotOpened && list->count == 0 && list->path == path) << path;
+    LineListPtr none(loadLineListAs(other.c_str(), LineSplit::keepEmpty, &status));
+    EXPECT_TRUE(status == kLoadNotOpened && none->count == 0 && none->path == other) << other;
+    EXPECT_EQ(saveLineListAs(list.get(), other.c_str()), other == folder.file("no")) << other;
   }
   alarm(0);
-  LineListPtr lines = testLines({std::string(100000, 'n').c_str(), "tail"});
-  long live = gliveBlocks();
-  for (const std::string& path : {dir, fifo, file + "/in"})
-    EXPECT_EQ(saveLineListAs(lines.get(), path.c_str()), 0) << path;
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit limit = {1000, saved.rlim_max};
-  auto previous = signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{}, limit{1000, RLIM_INFINITY};
+  getrlimit(RLIMIT_FSIZE, &saved), limit.rlim_max = saved.rlim_max, signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &limit);
-  int written = saveLineListAs(lines.get(), file.c_str());  // the disk refuses bytes
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
-  failed.clear();
+  int written = saveLineListAs(list.get(), path.c_str());  // the disk refuses bytes
+  setrlimit(RLIMIT_FSIZE, &saved), signal(SIGXFSZ, SIG_DFL), failed.clear();
+  long live = gliveBlocks();
   gfailAllocationAfter(1);
-  EXPECT_EQ(written + saveLineListAs(lines.get(), file.c_str()), 0);
-  EXPECT_EQ(failed, Lines{"gmalloc"});
-  EXPECT_EQ(gliveBlocks(), live);
-  EXPECT_EQ(readFileBytes(file), "old\r\n");
-  EXPECT_EQ(filesIn(folder.path), (Lines{"dir", "f", "pipe"}));
-  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(written + saveLineListAs(list.get(), path.c_str()), 0);
+  EXPECT_TRUE(failed == Lines{"gmalloc"} && gliveBlocks() == live && fs::is_fifo(fifo));
+  EXPECT_EQ(readFileBytes(path), "via link\r\n");
+  size_t entries = std::distance(fs::directory_iterator(folder.path), fs::directory_iterator());
+  EXPECT_EQ(entries, 6u);  // dir link list new no pipe: no temporary file
+  clearLines(list.get());  // an empty list writes an empty file, so a missing list is created
+  EXPECT_EQ(
+      saveLineList(list.get()) + saveLineListAs(nullptr, "x") + saveLineListAs(list.get(), nullptr),
+      1);
+  EXPECT_EQ(readFileBytes(path), "");
 }
 
 // Capacity in steps of 128, inserting, the result codes, trimming blanks (not tabs), and a used
@@ -237,22 +204,17 @@ TEST(LineList, EditsAndResultCodes) {
                               moveLineToFront(nullptr, "a"), moveLineToFront(list.get(), nullptr),
                               moveLineToFront(list.get(), "")}),
             (std::vector<int>{-4, 2, 3, 4, -1, -1, -2, -3, -1, -3, -2}));
-  EXPECT_EQ(linesOf(list.get()), (Lines{"a", "e", "b", "c", "d"}));
-  for (auto [text, trimmed] : {std::pair{" 1 2\t   ", " 1 2\t"}, {"   ", ""}}) {
-    std::string copy = text;
-    trimTrailingBlanks(copy.data());
-    EXPECT_STREQ(copy.c_str(), trimmed);
-  }
-  const std::tuple<Lines, const char*, int, Lines> moves[] = {
-      {{"a", "b", "c"}, "c", 2, {"c", "a", "b"}},
-      {{"a", "b"}, "a", 0, {"a", "b"}},
-      {{"a", "B"}, "b", 2, {"b", "a", "B"}},
-      {{}, "n", 0, {"n"}},
-      {{"a", "", "b"}, "b", 1, {"b", "a"}}};
-  for (const auto& [before, text, result, after] : moves) {
-    list = testLines(before);
-    EXPECT_EQ(moveLineToFront(list.get(), text), result) << text;
-    EXPECT_EQ(linesOf(list.get()), after);
+  EXPECT_EQ(linesOf(list.get()), cut("a e b c d", ' '));
+  std::string blanks = " 1 2\t   ", onlyBlanks = "   ";
+  trimTrailingBlanks(blanks.data()), trimTrailingBlanks(onlyBlanks.data());
+  EXPECT_EQ(blanks.c_str() + ("|"s + onlyBlanks.c_str()), " 1 2\t|");
+  // before, moved text, result, after
+  for (const char* row :
+       {"a b c|c|2|c a b", "a b|a|0|a b", "a B|b|2|b a B", "|n|0|n", "a  b|b|1|b a"}) {
+    Lines c = cut(row, '|');
+    list = testLines(cut(c[0], ' '));
+    EXPECT_EQ(moveLineToFront(list.get(), c[1].c_str()), std::stoi(c[2])) << row;
+    EXPECT_EQ(linesOf(list.get()), cut(c[3], ' ')) << row;
   }
 }
 
@@ -260,34 +222,34 @@ TEST(LineList, EditsAndResultCodes) {
 // characters (dropping a conversion the cut falls into) and the line at 511.
 TEST(AddProgressLine, FormatsAppendsClearsAndCuts) {
   RecordingDialog dialog;
-  EXPECT_EQ(addProgressLine(&dialog.port, "Start..."), 0);
-  EXPECT_EQ(addProgressLine(&dialog.port, "%d Parts / %d Faces", 2, 10), 1);
-  EXPECT_EQ(dialog.progress, (Lines{"Start...", "2 Parts / 10 Faces"}));
+  DialogPort noList{};
+  EXPECT_EQ(addProgressLine(&dialog.port, "Start...") + addProgressLine(nullptr, "x") +
+                addProgressLine(&noList, "x") + addProgressLine(&dialog.port, "%d/%d", 2, 10),
+            1);
+  EXPECT_EQ(dialog.progress, (Lines{"Start...", "2/10"}));
   addProgressLine(&dialog.port, nullptr);
   addProgressLine(&dialog.port, "%s", std::string(600, 'b').c_str());
   addProgressLine(&dialog.port, std::string(300, 'a').c_str());
   addProgressLine(&dialog.port, (std::string(254, 'c') + "%d").c_str(), 5);
   EXPECT_EQ(dialog.progress,
             (Lines{std::string(511, 'b'), std::string(255, 'a'), std::string(254, 'c')}));
-  DialogPort noList{};
-  EXPECT_EQ(addProgressLine(nullptr, "x") + addProgressLine(&noList, "x"), 0);
 }
 
 namespace {
 
-// The nine default lines, line `index` (from 0) replaced by `line` when given.
-Lines defaultsWith(int index = -1, const std::string& line = "") {
+// The nine default lines with the switch word `sw`, and line 4 as `line4` when given.
+Lines defaultsWith(const std::string& sw, const std::string& line4 = "") {
   Lines lines(kDefaultSettingsLines, kDefaultSettingsLines + 9);
-  if (index >= 0) lines[index] = line;
+  lines[0] = sw.empty() ? lines[0] : sw, lines[3] = line4.empty() ? lines[3] : line4;
   return lines;
 }
 
 // The nine values in file order (the switch word, then the eight tolerances), exactly.
 std::string valuesOf(const MatchSettings& s) {
-  char text[512];
-  std::snprintf(text, sizeof text, "%d %a %a %a %a %a %a %a %a", s.sw, s.groupMultipleMatching,
-                s.groupSingleMatching, s.textureRotation, s.vectorMatching, s.facePositionMatching,
-                s.faceCountMatching, s.faceAngleMatching, s.sameFaceAngleAdvantage);
+  std::string text = std::to_string(s.sw);
+  char value[40];
+  for (const double* v = &s.groupMultipleMatching; v <= &s.sameFaceAngleAdvantage; ++v)
+    text += (std::snprintf(value, sizeof value, " %a", *v), value);
   return text;
 }
 
@@ -308,24 +270,20 @@ class Settings : public ::testing::Test {
 }  // namespace
 
 // A missing or short settings file is replaced whole by the defaults, written on exit, and the
-// notes are shown that first time although line 1 hides them (bit 0 cleared). A full file, its
-// empty lines skipped whatever their line ends, then hides the notes and is not rewritten.
+// notes are shown that first time although line 1 hides them (bit 0 cleared).
 TEST_F(Settings, MissingOrShortFileGetsTheDefaults) {
   writeFileBytes(file("readme.txt"), "Note one\r\n\r\nNote two\r\n");
-  Lines eight = defaultsWith(1, "0.75 ;0;changed");
+  Lines eight = defaultsWith("", "7 ;2");
   eight.pop_back();
-  const std::string full = "\r\n1\n\n0.25\r\n\r\n0.5\r\r0\n0.01\n0.2\n0.9\n0.5\n0.25\n\r\n";
-  for (const std::string& before : {""s, crlfJoin(eight), full}) {
+  for (const std::string& before : {""s, crlfJoin(eight)}) {
     if (!before.empty()) writeFileBytes(file("param.txt"), before);
     RecordingDialog shown;
     loadSettings(&shown.port);
-    EXPECT_EQ(shown.progress, (before == full ? Lines{} : Lines{"Note one", "Note two"}));
-    EXPECT_TRUE(shown.shown.empty());  // rotation box stays hidden
-    EXPECT_EQ(valuesOf(matchSettings),
-              valuesOf({before == full, 0.25, 0.5, 0, 0.01, 0.2, 0.90, 0.5, 0.25}));
-    EXPECT_EQ(saveSettingsOnExit, before != full);
+    EXPECT_TRUE(shown.progress == Lines({"Note one", "Note two"}) && shown.shown.empty());
+    EXPECT_EQ(valuesOf(matchSettings), valuesOf({0, 0.25, 0.5, 0, 0.01, 0.2, 0.90, 0.5, 0.25}));
+    EXPECT_TRUE(saveSettingsOnExit);
     saveSettingsAndLists();
-    EXPECT_EQ(readFileBytes(file("param.txt")), before == full ? full : crlfJoin(defaultsWith()));
+    EXPECT_EQ(readFileBytes(file("param.txt")), crlfJoin(defaultsWith("")));
     EXPECT_EQ(readFileBytes(file("tergetlist.txt")), "");  // created
   }
 }
@@ -335,56 +293,48 @@ TEST_F(Settings, MissingOrShortFileGetsTheDefaults) {
 // choice replaces the number at the start of line 4 (after its white space) and marks the file;
 // lines after the ninth are written back as they were. Cases in textfiles/rotation.txt.
 TEST_F(Settings, RotationFollowsLineFourAndAChoiceRewritesItsNumber) {
-  std::ifstream data(testDataPath("textfiles/rotation.txt"));
   writeFileBytes(file("readme.txt"), "note\r\n");
-  for (std::string row; std::getline(data, row);) {
-    Lines c(1);  // switch word, line 4, rotation, selected, choice, written
-    for (char ch : row)
-      ch == '|' ? c.emplace_back() : c.back() += ch;
-    if (row[0] == '#') continue;
-    SCOPED_TRACE(row);
-    Lines lines = defaultsWith(3, c[1]);
-    lines[0] = c[0];
+  for (const std::string& row : cut(readFileBytes(testDataPath("textfiles/rotation.txt")), '\n')) {
+    if (row.empty() || row[0] == '#') continue;
+    const Lines c = cut(row, '|');  // switch word, line 4, rotation, selected, choice, written
+    Lines lines = defaultsWith(c[0], c[1]);
     lines.insert(lines.end(), {"tenth line kept", "0.125 eleventh"});
     writeFileBytes(file("param.txt"), crlfJoin(lines));
     RecordingDialog shown;
     loadSettings(&shown.port);
-    EXPECT_EQ(textureRotation, std::stoi(c[2]));
-    EXPECT_EQ(shown.progress, (c[0] == "2" ? Lines{"note"} : Lines{}));
+    EXPECT_EQ(textureRotation, std::stoi(c[2])) << row;
+    EXPECT_EQ(shown.progress, (c[0] == "2" ? Lines{"note"} : Lines{})) << row;
     EXPECT_EQ(shown.shown.empty() ? "h" : std::to_string(shown.selection[kRotationBoxId]), c[3]);
-    EXPECT_EQ(shown.comboItems[kRotationBoxId],
-              (c[3] == "h" ? Lines{} : Lines{"0", "1", "2", "3"}));
+    EXPECT_EQ(shown.comboItems[kRotationBoxId], cut(c[3] == "h" ? "" : "0 1 2 3", ' '));
     setTextureRotation(std::stoi(c[4]));
-    EXPECT_EQ(textureRotation, std::stoi(c[c[5] == "=" ? 2 : 4]));
-    EXPECT_EQ(saveSettingsOnExit, c[5] != "=");
+    EXPECT_EQ(textureRotation, std::stoi(c[c[5] == "=" ? 2 : 4])) << row;
+    EXPECT_EQ(saveSettingsOnExit, c[5] != "=") << row;
     saveSettingsAndLists();
-    if (c[5] != "=") lines[3] = c[5];
-    EXPECT_EQ(readFileBytes(file("param.txt")), crlfJoin(lines));
+    lines[3] = c[5] == "=" ? lines[3] : c[5];
+    EXPECT_EQ(readFileBytes(file("param.txt")), crlfJoin(lines)) << row;
   }
 }
 
 // Line 1 reads as strtol (base 10) saturated to 32 bits, lines 2..9 as strtod, both as in the C
 // locale whatever the locale; a line that does not start with a number leaves its value, and
-// lines after the ninth are not read.
+// lines after the ninth are not read. Texts in textfiles/numbers.txt.
 TEST_F(Settings, NumbersReadAsCFormatsWithoutLocale) {
-  // clang-format off
-  const char* texts[] = {"3 ;sw;x", "  -1", "+7;", "1.9", "0x10", "x", "- 2", "--2", "+-1",
-      "99999999999", "-99999999999999999999999", "  -3.5e2;", "+.5", "1e", "1e+;", "7.", "\v\f 7",
-      "1,5", "inf", "-Infinity;", "nan(0x7)", "0x1.8p3", "-0X.8", "0x;", "1e999", "-1e999",
-      "0x1p99999", "1e-999", "1e-310", "abc", "", ";", ".e1", "e5", "0.90 ;5;"};
-  // clang-format on
+  const std::string data = readFileBytes(testDataPath("textfiles/numbers.txt"));
   for (int line = 0; line < 10; ++line) {
-    for (const char* text : texts) {
+    for (const std::string& text : cut(data, '\n')) {
+      if (text[0] == '#') continue;
       Lines lines(10, "");
       lines[line] = text;
       MatchSettings expected = {42, 42, 42, 42, 42, 42, 42, 42, 42};
       matchSettings = expected;
       parseSettings(testLines(lines).get());
       char* end = nullptr;
-      long word = std::strtol(text, &end, 10);
-      double value = line == 0 ? std::clamp<long>(word, INT32_MIN, INT32_MAX) : strtod(text, &end);
-      if (end != text && line == 0) expected.sw = int32_t(value);
-      if (end != text && line > 0 && line < 9) (&expected.groupMultipleMatching)[line - 1] = value;
+      long word = std::strtol(text.c_str(), &end, 10);
+      double value =
+          line == 0 ? std::clamp<long>(word, INT32_MIN, INT32_MAX) : strtod(text.c_str(), &end);
+      if (end != text.c_str() && line == 0) expected.sw = int32_t(value);
+      if (end != text.c_str() && line > 0 && line < 9)
+        (&expected.groupMultipleMatching)[line - 1] = value;
       EXPECT_EQ(valuesOf(matchSettings), valuesOf(expected)) << line << ": " << text;
     }
   }
@@ -398,12 +348,9 @@ TEST_F(Settings, EachFailedAllocationLeavesFilesWhole) {
                  "C:\\Program Files\\x.DXF"};
   for (int i = 0; i < 3000; ++i)
     paths.push_back("/data/model " + std::to_string(i) + ".dxf");
-  const std::string recent = crlfJoin(paths), settings = crlfJoin(defaultsWith(0, "2"));
-  Lines rotated = defaultsWith(0, "2");
-  rotated[3] = "1 ;2;[0,1,2 or 3] Texture Rotation";
-  writeFileBytes(file("reflist.txt"), recent);
-  writeFileBytes(file("tergetlist.txt"), recent);
-  writeFileBytes(file("readme.txt"), "notes\r\n");
+  const std::string recent = crlfJoin(paths), settings = crlfJoin(defaultsWith("2"));
+  const std::string rotated = crlfJoin(defaultsWith("2", "1 ;2;[0,1,2 or 3] Texture Rotation"));
+  writeFileBytes(file("reflist.txt"), recent), writeFileBytes(file("tergetlist.txt"), recent);
   Failures failures;
   for (long k = 1; k == 1 || !failed.empty(); ++k) {
     writeFileBytes(file("param.txt"), settings);
@@ -415,13 +362,12 @@ TEST_F(Settings, EachFailedAllocationLeavesFilesWhole) {
     setTextureRotation(1);
     saveSettingsAndLists();
     gfailAllocationAfter(0);
-    EXPECT_EQ(gliveBlocks(), live) << k;
     EXPECT_EQ(readFileBytes(file("reflist.txt")) + readFileBytes(file("tergetlist.txt")),
-              recent + recent)
-        << k;
+              recent + recent);
     std::string written = readFileBytes(file("param.txt"));
-    EXPECT_TRUE(written == crlfJoin(rotated) || (written == settings && !failed.empty())) << k;
+    EXPECT_TRUE(written == rotated || (written == settings && !failed.empty())) << k;
     EXPECT_TRUE(!failed.empty() || (k > 10 && dialog.comboItems[kTargetBoxId] == paths));
     reset();
+    EXPECT_EQ(gliveBlocks(), live) << k;
   }
 }
