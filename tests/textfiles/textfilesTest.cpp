@@ -163,7 +163,10 @@ TEST(LineFiles, SavesWithCrLfKeepingModesLinksAndPathsAndFailuresLeaveFilesAsThe
     int status = 99;
     LineListPtr none(loadLineListAs(other.c_str(), LineSplit::keepEmpty, &status));
     EXPECT_TRUE(status == kLoadNotOpened && none->count == 0 && none->path == other) << other;
-    EXPECT_EQ(saveLineListAs(list.get(), other.c_str()), other == folder.file("no")) << other;
+    // Never a device: a save that went wrong would replace it for every process.
+    if (other != "/dev/null") {
+      EXPECT_EQ(saveLineListAs(list.get(), other.c_str()), other == folder.file("no")) << other;
+    }
   }
   alarm(0);
   rlimit saved{}, limit{1000, RLIM_INFINITY};
