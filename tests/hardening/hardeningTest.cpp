@@ -135,8 +135,8 @@ bool failingAllocation(long k, Step step) {
   EXPECT_EQ(reports.empty(), !failed) << k;
   for (const std::string& r : reports)
     EXPECT_TRUE(r == "gcalloc" || r == "gmalloc" || r == "gcrealloc") << r;
-  EXPECT_EQ(failed ? readFileBytes(programPath("perr.txt")) : "",
-            failed ? reports.back() + "\r\n" : "");
+  const std::string last = reports.empty() ? "" : reports.back() + "\r\n";
+  EXPECT_EQ(last.empty() ? "" : readFileBytes(programPath("perr.txt")), last);
   return failed;
 }
 

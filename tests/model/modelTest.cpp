@@ -20,6 +20,23 @@
 #include "textfiles/allocator.h"
 
 namespace {
+
+// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
+// -nan stay apart), in face order. Empty for a null model.
+std::vector<std::string> faceTexts(const FaceModel* model) {
+  std::vector<std::string> texts;
+  for (int f = 0; model && f < model->faceCount; ++f) {
+    texts.push_back(std::string(faceLayer(model->faces[f])) + ":");
+    for (int k = 0; k < model->faces[f].cornerCount; ++k) {
+      Vec3 c = pointPosition(model->points[model->faces[f].corners[k]]);
+      char corner[96];
+      std::snprintf(corner, sizeof corner, " (%.17g %.17g %.17g)", c.x, c.y, c.z);
+      texts.back() += corner;
+    }
+  }
+  return texts;
+}
+
 std::string bitsOf(Vec3 v) {
   return hexNumbers({v.x, v.y, v.z});
 }
@@ -29,7 +46,7 @@ std::string shortest(std::initializer_list<double> values) {
   std::string text;
   for (double v : values) {
     char number[32];
-    text += " " + std::string(number, std::to_chars(number, number + 32, v).ptr);
+    text.append(1, ' ').append(number, std::to_chars(number, number + 32, v).ptr);
   }
   return text;
 }

@@ -80,7 +80,7 @@ inline std::vector<std::string> measureTexts(const FaceModel& m) {
     const ModelPart& part = m.parts[p];
     std::string line = "part " + std::to_string(part.number) + ":";
     for (int32_t k = 0; k < part.faceCount; ++k)
-      line += " " + std::to_string(part.faces[k]);
+      line.append(1, ' ').append(std::to_string(part.faces[k]));
     out.push_back(
         line + hexNumbers({part.centre.x, part.centre.y, part.centre.z, part.radiusSum, part.size},
                           false));
@@ -142,7 +142,7 @@ inline std::vector<std::string> plainMeasureTexts(const FaceModel& m) {
                                hexNumbers({c.x, c.y, c.z, c.x / s, c.y / s, c.z / s, perimeter,
                                            normal.x, normal.y, normal.z},
                                           false);
-      line += " " + std::to_string(partFaces[slot]);
+      line.append(1, ' ').append(std::to_string(partFaces[slot]));
     }
     parts.push_back(line + hexNumbers({centre.x, centre.y, centre.z, radiusSum, size / s}, false));
     total += radiusSum;

@@ -17,8 +17,8 @@ bool sharesEdge(const FaceModel* model, const ModelFace& face, int m, int other)
 
 // The reference face met first, walking the corners of `ar` and each corner's face list, among
 // the unmarked ones joined by an edge (pass 1) or a single corner (pass 2), with the smallest
-// score against target neighbour `fb` of front face `a`; -1 when there is none.
-int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedRefNormal, double dT,
+// score against the target's normal difference dT and signature distance sT; -1 when none.
+int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedNormal, double dT,
                       double sT, int pass) {
   double best = 1e308;
   int winner = -1;
@@ -27,7 +27,7 @@ int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedRefNor
     for (int s = 0; s < point.faceCount; ++s) {
       const ModelFace& fc = ref->faces[point.faces[s]];
       if (fc.mark != 0 || sharesEdge(ref, ar, l, point.faces[s]) != (pass == 1)) continue;
-      double dR = distance(ar.normal, seedRefNormal) - distance(fc.normal, seedRefNormal);
+      double dR = distance(ar.normal, seedNormal) - distance(fc.normal, seedNormal);
       double score = std::fabs(signatureDistance(ar.angleSignature, fc.angleSignature) - sT) +
                      std::fabs(dR - dT);
       if (score < best) best = score, winner = point.faces[s];
@@ -36,11 +36,13 @@ int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedRefNor
   return winner;
 }
 
-// One step from the front (target marks 1 and 2); true when a front face was handled.
-bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seedFace,
-                 bool requireLevel) {
-  const Vec3 seedNormal = tgt->faces[seedFace].normal;
-  const Vec3 seedRefNormal = ref->faces[tgt->faces[seedFace].matchedFace].normal;
+// One step from the front (target marks 1, then 2), the considered-flags cleared at each pass.
+// A marked neighbour is only considered; an unmarked one joined the pass's way (in phase 1 only
+// with a match level) is considered and takes the best reference face. True when a front face
+// was handled.
+bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seed, bool phase1) {
+  const Vec3 seedNormal = tgt->faces[seed].normal;
+  const Vec3 seedRefNormal = ref->faces[tgt->faces[seed].matchedFace].normal;
   bool handled = false;
   for (int pass = 1; pass <= 2; ++pass) {
     std::vector<char> considered(tgt->faceCount);
@@ -53,9 +55,7 @@ bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seedFa
         for (int q = 0; q < point.faceCount; ++q) {
           int b = point.faces[q];
           ModelFace& fb = tgt->faces[b];
-          // A marked face is only considered; an unmarked one must be joined the pass's way
-          // (and in phase 1 have a match level) to be considered and matched.
-          if (considered[b] || (fb.mark == 0 && requireLevel && fb.matchLevel == 0)) continue;
+          if (considered[b] || (fb.mark == 0 && phase1 && fb.matchLevel == 0)) continue;
           if (fb.mark == 0 && sharesEdge(tgt, a, m, b) != (pass == 1)) continue;
           considered[b] = 1;
           if (fb.mark != 0) continue;
@@ -84,9 +84,9 @@ double profileScore(const ModelFace& t, const ModelFace& r) {
 }  // namespace
 
 int literalChooseSeed(const std::vector<SeedCandidate>& records) {
-  std::vector<int> order;
-  for (int i = 0; i < static_cast<int>(records.size()); ++i)
-    order.push_back(i);
+  std::vector<int> order(records.size());
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = static_cast<int>(i);
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     double x = records[a].score, y = records[b].score;
     return !std::isnan(x) && (std::isnan(y) || x < y);
@@ -96,9 +96,12 @@ int literalChooseSeed(const std::vector<SeedCandidate>& records) {
   return -1;
 }
 
+// Seed records: a matched face scores half its profile score against its match, any other face
+// its best against the faces of the matched reference part. Phase 1 spreads from the seed over
+// faces with a match level, the faces matched before as walls (mark 3); phase 2 from every
+// matched face over the rest.
 void literalPropagateMatches(FaceModel* ref, FaceModel* tgt, int partIndex) {
-  const ModelPart& tp = tgt->parts[partIndex];
-  const ModelPart& rp = ref->parts[tp.matchedPart];
+  const ModelPart &tp = tgt->parts[partIndex], &rp = ref->parts[tp.matchedPart];
   std::vector<SeedCandidate> records;
   for (int i = 0; i < tp.faceCount; ++i) {
     const ModelFace& t = tgt->faces[tp.faces[i]];
@@ -114,8 +117,6 @@ void literalPropagateMatches(FaceModel* ref, FaceModel* tgt, int partIndex) {
   int chosen = literalChooseSeed(records);
   if (chosen < 0) return;
   const SeedCandidate seed = records[chosen];
-  // Phase 1 from the seed over faces with a match level, the faces matched before as walls
-  // (mark 3); phase 2 from every matched face over the rest.
   for (int phase = 1; phase <= 2; ++phase) {
     for (int i = 0; i < tp.faceCount; ++i)
       tgt->faces[tp.faces[i]].mark = 0;

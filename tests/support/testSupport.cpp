@@ -2,16 +2,16 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
-LineListPtr testLines(std::initializer_list<const char*> lines) {
-  LineListPtr list(newLineList());
-  for (const char* line : lines)
-    appendLine(list.get(), line);
-  return list;
-}
+#include "compare/angleSignature.h"
+#include "model/dxfReader.h"
+#include "model/partGrouping.h"
 
 LineListPtr testLines(const std::vector<std::string>& lines) {
   LineListPtr list(newLineList());
@@ -20,108 +20,69 @@ LineListPtr testLines(const std::vector<std::string>& lines) {
   return list;
 }
 
+LineListPtr testLines(std::initializer_list<const char*> lines) {
+  return testLines(std::vector<std::string>(lines.begin(), lines.end()));
+}
+
 std::vector<std::string> linesOf(const LineList* list) {
   std::vector<std::string> out;
-  if (!list) return out;
-  for (int i = 0; i < list->count; ++i)
+  for (int i = 0; list && i < list->count; ++i)
     out.emplace_back(list->items[i] ? list->items[i] : "");
   return out;
 }
 
 namespace {
-RecordingDialog* recorder(DialogPort* port) {
-  return static_cast<RecordingDialog*>(port->context);
+RecordingDialog& recorder(DialogPort* port) {
+  return *static_cast<RecordingDialog*>(port->context);
+}
+int added(std::vector<std::string>& lines, const char* line) {
+  lines.emplace_back(line);
+  return static_cast<int>(lines.size()) - 1;
 }
 }  // namespace
 
-RecordingDialog::RecordingDialog() {
-  port = DialogPort{};
-  port.context = this;
-  port.addListLine = [](DialogPort* self, const char* line) {
-    auto& lines = recorder(self)->progress;
-    lines.emplace_back(line);
-    return static_cast<int>(lines.size()) - 1;
-  };
-  port.clearList = [](DialogPort* self) { recorder(self)->progress.clear(); };
-  port.resetCombo = [](DialogPort* self, int id) { recorder(self)->comboItems[id].clear(); };
-  port.addComboItem = [](DialogPort* self, int id, const char* text) {
-    auto& items = recorder(self)->comboItems[id];
-    items.emplace_back(text);
-    return static_cast<int>(items.size()) - 1;
-  };
-  port.setControlText = [](DialogPort* self, int id, const char* text) {
-    recorder(self)->controlText[id] = text;
-  };
-  port.selectComboItem = [](DialogPort* self, int id, int index) {
-    recorder(self)->selection[id] = index;
-  };
-  port.showControl = [](DialogPort* self, int id) { recorder(self)->shown.push_back(id); };
-}
+RecordingDialog::RecordingDialog()
+    : port{this,
+           [](DialogPort* p, const char* line) { return added(recorder(p).progress, line); },
+           [](DialogPort* p) { recorder(p).progress.clear(); },
+           [](DialogPort* p, int id) { recorder(p).comboItems[id].clear(); },
+           [](DialogPort* p, int id, const char* text) {
+             return added(recorder(p).comboItems[id], text);
+           },
+           [](DialogPort* p, int id, const char* text) { recorder(p).controlText[id] = text; },
+           [](DialogPort* p, int id, int index) { recorder(p).selection[id] = index; },
+           [](DialogPort* p, int id) { recorder(p).shown.push_back(id); }} {}
 
-ScratchFolder::ScratchFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  path = made ? made : pattern;
+ScratchFolder::ScratchFolder()
+    : path((std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string()) {
+  if (!mkdtemp(path.data())) path.clear();
 }
 
 ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
+  std::error_code ignored;  // a test may have taken the owner's rights away
   std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path, ignored);
 }
 
 std::string readFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
 void writeFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string testDataPath(const std::string& name) {
   return std::string(TEST_DATA_DIR) + "/" + name;
 }
 
-#include <cstdio>
-
-#include "model/dxfReader.h"
-
 ModelPtr readDxfText(const std::string& bytes, LineList* comments, int rotation) {
   LineListPtr lines(splitTextLines(bytes.data(), bytes.size(), LineSplit::keepEmpty));
-  if (!lines) return nullptr;
-  return ModelPtr(readDxfFaces(lines.get(), "Terget", comments, rotation));
+  return ModelPtr(lines ? readDxfFaces(lines.get(), "Terget", comments, rotation) : nullptr);
 }
-
-std::vector<Vec3> faceCornerPositions(const FaceModel* model, int face) {
-  std::vector<Vec3> corners;
-  const ModelFace& f = model->faces[face];
-  for (int k = 0; k < f.cornerCount; ++k) {
-    corners.push_back(pointPosition(model->points[f.corners[k]]));
-  }
-  return corners;
-}
-
-std::vector<std::string> faceTexts(const FaceModel* model) {
-  std::vector<std::string> texts;
-  if (!model) return texts;
-  for (int f = 0; f < model->faceCount; ++f) {
-    std::string line = std::string(faceLayer(model->faces[f])) + ":";
-    for (const Vec3& c : faceCornerPositions(model, f)) {
-      char corner[96];
-      std::snprintf(corner, sizeof corner, " (%.17g %.17g %.17g)", c.x, c.y, c.z);
-      line += corner;
-    }
-    texts.push_back(line);
-  }
-  return texts;
-}
-
-#include <charconv>
 
 std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments) {
   std::string out = "0\r\nSECTION\r\n2\r\nENTITIES\r\n";
@@ -129,55 +90,37 @@ std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::st
     out += "999\r\n" + text + "\r\n";
   auto value = [&out](int code, double v) {
     char buffer[64];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-    out += std::to_string(code) + "\r\n" + std::string(buffer, end) + "\r\n";
+    out += std::to_string(code) + "\r\n";
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr) += "\r\n";
   };
   for (const DxfFace& face : faces) {
     out += "0\r\n3DFACE\r\n8\r\n" + face.layer + "\r\n";
     for (int k = 0; k < 4; ++k) {
-      const Vec3& c = face.corners[k < static_cast<int>(face.corners.size()) ? k : 2];
-      value(10 + k, c.x);
-      value(20 + k, c.y);
-      value(30 + k, c.z);
+      const Vec3& c = face.corners[std::min<size_t>(k, face.corners.size() == 3 ? 2 : 3)];
+      value(10 + k, c.x), value(20 + k, c.y), value(30 + k, c.z);
     }
   }
   return out + "0\r\nENDSEC\r\n0\r\nEOF\r\n";
 }
 
 std::vector<std::string> dxfLayers(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  std::vector<std::string> layers;
-  for (size_t i = 2; i < lines.size(); ++i) {
+  std::vector<std::string> lines, layers;
+  std::istringstream in(bytes);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line.substr(0, line.size() - (!line.empty() && line.back() == '\r')));
+  for (size_t i = 2; i < lines.size(); ++i)
     if (lines[i - 2] == "3DFACE" && lines[i - 1] == "8") layers.push_back(lines[i]);
-  }
   return layers;
 }
 
-#include <algorithm>
-#include <random>
-
-#include "compare/angleSignature.h"
-#include "model/partGrouping.h"
-
 ModelPtr buildSurfaceModel(const std::vector<SurfaceFace>& faces, const char* name) {
   ModelPtr model(createModel(name));
-  if (!model) return nullptr;
-  for (const SurfaceFace& face : faces) {
-    if (!addFace(model.get(), "0", face.data())) return nullptr;
-  }
-  if (model->faceCount > 0 && (!groupParts(model.get()) || !measureParts(model.get()) ||
-                               !computeAngleSignatures(model.get()))) {
+  for (size_t f = 0; model && f < faces.size(); ++f)
+    if (!addFace(model.get(), "0", faces[f].data())) return nullptr;
+  if (model && model->faceCount > 0 &&
+      (!groupParts(model.get()) || !measureParts(model.get()) ||
+       !computeAngleSignatures(model.get())))
     return nullptr;
-  }
   return model;
 }
 
@@ -186,34 +129,26 @@ std::vector<SurfaceFace> randomSurface(uint32_t seed, int columns, int rows, Vec
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> height(-0.4, 0.4);
   std::vector<Vec3> grid;
-  for (int y = 0; y <= rows; ++y) {
-    for (int x = 0; x <= columns; ++x) {
+  for (int y = 0; y <= rows; ++y)
+    for (int x = 0; x <= columns; ++x)
       grid.push_back({origin.x + x, origin.y + y, origin.z + height(random)});
-    }
-  }
-  auto at = [&](int x, int y) { return grid[y * (columns + 1) + x]; };
+  // A cell's corners a b c d (counter-clockwise) as one quad or as two triangles.
+  static const int kShapes[3][2][4] = {
+      {{0, 1, 2, 3}}, {{0, 1, 2, 2}, {0, 2, 3, 3}}, {{0, 1, 3, 3}, {1, 2, 3, 3}}};
   std::vector<SurfaceFace> faces;
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < columns; ++x) {
-      Vec3 a = at(x, y), b = at(x + 1, y), c = at(x + 1, y + 1), d = at(x, y + 1);
-      switch (random() % 3) {
-        case 0:
-          faces.push_back({a, b, c, d});
-          break;
-        case 1:
-          faces.push_back({a, b, c, c});
-          faces.push_back({a, c, d, d});
-          break;
-        default:
-          faces.push_back({a, b, d, d});
-          faces.push_back({b, c, d, d});
-          break;
+      int at = y * (columns + 1) + x;
+      Vec3 cell[4] = {grid[at], grid[at + 1], grid[at + columns + 2], grid[at + columns + 1]};
+      int shape = random() % 3;
+      for (int part = 0; part < (shape ? 2 : 1); ++part) {
+        const int* k = kShapes[shape][part];
+        faces.push_back({cell[k[0]], cell[k[1]], cell[k[2]], cell[k[3]]});
       }
     }
   }
-  for (int i = 0; i < duplicates && !faces.empty(); ++i) {
+  for (int i = 0; i < duplicates && !faces.empty(); ++i)
     faces.push_back(faces[random() % faces.size()]);
-  }
   return faces;
 }
 

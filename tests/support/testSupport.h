@@ -1,6 +1,8 @@
 #pragma once
-// Shared helpers for the core tests: inline line lists, a dialog that records what the core
-// shows, and scratch folders.
+// Shared helpers of the tests: inline line lists, a dialog that records what the core shows,
+// scratch folders, DXF texts, and random surfaces for the matching stages.
+#include <array>
+#include <cstdint>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -22,9 +24,9 @@ using LineListPtr = std::unique_ptr<LineList, LineListDeleter>;
 using ModelPtr = std::unique_ptr<FaceModel, ModelDeleter>;
 
 // A list holding exactly these lines (empty ones included), without path.
-LineListPtr testLines(std::initializer_list<const char*> lines);
 LineListPtr testLines(const std::vector<std::string>& lines);
-// The lines of a list as strings.
+LineListPtr testLines(std::initializer_list<const char*> lines);
+// The lines of a list as strings (none for a null list).
 std::vector<std::string> linesOf(const LineList* list);
 
 // A dialog that records the progress list, combo boxes, texts, selections and shown controls.
@@ -46,20 +48,14 @@ struct ScratchFolder {
   std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
-// Whole file as bytes ("" when missing).
+// Whole file as bytes ("" when missing); writing replaces the file.
 std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
-
 // Path of a file under tests/data.
 std::string testDataPath(const std::string& name);
 
 // A DXF file's bytes read as the reader sees a file (split with empty lines kept).
 ModelPtr readDxfText(const std::string& bytes, LineList* comments = nullptr, int rotation = 0);
-// Corner positions of face `face` of `model`, in drawing order (cornerCount entries).
-std::vector<Vec3> faceCornerPositions(const FaceModel* model, int face);
-// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
-// -nan stay apart), in face order. Empty for a null model.
-std::vector<std::string> faceTexts(const FaceModel* model);
 
 // One 3DFACE for dxfText: its layer and three or four corners.
 struct DxfFace {
@@ -74,9 +70,6 @@ std::string dxfText(const std::vector<DxfFace>& faces,
 // The layer of every 3DFACE of a DXF file's bytes, in file order (the line after the "8" that
 // directly follows "3DFACE").
 std::vector<std::string> dxfLayers(const std::string& bytes);
-
-#include <array>
-#include <cstdint>
 
 // Faces for buildSurfaceModel: four corners each; a triangle repeats its third corner.
 using SurfaceFace = std::array<Vec3, 4>;
