@@ -38,7 +38,12 @@ std::vector<Scenario> scenarios(long long faces) {
     change(o);
     list.push_back({name, o});
   };
-  add("every part turned", [](auto& o) {
+  add("every part moved, not turned", [](auto& o) { o.movement = Movement::all; });
+  add("every part turned alike", [](auto& o) {
+    o.movement = Movement::all;
+    o.turn = true;
+  });
+  add("every part turned its own way", [](auto& o) {
     o.movement = Movement::all;
     o.anyAngle = true;
     o.reverseWinding = true;
