@@ -1,6 +1,6 @@
 // A whole matching run on two files made from the input, as the batch tool runs them: the bytes
 // before the first line "====" are the reference, those after it the target (without such a
-// line the input is both); then the writer. Then the same run with one allocation failing: a
+// line the input is both), aligning turned parts or not; then the writer. Then the same run with one allocation failing: a
 // proper ending and the same progress unless the reference was lost. No leaks.
 #include <fstream>
 #include <utility>
@@ -13,12 +13,13 @@
 #include "textfiles/settings.h"
 
 static std::vector<std::string> lines;  // the progress of the latest run
+static RunOptions options;               // whether the runs align turned parts
 
 // runMatching's progress lines; checks the ending.
 static std::vector<std::string> run(const char* reference, const char* target) {
   DialogPort port{};
   port.addListLine = [](DialogPort*, const char* line) { return lines.emplace_back(line), 0; };
-  const int result = runMatching(&port, reference, target);
+  const int result = runMatchingWith(&port, reference, target, &options);
   FUZZ_CHECK(lines.size() >= 2 && lines.back() == (result ? "Done." : "Error Quit"));
   return std::exchange(lines, {});
 }
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(reference, std::ios::binary) << input.substr(0, cut);
   std::ofstream(target, std::ios::binary) << (cut == input.npos ? input : input.substr(cut + 6));
   useDefaultSettings(), textureRotation = static_cast<int32_t>(hash % 5);
+  options.alignParts = static_cast<int32_t>((hash >> 40) & 1);
   const long start = gallocationCount();
   const std::vector<std::string> progress = run(reference.c_str(), target.c_str());
   FUZZ_CHECK(progress.back() != "Done." || saveTargetDxf(out.c_str()));
