@@ -2,10 +2,10 @@
 // run with and without the option; the least-squares fit; broken and awkward input.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "align/alignParts.h"
@@ -56,63 +56,42 @@ RunResult runPair(const benchgen::GeneratedPair& pair, bool align) {
 }
 
 benchgen::GeneratorOptions smallPair() {
-  benchgen::GeneratorOptions o;
-  o.faces = 2400;
-  o.minPartFaces = 150;
-  o.maxPartFaces = 500;
-  o.turn = false;
-  o.movement = benchgen::Movement::none;
-  return o;
+  return {.faces = 2400,
+          .minPartFaces = 150,
+          .maxPartFaces = 500,
+          .movement = benchgen::Movement::none,
+          .turn = false};
 }
 
 TEST(PartAlignment, EveryFaceNotCountedAsAGuessGetsItsLayer) {
   using benchgen::Movement;
-  struct Case {
-    const char* name;
-    void (*change)(benchgen::GeneratorOptions&);
-    bool noGuesses;  // one motion (or none) decides every part
+  using Change = void (*)(benchgen::GeneratorOptions&);
+  // noGuesses: one motion (or none) decides every part. When every part is turned alike, the
+  // turn the other parts share settles the symmetric ones.
+  const std::tuple<const char*, bool, Change> cases[] = {
+      {"whole model turned once, copies", true, [](auto& o) { o.swapAxes = true, o.copies = 2; }},
+      {"scaled and turned", true, [](auto& o) { o.scale = 0.1, o.swapAxes = true; }},
+      {"quads split, nothing moved", true, [](auto& o) { o.splitShare = 0.3; }},
+      {"parts turned any way, mirrored, wound back", false,
+       [](auto& o) {
+         o.movement = Movement::all, o.anyAngle = o.mirror = o.reverseWinding = true;
+       }},
+      {"split, moved and turned alike", true,
+       [](auto& o) { o.movement = Movement::all, o.turn = true, o.splitShare = 0.3; }},
+      {"assemblies and copies", false,
+       [](auto& o) { o.movement = Movement::all, o.anyAngle = true, o.assemblies = o.copies = 2; }},
   };
-  const Case cases[] = {
-      {"whole model turned once, copies",
-       [](auto& o) {
-         o.swapAxes = true;
-         o.copies = 2;
-       },
-       true},
-      {"scaled and turned", [](auto& o) { o.scale = 0.1, o.swapAxes = true; }, true},
-      {"quads split, nothing moved", [](auto& o) { o.splitShare = 0.3; }, true},
-      {"parts turned any way, mirrored, wound back",
-       [](auto& o) {
-         o.movement = Movement::all, o.anyAngle = true, o.mirror = true;
-         o.reverseWinding = true;
-       },
-       false},
-      // Every part turned alike: the turn the other parts share settles the symmetric ones.
-      {"split, moved and turned alike",
-       [](auto& o) { o.movement = Movement::all, o.turn = true, o.splitShare = 0.3; }, true},
-      {"assemblies and copies",
-       [](auto& o) {
-         o.movement = Movement::all, o.anyAngle = true, o.assemblies = 2, o.copies = 2;
-       },
-       false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, noGuesses, change] : cases) {
+    SCOPED_TRACE(name);
     benchgen::GeneratorOptions options = smallPair();
-    c.change(options);
+    change(options);
     benchgen::GeneratedPair pair = benchgen::generatePair(options);
-    RunResult aligned = runPair(pair, true);
-    ASSERT_TRUE(aligned.ok);
+    RunResult aligned = runPair(pair, true), plain = runPair(pair, false);
+    ASSERT_TRUE(aligned.ok && plain.ok);
+    const MatchTally& t = aligned.tally;
     EXPECT_EQ(aligned.right + aligned.guessedWrong, aligned.faces);
-    EXPECT_GT(aligned.tally.aligned, 0);
-    if (c.noGuesses) {
-      EXPECT_EQ(aligned.tally.guesses, 0);
-    }
-    EXPECT_EQ(aligned.tally.coincident + aligned.tally.aligned + aligned.tally.byTests +
-                  aligned.tally.byPropagation + aligned.tally.unmatched,
-              aligned.faces);
-    RunResult plain = runPair(pair, false);
-    ASSERT_TRUE(plain.ok);
+    EXPECT_TRUE(t.aligned > 0 && (!noGuesses || t.guesses == 0)) << t.aligned << " " << t.guesses;
+    EXPECT_EQ(t.coincident + t.aligned + t.byTests + t.byPropagation + t.unmatched, aligned.faces);
     EXPECT_GE(aligned.right, plain.right);
     EXPECT_EQ(plain.tally.aligned + plain.tally.guesses, 0);
   }
@@ -120,52 +99,37 @@ TEST(PartAlignment, EveryFaceNotCountedAsAGuessGetsItsLayer) {
 
 TEST(PartAlignment, OnlyTheOptionAddsItsProgressLine) {
   benchgen::GeneratorOptions options = smallPair();
-  options.movement = benchgen::Movement::some;
-  options.turn = true;
+  options.movement = benchgen::Movement::some, options.turn = true;
   benchgen::GeneratedPair pair = benchgen::generatePair(options);
   RunResult plain = runPair(pair, false), aligned = runPair(pair, true);
   ASSERT_TRUE(plain.ok && aligned.ok);
   std::vector<std::string> withoutAlign;
-  for (const std::string& line : aligned.progress) {
-    if (line.rfind("Align: ", 0) != 0) withoutAlign.push_back(line);
-  }
-  EXPECT_EQ(withoutAlign, plain.progress);
-  EXPECT_EQ(aligned.progress.size(), plain.progress.size() + 1);
+  for (const std::string& line : aligned.progress)
+    if (!line.starts_with("Align: ")) withoutAlign.push_back(line);
+  EXPECT_TRUE(withoutAlign == plain.progress &&
+              aligned.progress.size() == plain.progress.size() + 1);
 }
 
 TEST(PartAlignment, FitRecoversTurnsMirrorsAndScales) {
   const Vec3 points[5] = {{0, 0, 0}, {1, 0, 0}, {0, 2, 0}, {0, 0, 3}, {1, 1, 1}};
-  struct Case {
-    double rotation[9];
-    double scale;
-    bool mirror;
-  };
   const double c = std::cos(0.7), s = std::sin(0.7);
-  const Case cases[] = {{{c, -s, 0, s, c, 0, 0, 0, 1}, 2.5, false},
-                        {{-1, 0, 0, 0, 1, 0, 0, 0, 1}, 0.1, true},
-                        {{0, 0, 1, 1, 0, 0, 0, 1, 0}, 1.0, false}};
-  for (const Case& k : cases) {
-    Similarity truth{};
-    std::copy(k.rotation, k.rotation + 9, truth.rotation);
-    truth.scale = k.scale;
-    truth.to = {5, -7, 1e4};
+  const std::pair<Similarity, bool> cases[] = {
+      // the motion, whether it mirrors
+      {{{c, -s, 0, s, c, 0, 0, 0, 1}, 2.5, {}, {5, -7, 1e4}}, false},
+      {{{-1, 0, 0, 0, 1, 0, 0, 0, 1}, 0.1, {}, {5, -7, 1e4}}, true},
+      {{{0, 0, 1, 1, 0, 0, 0, 1, 0}, 1.0, {}, {5, -7, 1e4}}, false}};
+  for (const auto& [truth, mirror] : cases) {
     Vec3 moved[5];
     for (int i = 0; i < 5; ++i)
       moved[i] = applySimilarity(truth, points[i]);
     Similarity fitted{};
-    ASSERT_TRUE(fitSimilarity(points, moved, 5, k.mirror, &fitted));
-    EXPECT_EQ(isMirroring(fitted), k.mirror);
+    ASSERT_TRUE(fitSimilarity(points, moved, 5, mirror, &fitted));
+    EXPECT_EQ(isMirroring(fitted), mirror);
     for (int i = 0; i < 5; ++i)
       EXPECT_LT(distance(applySimilarity(fitted, points[i]), moved[i]), 1e-9);
-    EXPECT_FALSE(fitSimilarity(points, moved, 5, !k.mirror, &fitted) &&
+    EXPECT_FALSE(fitSimilarity(points, moved, 5, !mirror, &fitted) &&
                  distance(applySimilarity(fitted, points[4]), moved[4]) < 1e-6);
   }
-}
-
-std::string boltLayer(int i) {
-  std::string name(1, 'B');
-  name.append(std::to_string(i));
-  return name;
 }
 
 TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
@@ -173,27 +137,19 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
   auto square = [](const std::string& layer, double x) {
     return DxfFace{layer, {{x, 0, 0}, {x + 1, 0, 0}, {x + 1, 1, 0}, {x, 1, 0}}};
   };
-  std::vector<DxfFace> bolts;  // many copies of one small box, each on its own layer
+  std::vector<DxfFace> bolts;  // many copies of a 1 x 2 x 3 box, each on its layer "B<copy>"
   for (int i = 0; i < 300; ++i) {
-    double x = 3.0 * i;
-    const double q[8][3] = {{0, 0, 0}, {1, 0, 0}, {1, 2, 0}, {0, 2, 0},
-                            {0, 0, 3}, {1, 0, 3}, {1, 2, 3}, {0, 2, 3}};
-    auto v = [&](int k) { return Vec3{q[k][0] + x, q[k][1], q[k][2]}; };
-    std::string layer = boltLayer(i);
-    for (auto f : {std::array<int, 4>{0, 3, 2, 1},
-                   {4, 5, 6, 7},
-                   {0, 1, 5, 4},
-                   {1, 2, 6, 5},
-                   {2, 3, 7, 6},
-                   {3, 0, 4, 7}}) {
-      bolts.push_back({layer, {v(f[0]), v(f[1]), v(f[2]), v(f[3])}});
-    }
+    auto v = [&](char digit) {  // corners 0-3 round the bottom, 4-7 above them
+      const int k = digit - '0';
+      return Vec3{3.0 * i + (k % 4 == 1 || k % 4 == 2), k % 4 >= 2 ? 2.0 : 0, k >= 4 ? 3.0 : 0};
+    };
+    for (const char* f : {"0321", "4567", "0154", "1265", "2376", "3047"})
+      bolts.push_back({"B" + std::to_string(i), {v(f[0]), v(f[1]), v(f[2]), v(f[3])}});
   }
   std::vector<DxfFace> turnedBolts = bolts;
-  for (DxfFace& face : turnedBolts) {
+  for (DxfFace& face : turnedBolts)
     for (Vec3& p : face.corners)
       p = {-p.y, p.x, p.z + 50};
-  }
   struct Case {
     const char* name;
     std::vector<DxfFace> reference, target;
@@ -224,17 +180,13 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
                               &options),
               1);
     MatchTally tally = tallyMatches(referenceModel, targetModel);
-    if (c.expectAligned >= 0) {
-      EXPECT_EQ(tally.aligned, c.expectAligned);
-    }
-    if (c.expectAligned > 0) {
-      // every copy sits where the one turn of the whole set puts it: its own layer, no guess
-      EXPECT_EQ(tally.guesses, 0);
-      for (int32_t i = 0; i < targetModel->faceCount; ++i) {
-        const ModelFace& face = targetModel->faces[i];
-        ASSERT_GE(face.matchedFace, 0);
-        EXPECT_STREQ(faceLayer(referenceModel->faces[face.matchedFace]), boltLayer(i / 6).c_str());
-      }
+    EXPECT_TRUE(c.expectAligned < 0 || tally.aligned == c.expectAligned) << tally.aligned;
+    // every copy sits where the one turn of the whole set puts it: its own layer, no guess
+    EXPECT_TRUE(c.expectAligned <= 0 || tally.guesses == 0) << tally.guesses;
+    for (int32_t i = 0; c.expectAligned > 0 && i < targetModel->faceCount; ++i) {
+      const ModelFace& face = targetModel->faces[i];
+      ASSERT_GE(face.matchedFace, 0);
+      EXPECT_EQ(faceLayer(referenceModel->faces[face.matchedFace]), "B" + std::to_string(i / 6));
     }
     releaseRunData();
   }
@@ -242,26 +194,21 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
 
 // The check box's bit lives in the number that starts settings line 1; the rest stays.
 TEST(AlignOption, SwitchWordBitRewritesTheFirstSettingsLine) {
-  const struct {
-    const char* line;
-    bool on;
-    const char* written;
-    bool marked;
-  } cases[] = {{"1 ;sw;bit 1", true, "5 ;sw;bit 1", true},
-               {"  7;x", false, "  3;x", true},
-               {"sw", true, "4 sw", true},
-               {"6 ;", true, "6 ;", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    LineListPtr lines = testLines({c.line, "0.25"});
-    settingsLines = lines.get();
-    saveSettingsOnExit = false;
-    matchSettings = MatchSettings{};
+  // The line, the box's state, the line then, whether the settings are to be saved.
+  const std::tuple<const char*, bool, const char*, bool> cases[] = {
+      {"1 ;sw;bit 1", true, "5 ;sw;bit 1", true},
+      {"  7;x", false, "  3;x", true},
+      {"sw", true, "4 sw", true},
+      {"6 ;", true, "6 ;", false}};
+  for (const auto& [line, on, written, marked] : cases) {
+    SCOPED_TRACE(line);
+    LineListPtr lines = testLines({line, "0.25"});
+    settingsLines = lines.get(), saveSettingsOnExit = false, matchSettings = MatchSettings{};
     parseSettings(lines.get());
-    setAlignParts(c.on);
-    EXPECT_EQ(linesOf(lines.get())[0], c.written);
-    EXPECT_EQ(saveSettingsOnExit, c.marked);
-    EXPECT_EQ((matchSettings.sw & kSwitchAlignParts) != 0, c.on);
+    setAlignParts(on);
+    EXPECT_TRUE(linesOf(lines.get())[0] == written && saveSettingsOnExit == marked &&
+                ((matchSettings.sw & kSwitchAlignParts) != 0) == on)
+        << linesOf(lines.get())[0];
     settingsLines = nullptr;
   }
 }

@@ -139,25 +139,22 @@ struct QuietReports : ScratchFolder {
 };
 }  // namespace
 
+// The cases of tests/data/model/vectors.txt, numbers compared bit for bit.
 TEST(Vectors, SnapNormalizeAndDivisorBitForBit) {
-  const double inf = INFINITY, nan = NAN;
-  const double snaps[][2] = {
-      {9.99e-7, 0.0},       {-9.99e-7, 0.0},    {1e-6, 1e-6},         {-1e-6, -1e-6},
-      {1 - 9.99e-7, 1.0},   {1 + 9.99e-7, 1.0}, {1 - 2e-6, 1 - 2e-6}, {-1 + 9.99e-7, -1.0},
-      {-1 - 9.99e-7, -1.0}, {0.5, 0.5},         {-0.0, 0.0},          {inf, inf},
-      {nan, 0.0},
-  };
-  for (const auto& [in, out] : snaps)
-    EXPECT_EQ(hexNumbers({snapUnit(in)}), hexNumbers({out})) << in;
-  // {0, -1e-300, 0}: the squared length underflows to 0, the quotients are taken as they come.
-  const Vec3 normals[][2] = {
-      {{0, 0, 2}, {0, 0, 1}},     {{0, 0, 0}, {0, 0, 0}},          {{3, 4, 0}, {0.6, 0.8, 0}},
-      {{-5e-7, 1, 0}, {0, 1, 0}}, {{0, -1e-300, 0}, {0, -inf, 0}},
-  };
-  for (const auto& [in, out] : normals)
-    EXPECT_EQ(bitsOf(normalizeSnapped(in)), bitsOf(out)) << bitsOf(in);
-  for (const auto& [v, divisor] : {std::pair{0.5, 1.0}, {-3.0, 3.0}, {-1.0, 1.0}, {0.0, 1.0}})
-    EXPECT_EQ(absAtLeastOne(v), divisor) << v;
+  std::ifstream table(testDataPath("model/vectors.txt"), std::ios::binary);
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    std::vector<double> v;  // the row's numbers: the arguments, then the result
+    for (const std::string& word : split(line.substr(std::min<size_t>(1, line.size())), ' '))
+      if (!word.empty()) v.push_back(std::strtod(word.c_str(), nullptr));
+    Vec3 got{}, expected{};
+    if (line[0] == 's') got.x = snapUnit(v[0]), expected.x = v[1];
+    if (line[0] == 'd') got.x = absAtLeastOne(v[0]), expected.x = v[1];
+    if (line[0] == 'n') got = normalizeSnapped({v[0], v[1], v[2]}), expected = {v[3], v[4], v[5]};
+    rows += line[0] != '#';
+    EXPECT_EQ(bitsOf(got), bitsOf(expected)) << line;
+  }
+  EXPECT_EQ(rows, 22);
 }
 
 TEST(AddPoint, EqualsThePlainScanOnRandomInput) {
