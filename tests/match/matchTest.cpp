@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -339,43 +340,6 @@ TEST(MatchFaces, CoincidentFacesUnmatchedPartsAndPartnersInOtherReferenceParts) 
             Ints({otherFace, 9, 0, 9, -1, 0, 0, 1}));
 }
 
-// Six outward quads of the box [o, o + d] on layers prefix + bottom, top, south, east, north,
-// west.
-Faces boxFaces(const std::string& prefix, Vec3 o, Vec3 d) {
-  auto p = [&](int i, int j, int k) { return Vec3{o.x + i * d.x, o.y + j * d.y, o.z + k * d.z}; };
-  return {{prefix + "bottom", {p(0, 0, 0), p(0, 1, 0), p(1, 1, 0), p(1, 0, 0)}},
-          {prefix + "top", {p(0, 0, 1), p(1, 0, 1), p(1, 1, 1), p(0, 1, 1)}},
-          {prefix + "south", {p(0, 0, 0), p(1, 0, 0), p(1, 0, 1), p(0, 0, 1)}},
-          {prefix + "east", {p(1, 0, 0), p(1, 1, 0), p(1, 1, 1), p(1, 0, 1)}},
-          {prefix + "north", {p(1, 1, 0), p(0, 1, 0), p(0, 1, 1), p(1, 1, 1)}},
-          {prefix + "west", {p(0, 1, 0), p(0, 0, 0), p(0, 0, 1), p(0, 1, 1)}}};
-}
-
-// The faces (turned a quarter about the vertical axis when `turn`) moved by `shift`, on layer
-// `layer`, every second face started at its next corner.
-Faces exported(Faces faces, Vec3 shift, const std::string& layer, bool turn = false) {
-  for (size_t i = 0; i < faces.size(); ++i) {
-    for (Vec3& c : faces[i].corners)
-      c = {(turn ? -c.y : c.x) + shift.x, (turn ? c.x : c.y) + shift.y, c.z + shift.z};
-    if (i % 2)
-      std::rotate(faces[i].corners.begin(), faces[i].corners.begin() + 1, faces[i].corners.end());
-    faces[i].layer = layer;
-  }
-  return faces;
-}
-
-Faces operator+(Faces a, const Faces& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-Lines layersOf(const Faces& faces) {
-  Lines layers;
-  for (const DxfFace& f : faces)
-    layers.push_back(f.layer);
-  return layers;
-}
-
 class MatchingRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -383,6 +347,16 @@ class MatchingRun : public ::testing::Test {
     setErrorPresenter([](const char*) {});
     useDefaultSettings();
     textureRotation = 0;
+    std::ifstream file(testDataPath("match/runs.txt"));
+    for (std::string line, name; std::getline(file, line);) {
+      if (line.starts_with("run ")) cases.push_back(split(line.substr(4), ';'));
+      if (line.starts_with("= ")) models[name = line.substr(2)];
+      if (line.empty() || line[0] == '#' || line[0] == '=' || line.starts_with("run ")) continue;
+      std::vector<double> v = numbers(line.substr(line.find(' ')));
+      models[name].push_back({line.substr(0, line.find(' ')), std::vector<Vec3>(4)});
+      for (int k = 0; k < 4; ++k)
+        models[name].back().corners[k] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
+    }
   }
   void TearDown() override {
     releaseRunData();
@@ -415,6 +389,8 @@ class MatchingRun : public ::testing::Test {
   std::string progress;
   Tally tally{};
   Lines layers;
+  std::map<std::string, Faces> models;  // tests/data/match/runs.txt
+  std::vector<Lines> cases;
 };
 
 // Only the whole name (any case) means no reference: "NULL ", "No Use.dxf" and "nul" are
@@ -422,8 +398,7 @@ class MatchingRun : public ::testing::Test {
 // Each run releases what the run before it left.
 TEST_F(MatchingRun, NamesMeaningNoReferenceAndFilesThatCannotBeRead) {
   const long before = gliveBlocks();
-  const Faces faces = boxFaces("own_", {0, 0, 0}, {2, 1, 1});
-  const std::string target = write("t.dxf", faces), lines = folder.file("lines.dxf");
+  const std::string target = write("t.dxf", models["own"]), lines = folder.file("lines.dxf");
   writeFileBytes(lines, "0\r\nSECTION\r\n2\r\nENTITIES\r\n0\r\nLINE\r\n0\r\nEOF\r\n");
   const Lines names = {"",      "NULL",       "null", "No Use",   "NO USE", "no use",  // none
                        "NULL ", "No Use.dxf", "nul",  folder.path};                    // unreadable
@@ -434,7 +409,7 @@ TEST_F(MatchingRun, NamesMeaningNoReferenceAndFilesThatCannotBeRead) {
                               : "Start...|Read Error : Reference DXF. continue...|1 Parts / 6 "
                                 "Faces / 8 Points|Done.");
     EXPECT_EQ(referenceModel != nullptr, i >= 6);
-    EXPECT_EQ(layers, layersOf(faces));
+    EXPECT_EQ(layers, dxfLayers(readFileBytes(target)));
     EXPECT_EQ(tally, (Tally{0, 0, 0, 6}));
   }
   for (const std::string& unreadable : {std::string(), lines}) {
@@ -447,57 +422,24 @@ TEST_F(MatchingRun, NamesMeaningNoReferenceAndFilesThatCannotBeRead) {
   EXPECT_EQ(gliveBlocks(), before);
 }
 
-// Boxes kept, moved or turned: matched faces take the layers of their reference faces, by
-// coincidence, by the face tests or by propagation. A face given twice, a face of one point, a
-// NaN corner, a reference without faces, parts of single faces: the run ends and writes every
-// face on a layer.
+// Boxes kept, moved or turned (tests/data/match/runs.txt): matched faces take the layers of
+// their reference faces, by coincidence, by the face tests or by propagation. A face given
+// twice, a face of one point, a NaN corner, a reference without faces, parts of single faces:
+// the run ends and writes every face on a layer.
 TEST_F(MatchingRun, MatchedFacesTakeTheLayersOfTheirReferenceFaces) {
-  const Faces box = boxFaces("box_", {0, 0, 0}, {4, 2, 1}),
-              slab = boxFaces("slab_", {10, 0, 0}, {3, 3, 1});
-  const Faces kept = boxFaces("k_", {0, 0, 0}, {1, 1, 1}),
-              turned = boxFaces("t_", {10, 0, 0}, {4, 2, 1});
-  Faces same = boxFaces("b_", {0, 0, 0}, {3, 1, 1}) + slab;
-  same.push_back({"lone", {{20, 0, 0}, {21, 0, 0}, {20, 1, 0}}});
-  Lines turnedLayers = layersOf(kept + turned);
-  for (int wall = 8; wall < 12; ++wall)
-    turnedLayers[wall] = "t_";  // any wall: half a turn gives the same box
-  const Faces twice = box + Faces{box[1]},
-              point = box + Faces{{"point", {{4, 2, 1}, {4, 2, 1}, {4, 2, 1}, {4, 2, 1}}}},
-              nan = box + Faces{{"nan", {{4, 2, 1}, {NAN, 0, 0}, {5, 3, 1}}}};
-  struct Case {
-    Faces reference, target;
-    const char* progress = nullptr;  // the lines checked when given, as are the layers and tally
-    Lines layers = {};
-    Tally tally = {};
-  } cases[] = {
-      // The lone face anchors no part, but its part is matched by size to its own reference.
-      {same, same, "Start...|3 Parts / 13 Faces / 19 Points|Done.", layersOf(same), {13, 0, 0, 0}},
-      {box + slab,
-       exported(slab, {0, 7, 2}, "obj2") + exported(box, {-5, 5, 0}, "obj1"),
-       "Start...|2 Parts / 12 Faces / 16 Points|Done.",
-       layersOf(slab + box),
-       {0, 12, 0, 0}},
-      {kept + turned,
-       exported(kept, {}, "a") + exported(turned, {30, 0, 0}, "b", true),
-       "Start...|2 Parts / 12 Faces / 16 Points|Done.",
-       turnedLayers,
-       {6, 2, 4, 0}},
-      {twice, exported(twice, {0, 9, 0}, "x")},
-      {twice, exported(twice, {0, 0, 0}, "x")},
-      {point, exported(point, {7, 0, 0}, "x")},
-      {nan, exported(nan, {0, 9, 0}, "x")},
-      {{}, exported(box, {0, 9, 0}, "x")},
-      {{box[0], box[3]}, exported({box[3], box[0], box[5]}, {0, 9, 0}, "x")}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.target.size());
-    ASSERT_EQ(run(write("r.dxf", c.reference), write("t.dxf", c.target)), 1);
-    EXPECT_TRUE(c.progress ? progress == c.progress : progress.ends_with("|Done.")) << progress;
-    ASSERT_EQ(layers.size(), c.target.size());
+  ASSERT_EQ(cases.size(), 9u);
+  for (Lines& c : cases) {
+    c.resize(5);
+    SCOPED_TRACE(c[1]);
+    ASSERT_EQ(run(write("r.dxf", models[c[0]]), write("t.dxf", models[c[1]])), 1);
+    EXPECT_TRUE(c[2].empty() ? progress.ends_with("|Done.") : progress == c[2]) << progress;
+    ASSERT_EQ(layers.size(), models[c[1]].size());
     EXPECT_EQ(std::count(layers.begin(), layers.end(), ""), 0);
-    for (size_t i = 0; i < c.layers.size(); ++i)
-      EXPECT_EQ(c.layers[i] == "t_" ? layers[i].substr(0, 2) : layers[i], c.layers[i]);
+    const Lines want = split(c[4], ',');
+    for (size_t i = 0; i < want.size(); ++i)
+      EXPECT_EQ(want[i] == "t_" ? layers[i].substr(0, 2) : layers[i], want[i]);
     EXPECT_EQ(tally[0] + tally[1] + tally[2] + tally[3], targetModel->faceCount);
-    EXPECT_TRUE(!c.progress || tally == c.tally);
+    EXPECT_TRUE(c[3].empty() || numbers(c[3]) == std::vector<double>(tally.begin(), tally.end()));
   }
 }
 
