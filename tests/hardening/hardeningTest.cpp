@@ -104,15 +104,15 @@ Faces fan(int count) {
   return faces;
 }
 
-// Faces turned a quarter round z and moved by `by`, on `layer` ("" keeps theirs); every
-// second face starts at its next corner.
-Faces turned(Faces faces, Vec3 by, const std::string& layer) {
+// Faces turned a quarter round z and moved by `by`, on layer "t"; every second face starts at
+// its next corner.
+Faces turned(Faces faces, Vec3 by) {
   for (size_t i = 0; i < faces.size(); ++i) {
     for (Vec3& c : faces[i].corners)
       c = {by.x - c.y, by.y + c.x, by.z + c.z};
     auto& corners = faces[i].corners;
     if (i % 2) std::rotate(corners.begin(), corners.begin() + 1, corners.end());
-    if (!layer.empty()) faces[i].layer = layer;
+    faces[i].layer = "t";
   }
   return faces;
 }
@@ -283,7 +283,7 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   const std::string dir = folder.path + "/", ref = dir + "r.dxf", tgt = dir + "t.dxf",
                     out = dir + "o.dxf";
   fs::copy_file(kTool, dir + "morvane-match"), writeFileBytes(ref, dxfText(quadGrid(3)));
-  writeFileBytes(tgt, dxfText(turned(quadGrid(3), {9, 0, 0}, "t")));
+  writeFileBytes(tgt, dxfText(turned(quadGrid(3), {9, 0, 0})));
   struct Case {
     std::string ref, tgt, out;
     int status;
@@ -327,7 +327,7 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   fs::create_directory(full), fs::create_directory(readOnly);
   const bool mounts = privateTmpfs(full, "size=64k") && privateTmpfs(readOnly, "size=1m");
   writeFileBytes(full + "/t.dxf",
-                 dxfText(turned(quadGrid(3), {}, "t"), Lines(1200, std::string(30, 'c'))));
+                 dxfText(turned(quadGrid(3), {}), Lines(1200, std::string(30, 'c'))));
   writeFileBytes(readOnly + "/o.dxf", "keep me"), writeFileBytes(dir + "kept.dxf", "keep me");
   ASSERT_TRUE(mounts ? privateTmpfs(readOnly, "size=1m", MS_REMOUNT | MS_RDONLY)
                      : !chmod(readOnly.c_str(), 0555));
@@ -339,7 +339,7 @@ TEST(BatchTool, HostilePathsAndOutputs) {
   // A part whose influence arrays need more than the address space allowed (800 MB for
   // 10,000 faces against 400 MiB): the allocator reports and the run ends.
   writeFileBytes(dir + "big.r", dxfText(quadGrid(100)));
-  writeFileBytes(dir + "big.t", dxfText(turned(quadGrid(100), {500, 0, 0}, "t")));
+  writeFileBytes(dir + "big.t", dxfText(turned(quadGrid(100), {500, 0, 0})));
   writeFileBytes(dir + "perr.txt", "");  // the tool's own report
   if (!kSanitized)
     cases.push_back(
@@ -422,7 +422,7 @@ TEST(Limits, FacesSharingOnePointAndInfluenceOverflowingRunToTheEnd) {
     return dxfLayers(readFileBytes(folder.file("o.dxf")));
   };
   writeFileBytes(folder.file("r.dxf"), dxfText(fan(240)));
-  writeFileBytes(folder.file("t.dxf"), dxfText(turned(fan(240), {0, 40, 0}, "t")));
+  writeFileBytes(folder.file("t.dxf"), dxfText(turned(fan(240), {0, 40, 0})));
   Lines layers = runTurned(folder.file("r.dxf"), folder.file("t.dxf"));
   EXPECT_TRUE(layers.size() == 240 && targetModel->partCount == 1 &&
               targetModel->points[0].faceCount == 240);
