@@ -320,7 +320,9 @@ int saveLineList(const LineList* list) noexcept {
       // An existing file keeps its permission bits.
       struct stat info;
       if (stat(destination, &info) == 0 && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & 07777);
-      bool ok = writeLines(fd, list);
+      // The data reaches the disk before the rename makes it the file: after a crash the
+      // destination is the old file or the new one, never an empty one.
+      bool ok = writeLines(fd, list) && fsync(fd) == 0;
       ok = (close(fd) == 0) && ok;
       ok = ok && rename(temporary, destination) == 0;
       if (!ok) unlink(temporary);
