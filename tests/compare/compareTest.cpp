@@ -27,12 +27,6 @@ namespace {
 const double kNaN = std::numeric_limits<double>::quiet_NaN(), kPi = std::numbers::pi;
 using Bins = std::vector<double>;
 
-// Settings and profile threads put back as they were.
-struct Restore {
-  MatchSettings saved = matchSettings;
-  ~Restore() { matchSettings = saved, setProfileThreadCount(0); }
-};
-
 bool sameBits(const void* a, const void* b, size_t doubles = 1) {
   return std::memcmp(a, b, sizeof(double) * doubles) == 0;
 }
@@ -127,7 +121,7 @@ TEST(AngleSignatures, EqualTheLiteralSums) {
 // earn a quarter turn of advantage; both comparisons are strict, and only the first
 // signature's bins count, so the distance is not symmetric.
 TEST(SignatureDistance, WorkedNumbersSelfDistanceAndAsymmetry) {
-  Restore restore;
+  SettingsRestore restore;
   auto sig = [](std::initializer_list<std::pair<int, double>> bins) {
     Bins s(kSignatureBins);
     for (auto [k, v] : bins)
@@ -161,7 +155,7 @@ TEST(SignatureDistance, WorkedNumbersSelfDistanceAndAsymmetry) {
 // first surface's profiles NaN; repeated faces alone must not. Computed or out-of-range parts
 // are left alone.
 TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
-  Restore restore;
+  SettingsRestore restore;
   enum Kind { kBumpy, kNaNPoint, kFlatStrip };
   struct Case {
     int columns, rows, duplicates, threads;
@@ -174,12 +168,10 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
     SCOPED_TRACE(testing::Message() << c.columns << "x" << c.rows << " threads " << c.threads);
     std::vector<SurfaceFace> faces = randomSurface(++seed, c.columns, c.rows, {}, c.duplicates);
     Vec3 nanPoint = faces[0][0];
-    for (SurfaceFace& face : faces) {
-      for (Vec3& corner : face) {
-        if (c.kind == kFlatStrip) corner.z = 0;
-        if (c.kind == kNaNPoint && sameBits(&corner, &nanPoint, 3)) corner.z = kNaN;
-      }
-    }
+    for (SurfaceFace& face : faces)
+      for (Vec3& corner : face)
+        if (c.kind == kFlatStrip || (c.kind == kNaNPoint && sameBits(&corner, &nanPoint, 3)))
+          corner.z = c.kind == kFlatStrip ? 0 : kNaN;
     std::vector<SurfaceFace> other = randomSurface(seed + 1, 2, 2, {100, 0, 0});
     faces.insert(faces.end(), other.begin(), other.end());
     faces.push_back({Vec3{200, 0, 0}, {201, 0, 0}, {200, 1, 0}, {200, 1, 0}});
@@ -284,7 +276,7 @@ std::pair<ModelPtr, ModelPtr> randomPair(uint32_t seed, PairKind kind) {
 // or none (the part is then left as it was), and when every candidate ties (the first met
 // wins).
 TEST(PropagateMatches, EqualsTheLiteralPassesOnRandomParts) {
-  Restore restore;
+  SettingsRestore restore;
   matchSettings.sameFaceAngleAdvantage = 0.25;
   int propagated = 0;
   for (uint32_t seed = 1; seed <= 20; ++seed) {

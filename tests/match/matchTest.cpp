@@ -39,11 +39,6 @@ using Lines = std::vector<std::string>;
 using Faces = std::vector<DxfFace>;
 using Tally = std::array<int, 4>;  // coincident, by tests, by propagation, unmatched
 
-struct SettingsReset {
-  MatchSettings saved = matchSettings;
-  ~SettingsReset() { matchSettings = saved; }
-};
-
 // Every field the pairing sets: the partners of the reference points, target points,
 // reference faces and target faces, then coincidentPart and matchedPart of each target part.
 Ints pairingOf(const FaceModel* ref, const FaceModel* tgt) {
@@ -206,7 +201,7 @@ ModelPtr partModel(const std::string& text) {
 // The size stage, the rejection limits, the claims, and the normal-sum, signature and
 // point-count passes, case by case (the file says what each case shows).
 TEST(MatchParts, StagesAndPassesTakeTheExpectedParts) {
-  SettingsReset reset;
+  SettingsRestore reset;
   matchSettings.sameFaceAngleAdvantage = 0.25;
   std::ifstream file(testDataPath("match/partMatching.txt"));
   int cases = 0;
@@ -240,7 +235,7 @@ TEST(MatchParts, StagesAndPassesTakeTheExpectedParts) {
 // Five bumpy surfaces of different sizes, faces shuffled, every size match rejected (no
 // claims, so every part is measured): the measures are the plain sums over the model.
 TEST(MatchParts, MeasuresAreThePlainSumsOverTheModel) {
-  SettingsReset reset;
+  SettingsRestore reset;
   matchSettings.groupMultipleMatching = matchSettings.groupSingleMatching = -1.0;
   std::vector<SurfaceFace> faces;
   for (int i = 0; i < 5; ++i) {
@@ -275,7 +270,7 @@ SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) {
 // matchLevel counts angle passes, normal passes among them, and 1 for the taken face; with no
 // face taken the one-face part takes its best-scored face by propagation, from profiles.
 TEST(MatchFaces, DirectTestsAndMatchLevel) {
-  SettingsReset reset;
+  SettingsRestore reset;
   matchSettings.faceAngleMatching = 0.5;
   matchSettings.vectorMatching = matchSettings.facePositionMatching = 0.1;
   matchSettings.sameFaceAngleAdvantage = 0;
@@ -315,7 +310,7 @@ TEST(MatchFaces, DirectTestsAndMatchLevel) {
 // its partner (face 0) at level 9 without profiles; part 2 has no matched part and stays
 // unmatched.
 TEST(MatchFaces, CoincidentFacesUnmatchedPartsAndPartnersInOtherReferenceParts) {
-  SettingsReset reset;
+  SettingsRestore reset;
   matchSettings.faceAngleMatching = -1e9;
   std::vector<SurfaceFace> surface = randomSurface(31, 4, 3, {0, 0, 0});
   std::vector<SurfaceFace> referenceFaces = surface, other = randomSurface(32, 2, 2, {50, 0, 0});

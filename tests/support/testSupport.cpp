@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "compare/angleSignature.h"
+#include "compare/influenceProfile.h"
 #include "model/dxfReader.h"
 #include "model/partGrouping.h"
 
@@ -18,10 +19,6 @@ LineListPtr testLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines)
     appendLine(list.get(), line.c_str());
   return list;
-}
-
-LineListPtr testLines(std::initializer_list<const char*> lines) {
-  return testLines(std::vector<std::string>(lines.begin(), lines.end()));
 }
 
 std::vector<std::string> linesOf(const LineList* list) {
@@ -52,6 +49,10 @@ RecordingDialog::RecordingDialog()
            [](DialogPort* p, int id, const char* text) { recorder(p).controlText[id] = text; },
            [](DialogPort* p, int id, int index) { recorder(p).selection[id] = index; },
            [](DialogPort* p, int id) { recorder(p).shown.push_back(id); }} {}
+
+SettingsRestore::~SettingsRestore() {
+  matchSettings = saved, setProfileThreadCount(0);
+}
 
 ScratchFolder::ScratchFolder()
     : path((std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string()) {
@@ -136,15 +137,13 @@ std::vector<SurfaceFace> randomSurface(uint32_t seed, int columns, int rows, Vec
   static const int kShapes[3][2][4] = {
       {{0, 1, 2, 3}}, {{0, 1, 2, 2}, {0, 2, 3, 3}}, {{0, 1, 3, 3}, {1, 2, 3, 3}}};
   std::vector<SurfaceFace> faces;
-  for (int y = 0; y < rows; ++y) {
-    for (int x = 0; x < columns; ++x) {
-      int at = y * (columns + 1) + x;
-      Vec3 cell[4] = {grid[at], grid[at + 1], grid[at + columns + 2], grid[at + columns + 1]};
-      int shape = random() % 3;
-      for (int part = 0; part < (shape ? 2 : 1); ++part) {
-        const int* k = kShapes[shape][part];
-        faces.push_back({cell[k[0]], cell[k[1]], cell[k[2]], cell[k[3]]});
-      }
+  for (int at = 0; at < (columns + 1) * rows; ++at) {
+    if (at % (columns + 1) == columns) continue;  // the last point of a row starts no cell
+    Vec3 cell[4] = {grid[at], grid[at + 1], grid[at + columns + 2], grid[at + columns + 1]};
+    int shape = random() % 3;
+    for (int part = 0; part < (shape ? 2 : 1); ++part) {
+      const int* k = kShapes[shape][part];
+      faces.push_back({cell[k[0]], cell[k[1]], cell[k[2]], cell[k[3]]});
     }
   }
   for (int i = 0; i < duplicates && !faces.empty(); ++i)

@@ -3,7 +3,6 @@
 // scratch folders, DXF texts, and random surfaces for the matching stages.
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,20 +11,18 @@
 #include "model/faceModel.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
+#include "textfiles/settings.h"
 
-// Owner handles whose deleters are the core's release operations.
-struct LineListDeleter {
+// Owner handles whose deleter is the core's release operation.
+struct CoreRelease {
   void operator()(LineList* list) const { freeLineList(list); }
-};
-struct ModelDeleter {
   void operator()(FaceModel* model) const { releaseModel(model); }
 };
-using LineListPtr = std::unique_ptr<LineList, LineListDeleter>;
-using ModelPtr = std::unique_ptr<FaceModel, ModelDeleter>;
+using LineListPtr = std::unique_ptr<LineList, CoreRelease>;
+using ModelPtr = std::unique_ptr<FaceModel, CoreRelease>;
 
 // A list holding exactly these lines (empty ones included), without path.
 LineListPtr testLines(const std::vector<std::string>& lines);
-LineListPtr testLines(std::initializer_list<const char*> lines);
 // The lines of a list as strings (none for a null list).
 std::vector<std::string> linesOf(const LineList* list);
 
@@ -38,6 +35,12 @@ struct RecordingDialog {
   std::map<int, std::string> controlText;
   std::map<int, int> selection;
   std::vector<int> shown;
+};
+
+// The match settings and the profile thread count, put back as they were on destruction.
+struct SettingsRestore {
+  MatchSettings saved = matchSettings;
+  ~SettingsRestore();
 };
 
 // A fresh empty folder under the system's temporary folder, removed with the object.
