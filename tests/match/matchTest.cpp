@@ -438,11 +438,9 @@ TEST_F(MatchingRun, MatchedFacesTakeTheLayersOfTheirReferenceFaces) {
   }
 }
 
+// A shell word; neither the scratch paths nor the case arguments hold a single quote.
 std::string quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+  return "'" + text + "'";
 }
 
 // Settings lines as the settings file holds them, from "sw rotation [lines kept]".
