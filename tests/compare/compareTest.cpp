@@ -28,7 +28,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN(), kPi = std::numbers
 using Bins = std::vector<double>;
 
 bool sameBits(const void* a, const void* b, size_t doubles = 1) {
-  return std::memcmp(a, b, sizeof(double) * doubles) == 0;
+  return doubles == 0 || std::memcmp(a, b, sizeof(double) * doubles) == 0;
 }
 
 bool nanLast(double a, double b) {
