@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int32_t kMaxCandidates = 16;       // reference parts of one shape tried per part
+constexpr int32_t kMaxInspected = 512;       // reference parts of one point count looked at
 constexpr int32_t kAlternativesPerPair = 8;  // alignments kept per pair of parts
 constexpr int32_t kMaxAlternatives = 8;      // alignments kept per target part
 constexpr int32_t kGuessAlternatives = 8;    // alignments compared to find guessed faces
@@ -40,7 +41,11 @@ struct AlignRun {
   AlignScratch scratch;
   PointTree* partCentres;  // centroids of the alignable reference parts
   int32_t* centreParts;    // tree entry -> reference part
-  int32_t* byPointCount;   // alignable reference parts by ascending point count
+  int32_t* byPointCount;   // alignable reference parts by point count, then placement
+  double* referencePlace;  // per reference part: its placement (see placements)
+  double* targetPlace;     // per target part: its placement
+  Vec3* referenceOffset;   // per reference part: its placement as a vector (see placements)
+  Vec3* targetOffset;      // per target part: the same
   int32_t byPointCountSize;
   PointTree* faceCentres;  // every reference face's centre, built when first needed
   bool faceCentresTried;
@@ -72,6 +77,8 @@ void releaseRun(AlignRun& run) {
        {static_cast<void*>(run.scratch.pointMap), static_cast<void*>(run.scratch.stamps),
         static_cast<void*>(run.centreParts), static_cast<void*>(run.byPointCount),
         static_cast<void*>(run.state), static_cast<void*>(run.claimed),
+        static_cast<void*>(run.referencePlace), static_cast<void*>(run.targetPlace),
+        static_cast<void*>(run.referenceOffset), static_cast<void*>(run.targetOffset),
         static_cast<void*>(run.chosen), static_cast<void*>(run.guessed),
         static_cast<void*>(run.explained), static_cast<void*>(run.explainedBy),
         static_cast<void*>(run.found), static_cast<void*>(run.foundCount)}) {
@@ -94,6 +101,42 @@ bool worthAligning(const AlignRun& run, int32_t t) {
   return false;
 }
 
+// Each alignable part's placement: the distance of its centroid from the centre of the model's
+// alignable points, over their spread about it (root mean square). Turning, mirroring, scaling
+// or moving the whole model keeps it, so among copies of one shape the part in the same place
+// comes first; 0 for parts that are not alignable and for a model whose parts all sit at one
+// centre. `offsets` gets the same as a vector (centroid minus centre, over the spread): copies
+// in places alike (a symmetric array of them) are told apart by it while the model as a whole
+// was not turned.
+void placements(const ShapeSet& shapes, double* out, Vec3* offsets) {
+  double sum[3] = {0.0, 0.0, 0.0}, points = 0.0;
+  for (int32_t p = 0; p < shapes.partCount; ++p) {
+    const PartShape& part = shapes.parts[p];
+    if (!part.alignable) continue;
+    sum[0] += part.centroid.x * part.pointCount;
+    sum[1] += part.centroid.y * part.pointCount;
+    sum[2] += part.centroid.z * part.pointCount;
+    points += part.pointCount;
+  }
+  const Vec3 centre =
+      points > 0.0 ? Vec3{sum[0] / points, sum[1] / points, sum[2] / points} : Vec3{0.0, 0.0, 0.0};
+  double spread = 0.0;
+  for (int32_t p = 0; p < shapes.partCount; ++p) {
+    const PartShape& part = shapes.parts[p];
+    if (part.alignable) spread += squaredDistance(part.centroid, centre) * part.pointCount;
+  }
+  spread = points > 0.0 ? std::sqrt(spread / points) : 0.0;
+  for (int32_t p = 0; p < shapes.partCount; ++p) {
+    const PartShape& part = shapes.parts[p];
+    bool placed = part.alignable && spread > 0.0;
+    Vec3 offset = placed ? (part.centroid - centre) : Vec3{0.0, 0.0, 0.0};
+    offsets[p] = placed ? Vec3{offset.x / spread, offset.y / spread, offset.z / spread} : offset;
+    double place = vectorLength(offsets[p]);
+    if (!std::isfinite(place)) offsets[p] = Vec3{0.0, 0.0, 0.0};
+    out[p] = std::isfinite(place) ? place : 0.0;
+  }
+}
+
 // Shapes, scratch arrays, the reference part centroid index and the parts by point count.
 int setUpRun(AlignRun& run) {
   if (!buildShapeSet(run.reference, &run.referenceShapes) ||
@@ -108,6 +151,10 @@ int setUpRun(AlignRun& run) {
   run.scratch.stamps = zeroedArray<int32_t>(run.reference->pointCount);
   run.centreParts = zeroedArray<int32_t>(referenceParts);
   run.byPointCount = zeroedArray<int32_t>(referenceParts);
+  run.referencePlace = zeroedArray<double>(referenceParts);
+  run.targetPlace = zeroedArray<double>(targetParts);
+  run.referenceOffset = zeroedArray<Vec3>(referenceParts);
+  run.targetOffset = zeroedArray<Vec3>(targetParts);
   run.state = zeroedArray<uint8_t>(targetParts);
   run.claimed = zeroedArray<uint8_t>(referenceParts);
   run.chosen = zeroedArray<int32_t>(largestPart);
@@ -116,7 +163,12 @@ int setUpRun(AlignRun& run) {
   run.explainedBy = zeroedArray<int32_t>(targetParts);
   run.found = zeroedArray<PartAlignment>(int64_t{targetParts} * kMaxAlternatives);
   run.foundCount = zeroedArray<int8_t>(targetParts);
-  if (!run.found || !run.foundCount) return 0;
+  if (!run.found || !run.foundCount || !run.referencePlace || !run.targetPlace ||
+      !run.referenceOffset || !run.targetOffset) {
+    return 0;
+  }
+  placements(run.referenceShapes, run.referencePlace, run.referenceOffset);
+  placements(run.targetShapes, run.targetPlace, run.targetOffset);
   Vec3* centres = zeroedArray<Vec3>(referenceParts);
   if (!run.scratch.pointMap || !run.scratch.stamps || !run.centreParts || !run.byPointCount ||
       !run.state || !run.claimed || !run.chosen || !run.guessed || !run.explained ||
@@ -152,26 +204,51 @@ int setUpRun(AlignRun& run) {
   }
   gfree(centres);
   const PartShape* shapes = run.referenceShapes.parts;
-  std::stable_sort(run.byPointCount, run.byPointCount + count, [shapes](int32_t a, int32_t b) {
-    return shapes[a].pointCount < shapes[b].pointCount;
+  const double* place = run.referencePlace;  // finite by construction
+  std::stable_sort(run.byPointCount, run.byPointCount + count, [=](int32_t a, int32_t b) {
+    if (shapes[a].pointCount != shapes[b].pointCount)
+      return shapes[a].pointCount < shapes[b].pointCount;
+    return place[a] < place[b];
   });
   return 1;
 }
 
 // Up to kMaxCandidates reference parts of target part t's shape (same point count, measures
-// that agree), into `out`; returns how many.
+// that agree), nearest placement first, into `out`; returns how many. Looks at no more than
+// kMaxInspected parts, so a thousand copies of one bolt cost no more than a few dozen.
 int32_t sameShapeParts(const AlignRun& run, int32_t t, int32_t* out) {
   const int32_t points = run.targetShapes.parts[t].pointCount;
+  const double place = run.targetPlace[t];
   const PartShape* shapes = run.referenceShapes.parts;
-  int32_t* first =
-      std::lower_bound(run.byPointCount, run.byPointCount + run.byPointCountSize, points,
-                       [shapes](int32_t r, int32_t n) { return shapes[r].pointCount < n; });
+  const double* places = run.referencePlace;
+  const int32_t* begin = run.byPointCount;
+  const int32_t* end = begin + run.byPointCountSize;
+  const int32_t* lo = std::lower_bound(
+      begin, end, points, [shapes](int32_t r, int32_t n) { return shapes[r].pointCount < n; });
+  const int32_t* hi = std::upper_bound(
+      lo, end, points, [shapes](int32_t n, int32_t r) { return n < shapes[r].pointCount; });
+  // From the first placement not below the part's, outwards in both directions.
+  const int32_t* right = std::lower_bound(
+      lo, hi, place, [places](int32_t r, double value) { return places[r] < value; });
+  const int32_t* left = right;
   int32_t count = 0;
-  for (int32_t* it = first; it < run.byPointCount + run.byPointCountSize &&
-                            count < kMaxCandidates && shapes[*it].pointCount == points;
-       ++it) {
-    if (shapesAgree(run.targetShapes, t, run.referenceShapes, *it)) out[count++] = *it;
+  for (int32_t inspected = 0;
+       count < kMaxCandidates && inspected < kMaxInspected && (left > lo || right < hi);
+       ++inspected) {
+    bool takeRight =
+        left == lo || (right < hi && places[*right] - place <= place - places[left[-1]]);
+    int32_t r = takeRight ? *right++ : *--left;
+    if (shapesAgree(run.targetShapes, t, run.referenceShapes, r)) out[count++] = r;
   }
+  // Candidates in the same placement (within a thousandth of the spread) nearest in offset
+  // first; the rest keep their order of placement.
+  const Vec3 offset = run.targetOffset[t];
+  auto key = [&](int32_t r) {
+    double apart = std::fabs(places[r] - place);
+    return std::pair<double, double>(apart <= 1e-3 ? 0.0 : apart,
+                                     squaredDistance(run.referenceOffset[r], offset));
+  };
+  std::stable_sort(out, out + count, [&](int32_t a, int32_t b) { return key(a) < key(b); });
   return count;
 }
 
@@ -377,15 +454,25 @@ double fitKey(const PartAlignment& a) {
 // parts that share its turn, then of fit. When a turn most other parts took decides (or there
 // is one alignment) the part is settled; else faces whose layer another alignment would change
 // are guesses.
+// True when reference part r sits where target part t sits in its model: the same placement
+// and offset within a thousandth of the spread (the copies' layout kept, the model not turned).
+bool sitsAlike(const AlignRun& run, int32_t t, int32_t r) {
+  return std::fabs(run.referencePlace[r] - run.targetPlace[t]) <= 1e-3 &&
+         squaredDistance(run.referenceOffset[r], run.targetOffset[t]) <= 1e-6;
+}
+
 int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t count) {
   const ModelPart& part = run.target->parts[t];
   if (count > 1) {
     int status = alignByTurns(run, t);
     if (status != 0) return status;
   }
-  int32_t votes[kMaxAlternatives] = {};
-  for (int32_t k = 0; k < count; ++k)
+  int32_t votes[kMaxAlternatives] = {}, alike[kMaxAlternatives] = {}, alikeCount = 0;
+  for (int32_t k = 0; k < count; ++k) {
     votes[k] = votesFor(run, alternatives[k].motion);
+    alike[k] = sitsAlike(run, t, alternatives[k].referencePart) ? 1 : 0;
+    alikeCount += alike[k];
+  }
   // The closest fit first among equals: the true motion beats symmetries that the rounding
   // does not keep.
   int32_t order[kMaxAlternatives];
@@ -393,13 +480,15 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
     order[k] = k;
   std::stable_sort(order, order + count, [&](int32_t a, int32_t b) {
     if (votes[a] != votes[b]) return votes[a] > votes[b];
+    if (alike[a] != alike[b]) return alike[a] > alike[b];
     return fitKey(alternatives[a]) < fitKey(alternatives[b]);
   });
   PartAlignment sorted[kMaxAlternatives];
-  int32_t sortedVotes[kMaxAlternatives];
+  int32_t sortedVotes[kMaxAlternatives], sortedAlike[kMaxAlternatives];
   for (int32_t k = 0; k < count; ++k) {
     sorted[k] = alternatives[order[k]];
     sortedVotes[k] = votes[order[k]];
+    sortedAlike[k] = alike[order[k]];
   }
   for (int32_t k = 0; k < count; ++k)
     alternatives[k] = sorted[k];
@@ -413,7 +502,11 @@ int alignAlone(AlignRun& run, int32_t t, PartAlignment* alternatives, int32_t co
   if (taken < 0) return 0;
   const PartAlignment& chosen = alternatives[taken];
   if (!partFaces(run, t, chosen.referencePart, chosen.motion, run.chosen)) return -1;
-  bool decided = count == 1 || (taken == 0 && sortedVotes[0] > sortedVotes[1]);
+  // Decided by one alignment, by a turn more settled parts took, or (turns tied) by the one
+  // alignment onto the copy that sits where this part sits.
+  bool byVotes = count > 1 && sortedVotes[0] > sortedVotes[1];
+  bool byPlace = count > 1 && sortedAlike[0] && alikeCount == 1 && sortedVotes[0] == sortedVotes[1];
+  bool decided = count == 1 || (taken == 0 && (byVotes || byPlace));
   if (decided) {
     voteTurn(run, chosen.motion);
     std::memset(run.guessed, 0, static_cast<size_t>(part.faceCount));

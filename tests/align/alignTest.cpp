@@ -150,6 +150,10 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
   for (DxfFace& face : turnedBolts)
     for (Vec3& p : face.corners)
       p = {-p.y, p.x, p.z + 50};
+  std::vector<DxfFace> turnedInPlace = bolts;  // each copy turned about its own corner
+  for (size_t f = 0; f < turnedInPlace.size(); ++f)
+    for (Vec3& p : turnedInPlace[f].corners)
+      p = {3.0 * double(f / 6) - p.y, p.x - 3.0 * double(f / 6), p.z + 50};
   struct Case {
     const char* name;
     std::vector<DxfFace> reference, target;
@@ -167,6 +171,7 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
        -1},
       {"no reference faces", {}, {square("t", 0)}, 0},
       {"three hundred copies of one bolt", bolts, turnedBolts, 1800},
+      {"three hundred copies, each turned in its place", bolts, turnedInPlace, 1800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,7 +186,8 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
               1);
     MatchTally tally = tallyMatches(referenceModel, targetModel);
     EXPECT_TRUE(c.expectAligned < 0 || tally.aligned == c.expectAligned) << tally.aligned;
-    // every copy sits where the one turn of the whole set puts it: its own layer, no guess
+    // every copy takes the layer of the copy in its place (the set turned as one, or each copy
+    // turned alike where it stands), with no guess
     EXPECT_TRUE(c.expectAligned <= 0 || tally.guesses == 0) << tally.guesses;
     for (int32_t i = 0; c.expectAligned > 0 && i < targetModel->faceCount; ++i) {
       const ModelFace& face = targetModel->faces[i];
