@@ -20,8 +20,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // A dialog whose program folder is a scratch folder; the test answers its choosers with the
 // queued answers (none left cancels) and records where each chooser started.
 class Dialog : public ::testing::Test, public FileChooser {

@@ -3,23 +3,16 @@
 // small models written as DXF files, and the batch tool's arguments run as a program.
 // (Allocation failures and hostile paths and outputs are the hardening tests' part.)
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "app/errorReport.h"
-#include "app/programPath.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
 #include "match/matchingRun.h"
@@ -35,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Ints = std::vector<int>;
-using Lines = std::vector<std::string>;
 using Faces = std::vector<DxfFace>;
 using Tally = std::array<int, 4>;  // coincident, by tests, by propagation, unmatched
 
@@ -146,14 +138,6 @@ TEST(PairCoincidentGeometry, RandomModelsPairAsThePlainScansDo) {
   EXPECT_GT(anchoredParts, 20);
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  std::stringstream in(text);
-  for (std::string piece; std::getline(in, piece, separator);)
-    pieces.push_back(piece);
-  return pieces;
-}
-
 std::vector<double> numbers(const std::string& text) {  // "-" skipped
   std::vector<double> values;
   std::istringstream in(text);
@@ -167,7 +151,7 @@ std::vector<double> numbers(const std::string& text) {  // "-" skipped
 ModelPtr partModel(const std::string& text) {
   std::vector<std::vector<double>> shapes;
   ModelPtr model(createModel("M"));
-  for (const std::string& part : split(text, ';')) {
+  for (const std::string& part : splitText(text, ';')) {
     std::vector<double> s = numbers(part), fill = {0, 0, 0, 1, 3, 0, -1, 0};
     if (s.empty()) continue;
     s.insert(s.end(), fill.begin() + s.size(), fill.end());
@@ -208,7 +192,7 @@ TEST(MatchParts, StagesAndPassesTakeTheExpectedParts) {
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line);
-    std::vector<std::string> f = split(line, '|');
+    std::vector<std::string> f = splitText(line, '|');
     f.resize(7);
     std::vector<double> settings = numbers(f[0]), matched, counts, points;
     matchSettings.groupSingleMatching = settings[0];
@@ -255,15 +239,11 @@ TEST(MatchParts, MeasuresAreThePlainSumsOverTheModel) {
         points += model->points[i].part == part.number;
       for (const ModelFace* f = model->faces; f < model->faces + model->faceCount; ++f)
         if (f->part == part.number) normalSum += f->normal.x + f->normal.y + f->normal.z;
-      EXPECT_TRUE(points > 0 && part.pointCount == points) << p;
-      EXPECT_EQ(part.normalSum, normalSum) << p;
-      EXPECT_EQ(part.centreDistance, vectorLength(part.centre) / model->meanSize) << p;
+      EXPECT_TRUE(points > 0 && part.pointCount == points && part.normalSum == normalSum &&
+                  part.centreDistance == vectorLength(part.centre) / model->meanSize)
+          << p;
     }
   }
-}
-
-SurfaceFace triangle(Vec3 a, Vec3 b, Vec3 c) {
-  return {a, b, c, c};
 }
 
 // The three direct tests in reference list order: the first face passing all three is taken,
@@ -281,10 +261,11 @@ TEST(MatchFaces, DirectTestsAndMatchLevel) {
                {{"AN", "ANP", "ANP"}, 5, 1}, {{"AN", "A", ""}, 3, -1},   {{"", "P", "ANP"}, 3, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "level " << c.level);
-    ModelPtr reference = buildSurfaceModel({triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0}),
-                                            triangle({1, 0, 0}, {1, 1, 0}, {0, 1, 0}),
-                                            triangle({1, 1, 0}, {0, 2, 0}, {0, 1, 0})});
-    ModelPtr target = buildSurfaceModel({triangle({5, 0, 0}, {6, 0, 0}, {5, 1, 0})}, "Terget");
+    ModelPtr reference = buildSurfaceModel({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}},
+                                            {Vec3{1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 1, 0}},
+                                            {Vec3{1, 1, 0}, {0, 2, 0}, {0, 1, 0}, {0, 1, 0}}});
+    ModelPtr target =
+        buildSurfaceModel({{Vec3{5, 0, 0}, {6, 0, 0}, {5, 1, 0}, {5, 1, 0}}}, "Terget");
     // Against a target face of zero signature, normal (0, 0, 1), scaled centre 0: an angle
     // bin of 10 gives 10 / (2 pi), not below 0.5.
     for (int g = 0; g < 3; ++g) {
@@ -298,8 +279,7 @@ TEST(MatchFaces, DirectTestsAndMatchLevel) {
     f.scaledCentre = {0, 0, 0};
     target->parts[0].matchedPart = 0;
     ASSERT_EQ(matchFaces(reference.get(), target.get()), 1);
-    EXPECT_EQ(f.matchLevel, c.level);
-    EXPECT_EQ(f.profile == nullptr, c.matched >= 0);
+    EXPECT_TRUE(f.matchLevel == c.level && (f.profile == nullptr) == (c.matched >= 0));
     EXPECT_TRUE(c.matched < 0 ? f.matchedFace >= 0 : f.matchedFace == c.matched) << f.matchedFace;
   }
 }
@@ -317,8 +297,8 @@ TEST(MatchFaces, CoincidentFacesUnmatchedPartsAndPartnersInOtherReferenceParts) 
   referenceFaces.insert(referenceFaces.end(), other.begin(), other.end());
   std::vector<SurfaceFace> targetFaces = shuffledSurface(surface, 33, {0, 9, 0});
   const int n = static_cast<int>(targetFaces.size());
-  targetFaces.push_back(triangle({90, 0, 0}, {91, 0, 0}, {90, 1, 0}));
-  targetFaces.push_back(triangle({95, 0, 0}, {96, 0, 0}, {95, 1, 0}));
+  targetFaces.push_back(SurfaceFace{Vec3{90, 0, 0}, {91, 0, 0}, {90, 1, 0}, {90, 1, 0}});
+  targetFaces.push_back(SurfaceFace{Vec3{95, 0, 0}, {96, 0, 0}, {95, 1, 0}, {95, 1, 0}});
   ModelPtr reference = buildSurfaceModel(referenceFaces);
   ModelPtr target = buildSurfaceModel(targetFaces, "Terget");
   ASSERT_TRUE(reference && target && reference->partCount == 2 && target->partCount == 3);
@@ -338,13 +318,10 @@ TEST(MatchFaces, CoincidentFacesUnmatchedPartsAndPartnersInOtherReferenceParts) 
 class MatchingRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    setProgramDirectoryTo(folder.path.c_str());
-    setErrorPresenter([](const char*) {});
-    useDefaultSettings();
-    textureRotation = 0;
+    useDefaultSettings(), textureRotation = 0;
     std::ifstream file(testDataPath("match/runs.txt"));
     for (std::string line, name; std::getline(file, line);) {
-      if (line.starts_with("run ")) cases.push_back(split(line.substr(4), ';'));
+      if (line.starts_with("run ")) cases.push_back(splitText(line.substr(4), ';'));
       if (line.starts_with("= ")) models[name = line.substr(2)];
       if (line.empty() || line[0] == '#' || line[0] == '=' || line.starts_with("run ")) continue;
       std::vector<double> v = numbers(line.substr(line.find(' ')));
@@ -353,11 +330,7 @@ class MatchingRun : public ::testing::Test {
         models[name].back().corners[k] = {v[3 * k], v[3 * k + 1], v[3 * k + 2]};
     }
   }
-  void TearDown() override {
-    releaseRunData();
-    setErrorPresenter(nullptr);
-    setProgramDirectory();
-  }
+  void TearDown() override { releaseRunData(); }
   std::string write(const std::string& name, const Faces& faces) {
     writeFileBytes(folder.file(name), dxfText(faces, {"made by the test"}));
     return folder.file(name);
@@ -379,7 +352,7 @@ class MatchingRun : public ::testing::Test {
     layers = dxfLayers(written);
     return 1;
   }
-  ScratchFolder folder;
+  QuietReports folder;
   RecordingDialog dialog;
   std::string progress;
   Tally tally{};
@@ -407,11 +380,7 @@ TEST_F(MatchingRun, NamesMeaningNoReferenceAndFilesThatCannotBeRead) {
     EXPECT_EQ(layers, dxfLayers(readFileBytes(target)));
     EXPECT_EQ(tally, (Tally{0, 0, 0, 6}));
   }
-  for (const std::string& unreadable : {std::string(), lines}) {
-    EXPECT_EQ(run(target, unreadable), 0);
-    EXPECT_EQ(progress, unreadable.empty() ? "Start...|Read Error : Terget DXF|Error Quit"
-                                           : "Start...|Empty Data : Terget DXF|Error Quit");
-  }
+  EXPECT_TRUE(!run(target, lines) && progress == "Start...|Empty Data : Terget DXF|Error Quit");
   EXPECT_EQ(run("", ""), 0);
   EXPECT_TRUE(!referenceModel && !targetModel && !commentList);
   EXPECT_EQ(gliveBlocks(), before);
@@ -430,17 +399,12 @@ TEST_F(MatchingRun, MatchedFacesTakeTheLayersOfTheirReferenceFaces) {
     EXPECT_TRUE(c[2].empty() ? progress.ends_with("|Done.") : progress == c[2]) << progress;
     ASSERT_EQ(layers.size(), models[c[1]].size());
     EXPECT_EQ(std::count(layers.begin(), layers.end(), ""), 0);
-    const Lines want = split(c[4], ',');
+    const Lines want = splitText(c[4], ',');
     for (size_t i = 0; i < want.size(); ++i)
       EXPECT_EQ(want[i] == "t_" ? layers[i].substr(0, 2) : layers[i], want[i]);
     EXPECT_EQ(tally[0] + tally[1] + tally[2] + tally[3], targetModel->faceCount);
     EXPECT_TRUE(c[3].empty() || numbers(c[3]) == std::vector<double>(tally.begin(), tally.end()));
   }
-}
-
-// A shell word; neither the scratch paths nor the case arguments hold a single quote.
-std::string quoted(const std::string& text) {
-  return "'" + text + "'";
 }
 
 // Settings lines as the settings file holds them, from "sw rotation [lines kept]".
@@ -450,11 +414,8 @@ std::string settingsText(const std::string& spec) {
   size_t kept = 9;
   if (!(in >> sw >> rotation)) return "";
   in >> kept;
-  const std::string lines[] = {sw + " ;sw", "0.25 ;0", "0.5 ;1",  rotation + " ;2;rotation",
-                               "0.01 ;3",   "0.2  ;4", "0.90 ;5", "0.5 ;6",
-                               "0.25 ;7"};
   for (size_t i = 0; i < kept; ++i)
-    text += lines[i] + "\r\n";
+    text += (i == 0 ? sw : i == 3 ? rotation : std::string(kDefaultSettingsLines[i])) + "\r\n";
   return text;
 }
 
@@ -465,32 +426,30 @@ TEST(BatchTool, ArgumentsRotationAndReasons) {
   if (std::string(MORVANE_MATCH_PATH).empty()) GTEST_SKIP() << "morvane-match is not built";
   ScratchFolder folder;
   const std::string tool = folder.file("morvane-match"), param = folder.file("param.txt"),
-                    out = folder.file("out.dxf"), log = folder.file("log.txt");
+                    out = folder.file("out.dxf");
   fs::copy_file(MORVANE_MATCH_PATH, tool);
   writeFileBytes(folder.file("square.dxf"),
                  dxfText({{"own", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}}));
   writeFileBytes(folder.file("settings.txt"), settingsText("0 0"));
   // Exit status, then standard output and error and the first corner written as "x y".
-  auto runTool = [&](const Lines& args) {
-    std::string command = quoted(tool);
-    for (const std::string& a : args)
-      command += " " + quoted(a);
-    fs::remove(out);
-    int raw = std::system((command + " >" + quoted(log) + " 2>&1 </dev/null").c_str());
-    Lines written = split(readFileBytes(out), '\n');
+  auto runTool = [&](Lines args) {
+    std::string text;
+    args.insert(args.begin(), tool), fs::remove(out);
+    const int status = runProgram(args, folder.path, &text);
+    Lines written = splitText(readFileBytes(out), '\n');
     auto at = std::find(written.begin(), written.end(), "10\r");
-    std::string text = readFileBytes(log) + (at + 3 < written.end() ? at[1] + " " + at[3] : "");
+    text += at + 3 < written.end() ? at[1] + " " + at[3] : "";
     std::erase(text, '\r');
     while (text.ends_with('\n'))
       text.pop_back();
-    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text);
+    return std::make_pair(status, text);
   };
   std::ifstream file(testDataPath("match/batchTool.txt"));
   int cases = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line);
-    const std::vector<std::string> f = split(line, '|');
+    const std::vector<std::string> f = splitText(line, '|');
     Lines args;
     std::istringstream words(f[1]);
     for (std::string w; words >> w;)
@@ -524,7 +483,7 @@ TEST(BatchTool, ArgumentsRotationAndReasons) {
       << text;
   EXPECT_TRUE(status == 0 && n[0] > 0 && n[1] > 0 && n[2] > 0 && n[3] == 0) << text;
   EXPECT_EQ(dxfLayers(readFileBytes(t)),
-            split(readFileBytes(examples + "expected-layers.txt"), '\n'));
+            splitText(readFileBytes(examples + "expected-layers.txt"), '\n'));
   EXPECT_NE(readFileBytes(t).find("999\r\nexample target: "), std::string::npos);
 }
 

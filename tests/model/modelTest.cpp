@@ -8,10 +8,7 @@
 #include <clocale>
 #include <fstream>
 #include <random>
-#include <sstream>
 
-#include "app/errorReport.h"
-#include "app/programPath.h"
 #include "model/dxfNumbers.h"
 #include "model/dxfReader.h"
 #include "model/partGrouping.h"
@@ -36,10 +33,6 @@ std::string faceTexts(const FaceModel& model) {
   return texts;
 }
 
-std::string bitsOf(Vec3 v) {
-  return hexNumbers({v.x, v.y, v.z});
-}
-
 // Numbers as the shortest decimals that read back, each after a blank.
 std::string shortest(std::initializer_list<double> values) {
   std::string text;
@@ -54,14 +47,6 @@ std::string replaced(std::string text, const std::string& key, const std::string
   for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + by.size()))
     text.replace(at, key.size(), by);
   return text;
-}
-
-std::vector<std::string> split(const std::string& text, char by) {
-  std::vector<std::string> parts;
-  std::istringstream in(text);
-  for (std::string part; std::getline(in, part, by);)
-    parts.push_back(part);
-  return parts;
 }
 
 std::vector<int32_t> partsOf(const FaceModel& model, bool points) {
@@ -130,13 +115,6 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
   return read;
 }
 
-// Error reports go nowhere, "perr.txt" into a scratch folder.
-struct QuietReports : ScratchFolder {
-  QuietReports() {
-    setProgramDirectoryTo(path.c_str()), setErrorPresenter([](const char*) {});
-  }
-  ~QuietReports() { setErrorPresenter(nullptr), setProgramDirectory(); }
-};
 }  // namespace
 
 // The cases of tests/data/model/vectors.txt, numbers compared bit for bit.
@@ -145,14 +123,15 @@ TEST(Vectors, SnapNormalizeAndDivisorBitForBit) {
   int rows = 0;
   for (std::string line; std::getline(table, line);) {
     std::vector<double> v;  // the row's numbers: the arguments, then the result
-    for (const std::string& word : split(line.substr(std::min<size_t>(1, line.size())), ' '))
+    for (const std::string& word : splitText(line.substr(std::min<size_t>(1, line.size())), ' '))
       if (!word.empty()) v.push_back(std::strtod(word.c_str(), nullptr));
     Vec3 got{}, expected{};
     if (line[0] == 's') got.x = snapUnit(v[0]), expected.x = v[1];
     if (line[0] == 'd') got.x = absAtLeastOne(v[0]), expected.x = v[1];
     if (line[0] == 'n') got = normalizeSnapped({v[0], v[1], v[2]}), expected = {v[3], v[4], v[5]};
     rows += line[0] != '#';
-    EXPECT_EQ(bitsOf(got), bitsOf(expected)) << line;
+    EXPECT_EQ(hexNumbers({got.x, got.y, got.z}), hexNumbers({expected.x, expected.y, expected.z}))
+        << line;
   }
   EXPECT_EQ(rows, 22);
 }
@@ -264,8 +243,8 @@ TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
     const std::string value = line.substr(std::min<size_t>(2, line.size()));
     if (line[0] == '<') piped += value;
     if (line[0] == '@') rotation = std::stoi(value);
-    if (line[0] == '*') expected.comments = split("kept|" + value, '|');
-    if (line[0] == '%') expected.parts = split(value, ' ');
+    if (line[0] == '*') expected.comments = splitText("kept|" + value, '|');
+    if (line[0] == '%') expected.parts = splitText(value, ' ');
     if (line[0] != '=') continue;
     writeFileBytes(folder.file("case.dxf"), replaced(expand(piped, tri, far), "|", "\n") + "\n");
     Read read = readPath(folder.file("case.dxf"), rotation, true);
@@ -321,10 +300,10 @@ TEST(ReadDxfFaces, MalformedBytesLineEndsAndRealWritersFiles) {
       {"POLI-ALL210_12.DXF", 1, 4, "kept"}};
   for (const auto& [file, faces, points, comments] : files) {
     Read read = readPath(testDataPath(std::string("real/") + file));
-    EXPECT_TRUE(read.faces.starts_with("0: ") && split(read.faces, '/').size() == faces &&
-                split(replaced(read.faces, " / 0: ", "|"), '|').size() == faces &&
+    EXPECT_TRUE(read.faces.starts_with("0: ") && splitText(read.faces, '/').size() == faces &&
+                splitText(replaced(read.faces, " / 0: ", "|"), '|').size() == faces &&
                 (points < 0 || read.model->pointCount == points) &&
-                read.comments == split(comments, '|'))
+                read.comments == splitText(comments, '|'))
         << file;
   }
   EXPECT_EQ(readPath(testDataPath("real/POLI-ALL210_12.DXF")).faces,

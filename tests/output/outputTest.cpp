@@ -7,17 +7,14 @@
 #include <clocale>
 #include <filesystem>
 
-#include "app/errorReport.h"
-#include "app/programPath.h"
 #include "output/dxfWriter.h"
 #include "output/dxfWriterInternal.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
 TEST(DxfWriter, LayersFromMatchedFacesSavedWholeOrNotAtAll) {
-  ScratchFolder reports, folder;
-  setProgramDirectoryTo(reports.path.c_str());  // "perr.txt"
-  setErrorPresenter([](const char*) {});
+  QuietReports reports;
+  ScratchFolder folder;
   const std::string path = folder.file("keep.dxf"), old = "0\r\nEOF\r\n";
   writeFileBytes(path, old);
   std::filesystem::create_hard_link(path, folder.file("alias"));
@@ -47,8 +44,6 @@ TEST(DxfWriter, LayersFromMatchedFacesSavedWholeOrNotAtAll) {
               readFileBytes(folder.file("alias")) == old);  // a new file was renamed over it
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 4);  // no temp
   releaseRunData();
-  setErrorPresenter(nullptr);
-  setProgramDirectory();
 }
 
 TEST(DxfWriter, AppendCornerFormatsLikePrintfInTheCLocale) {

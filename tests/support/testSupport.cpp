@@ -1,6 +1,9 @@
 #include "testSupport.h"
 
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -9,6 +12,8 @@
 #include <random>
 #include <sstream>
 
+#include "app/errorReport.h"
+#include "app/programPath.h"
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "model/dxfReader.h"
@@ -26,6 +31,41 @@ std::vector<std::string> linesOf(const LineList* list) {
   for (int i = 0; list && i < list->count; ++i)
     out.emplace_back(list->items[i] ? list->items[i] : "");
   return out;
+}
+
+Lines splitText(const std::string& text, char separator) {
+  Lines pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);)
+    pieces.push_back(piece);
+  return pieces;
+}
+
+// Runs args[0] with exactly `args` in `folder`, standard input a pipe kept open, limits of
+// address space and file size when not 0. Gives its exit status (-1 when a signal ended it,
+// SIGALRM after a minute when it blocked) and its standard output, then standard error.
+int runProgram(Lines args, const std::string& folder, std::string* log, long memory, long size) {
+  FILE* file = tmpfile();
+  int in[2], raw = 0;
+  if (!file || pipe(in) != 0) return -1;
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  rlimit memoryLimit{rlim_t(memory), rlim_t(memory)}, sizeLimit{rlim_t(size), rlim_t(size)};
+  pid_t child = fork();
+  if (child == 0) {  // async-signal-safe calls only
+    if (dup2(in[0], 0) == 0 && dup2(fileno(file), 1) == 1 && dup2(fileno(file), 2) == 2 &&
+        !(memory && setrlimit(RLIMIT_AS, &memoryLimit)) &&
+        !(size && setrlimit(RLIMIT_FSIZE, &sizeLimit)) && chdir(folder.c_str()) == 0)
+      alarm(60), execv(argv[0], argv.data());
+    _exit(127);
+  }
+  waitpid(child, &raw, 0);
+  close(in[0]), close(in[1]);
+  *log = readFileBytes("/proc/self/fd/" + std::to_string(fileno(file)));
+  fclose(file);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 namespace {
@@ -64,6 +104,14 @@ ScratchFolder::~ScratchFolder() {
   std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path, ignored);
+}
+
+QuietReports::QuietReports() {
+  setProgramDirectoryTo(path.c_str()), setErrorPresenter([](const char*) {});
+}
+
+QuietReports::~QuietReports() {
+  setErrorPresenter(nullptr), setProgramDirectory();
 }
 
 std::string readFileBytes(const std::string& path) {

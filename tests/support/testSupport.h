@@ -21,6 +21,10 @@ struct CoreRelease {
 using LineListPtr = std::unique_ptr<LineList, CoreRelease>;
 using ModelPtr = std::unique_ptr<FaceModel, CoreRelease>;
 
+using Lines = std::vector<std::string>;
+// The pieces of `text` between the separators (a trailing empty piece dropped).
+Lines splitText(const std::string& text, char separator);
+
 // A list holding exactly these lines (empty ones included), without path.
 LineListPtr testLines(const std::vector<std::string>& lines);
 // The lines of a list as strings (none for a null list).
@@ -51,9 +55,21 @@ struct ScratchFolder {
   std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+// A scratch folder as the program folder (so "perr.txt" goes there) and error reports shown
+// nowhere, both put back on destruction.
+struct QuietReports : ScratchFolder {
+  QuietReports();
+  ~QuietReports();
+};
+
 // Whole file as bytes ("" when missing); writing replaces the file.
 std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
+// Runs args[0] with exactly `args` in `folder`, standard input a pipe kept open, limits of
+// address space and file size when not 0. Gives its exit status (-1 when a signal ended it,
+// SIGALRM after a minute when it blocked) and its standard output, then standard error.
+int runProgram(Lines args, const std::string& folder, std::string* log, long memory = 0,
+               long size = 0);
 // Path of a file under tests/data.
 std::string testDataPath(const std::string& name);
 

@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-using Lines = std::vector<std::string>;
 
 // The allocator's failure reports, collected for the life of a Failures.
 Lines failed;
@@ -29,14 +28,6 @@ struct Failures {
   Failures() { setAllocationFailureHandler(record); }
   ~Failures() { gfailAllocationAfter(0), setAllocationFailureHandler(nullptr); }
 };
-
-// The pieces of `text` between the separators (none for an empty text).
-Lines cut(const std::string& text, char separator) {
-  Lines pieces(!text.empty());
-  for (char c : text)
-    c == separator ? pieces.emplace_back() : pieces.back() += c;
-  return pieces;
-}
 
 std::string crlfJoin(const Lines& lines) {
   return std::accumulate(lines.begin(), lines.end(), ""s,
@@ -60,7 +51,7 @@ TEST(Allocator, ZeroFillsReportsFailuresAndCarvesOrdinaryBlocks) {
       (gfailAllocationAfter(1), gcrealloc(grown, 8000)), (gfailAllocationAfter(1), gcrealloc(nullptr, 64)),
       (gfailAllocationAfter(1), gcarve(&carver, 8)), gcalloc(~size_t{0}), gmalloc(~size_t{0} / 2)};
   EXPECT_TRUE(std::count(none, none + 7, nullptr) == 7 &&
-              failed == cut("gcalloc gmalloc gcrealloc gcalloc gcrealloc gmalloc gcalloc gmalloc", ' '));
+              failed == splitText("gcalloc gmalloc gcrealloc gcalloc gcrealloc gmalloc gcalloc gmalloc", ' '));
   // clang-format on
   std::vector<char*> blocks = {grown, static_cast<char*>(gcalloc(0))};  // a size 0 is served as 1
   for (int i = 2; i < 60; ++i)
@@ -174,17 +165,17 @@ TEST(LineList, EditsAndResultCodes) {
       moveLineToFront(nullptr, "a"), moveLineToFront(list.get(), nullptr), moveLineToFront(list.get(), "")}),
       (std::vector<int>{-4, 2, 3, 4, -1, -1, -2, -3, -1, -3, -2}));
   // clang-format on
-  EXPECT_EQ(linesOf(list.get()), cut("a e b c d", ' '));
+  EXPECT_EQ(linesOf(list.get()), splitText("a e b c d", ' '));
   std::string blanks = " 1 2\t   ", onlyBlanks = "   ";
   trimTrailingBlanks(blanks.data()), trimTrailingBlanks(onlyBlanks.data());
   EXPECT_EQ(blanks.c_str() + ("|"s + onlyBlanks.c_str()), " 1 2\t|");
   // before, moved text, result, after
   for (const char* row :
        {"a b c|c|2|c a b", "a b|a|0|a b", "a B|b|2|b a B", "|n|0|n", "a  b|b|1|b a"}) {
-    Lines c = cut(row, '|');
-    list = testLines(cut(c[0], ' '));
+    Lines c = splitText(row, '|');
+    list = testLines(splitText(c[0], ' '));
     EXPECT_EQ(moveLineToFront(list.get(), c[1].c_str()), std::stoi(c[2])) << row;
-    EXPECT_EQ(linesOf(list.get()), cut(c[3], ' ')) << row;
+    EXPECT_EQ(linesOf(list.get()), splitText(c[3], ' ')) << row;
   }
 }
 
@@ -259,9 +250,11 @@ TEST_F(Settings, MissingOrShortFileGetsTheDefaults) {
 // lines after the ninth are written back as they were. Cases in textfiles/rotation.txt.
 TEST_F(Settings, RotationFollowsLineFourAndAChoiceRewritesItsNumber) {
   writeFileBytes(file("readme.txt"), "note\r\n");
-  for (const std::string& row : cut(readFileBytes(testDataPath("textfiles/rotation.txt")), '\n')) {
+  for (const std::string& row :
+       splitText(readFileBytes(testDataPath("textfiles/rotation.txt")), '\n')) {
     if (row.empty() || row[0] == '#') continue;
-    const Lines c = cut(row, '|');  // switch word, line 4, rotation, selected, choice, written
+    const Lines c =
+        splitText(row, '|');  // switch word, line 4, rotation, selected, choice, written
     Lines lines = defaultsWith(c[0], c[1]);
     lines.insert(lines.end(), {"tenth line kept", "0.125 eleventh"});
     writeFileBytes(file("param.txt"), crlfJoin(lines));
@@ -285,7 +278,7 @@ TEST_F(Settings, RotationFollowsLineFourAndAChoiceRewritesItsNumber) {
 TEST_F(Settings, NumbersReadAsCFormatsWithoutLocale) {
   const std::string data = readFileBytes(testDataPath("textfiles/numbers.txt"));
   for (int line = 0; line < 10; ++line)
-    for (const std::string& text : cut(data, '\n')) {
+    for (const std::string& text : splitText(data, '\n')) {
       if (text[0] == '#') continue;
       Lines lines(10, "");
       lines[line] = text;
