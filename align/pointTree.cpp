@@ -4,7 +4,6 @@
 
 #include <new>
 
-#include "app/errorReport.h"
 #include "textfiles/allocator.h"
 
 namespace {
@@ -51,7 +50,7 @@ PointTree* buildPointTree(const Vec3* points, int32_t count) noexcept {
   try {
     tree->index = new Index(3, tree->source, nanoflann::KDTreeSingleIndexAdaptorParams(12));
   } catch (const std::bad_alloc&) {
-    reportError("buildPointTree");
+    greportFailure("buildPointTree");
     gfree(tree->points);
     gfree(tree);
     return nullptr;

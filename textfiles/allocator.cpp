@@ -115,6 +115,10 @@ size_t roundUp8(size_t n) noexcept {
 
 }  // namespace
 
+void greportFailure(const char* entryName) noexcept {
+  reportFailure(entryName);
+}
+
 void setAllocationFailureHandler(AllocationFailureHandler handler) noexcept {
   failureHandler.store(handler ? handler : printFailure, std::memory_order_release);
 }

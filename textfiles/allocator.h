@@ -11,6 +11,9 @@ using AllocationFailureHandler = void (*)(const char* entryName);
 // Installs the handler; null restores the default, which prints "Morvane Error: <name>" to
 // standard error. The front ends install the error report (app/errorReport.h).
 void setAllocationFailureHandler(AllocationFailureHandler handler) noexcept;
+// Reports through the same handler that memory a library asked for itself (outside these
+// entries) could not be had; `entryName` names the operation that asked.
+void greportFailure(const char* entryName) noexcept;
 
 // A new zero-filled block of `size` bytes (0 is served as 1). Null on failure ("gcalloc").
 void* gcalloc(size_t size) noexcept;
