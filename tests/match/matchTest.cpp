@@ -408,8 +408,8 @@ TEST_F(MatchingRun, MatchedFacesTakeTheLayersOfTheirReferenceFaces) {
 }
 
 // Settings lines as the settings file holds them, from "sw rotation [lines kept]".
-std::string settingsText(const std::string& spec) {
-  std::istringstream in(spec);
+std::string settingsText(const std::string& words) {
+  std::istringstream in(words);
   std::string sw, rotation, text;
   size_t kept = 9;
   if (!(in >> sw >> rotation)) return "";

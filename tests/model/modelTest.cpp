@@ -262,7 +262,7 @@ TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
     if (comment.starts_with("= ")) measures.push_back(comment);
   EXPECT_EQ(measures.size(), m.partCount + m.faceCount + 1u);
   for (int32_t p = 0; p < m.partCount; ++p)
-    EXPECT_EQ(measures[p], "= part" + shortest({m.parts[p].radiusSum, m.parts[p].size}));
+    EXPECT_EQ(measures[p], "= part sums" + shortest({m.parts[p].radiusSum, m.parts[p].size}));
   for (int32_t f = 0; f < m.faceCount; ++f) {
     const ModelFace& face = m.faces[f];
     EXPECT_EQ(measures[m.partCount + f],
