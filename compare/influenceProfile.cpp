@@ -1,5 +1,6 @@
 #include "compare/influenceProfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -34,11 +35,23 @@ struct PartAdjacency {
   int64_t longestWalk;
 };
 
-// Slot of face g in the part, or -1 when g is not listed there (never for a grouped model).
-inline int32_t slotOf(const FaceModel& model, const int32_t* list, int32_t count, int32_t g) {
+// The order the spreading takes a part's faces in: walk position i is face list[i], or
+// list[order[i]] when the part is spread in its scrambled order (rank inverts order).
+struct WalkOrder {
+  const int32_t* list;   // the part's faces, ascending (slot order)
+  const int32_t* order;  // null: slot order
+  const int32_t* rank;
+  int32_t count;
+
+  int32_t faceAt(int32_t i) const noexcept { return list[order ? order[i] : i]; }
+};
+
+// Walk position of face g, or -1 when g is not listed in the part (never for a grouped model).
+inline int32_t positionOf(const FaceModel& model, const WalkOrder& walk, int32_t g) {
   if (g < 0 || g >= model.faceCount) return -1;
   int32_t slot = model.faces[g].partSlot;
-  return (slot >= 0 && slot < count && list[slot] == g) ? slot : -1;
+  if (slot < 0 || slot >= walk.count || walk.list[slot] != g) return -1;
+  return walk.rank ? walk.rank[slot] : slot;
 }
 
 template <typename Visit>
@@ -56,15 +69,16 @@ void walkNeighbours(const FaceModel& model, int32_t f, Visit&& visit) noexcept {
   }
 }
 
-bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
-                    ScopedBlocks& blocks, PartAdjacency* out) noexcept {
+bool buildAdjacency(const FaceModel& model, const WalkOrder& walk, ScopedBlocks& blocks,
+                    PartAdjacency* out) noexcept {
+  int32_t count = walk.count;
   out->first = blocks.raw<int64_t>(static_cast<size_t>(count) + 1);
   if (!out->first) return false;
   int64_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
     out->first[i] = total;
-    walkNeighbours(model, list[i], [&](int32_t g) {
-      if (slotOf(model, list, count, g) >= 0) ++total;
+    walkNeighbours(model, walk.faceAt(i), [&](int32_t g) {
+      if (positionOf(model, walk, g) >= 0) ++total;
     });
   }
   out->first[count] = total;
@@ -80,9 +94,10 @@ bool buildAdjacency(const FaceModel& model, const int32_t* list, int32_t count,
     out->denominator[total + k] = 1.0;
   int64_t e = 0;
   for (int32_t i = 0; i < count; ++i) {
-    const ModelFace& face = model.faces[list[i]];
-    walkNeighbours(model, list[i], [&](int32_t g) {
-      int32_t slot = slotOf(model, list, count, g);
+    int32_t f = walk.faceAt(i);
+    const ModelFace& face = model.faces[f];
+    walkNeighbours(model, f, [&](int32_t g) {
+      int32_t slot = positionOf(model, walk, g);
       if (slot < 0) return;
       out->slot[e] = slot;
       out->denominator[e] = weightDenominator(face, model.faces[g]);
@@ -113,6 +128,11 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
   }
 }
 
+// The scrambled spreading's guard against overflow: before a face holding more than
+// kRescaleAbove spreads, every value of the seed is multiplied by kRescaleBy.
+constexpr double kRescaleAbove = 0x1p512;
+constexpr double kRescaleBy = 0x1p-512;
+
 // Scratch of one seed's spreading: a face mark per slot (kMarkUnreached, kMarkFront waiting,
 // kMarkSpread), the
 // ordered set of the waiting slots and room for one face's weights.
@@ -131,8 +151,11 @@ struct SeedWalk {
   SpreadScratch scratch;
   SlotSet waiting;
   int64_t from;
+  int32_t count;
+  bool rescale;  // keep the values finite (the scrambled spreading)
 
   __attribute__((always_inline)) void start(int32_t count, int32_t seed) noexcept {
+    this->count = count;
     std::memset(scratch.marks, kMarkUnreached, static_cast<size_t>(count));
     waiting.attach(scratch.setWords, count);
     values[seed] = 1.0;
@@ -149,6 +172,7 @@ struct SeedWalk {
       f = waiting.findFrom(0);  // the next pass
     }
     waiting.erase(f);
+    if (rescale && values[f] > kRescaleAbove) scaleDown();
     double v = values[f];
     int64_t begin = adjacency.first[f];
     int64_t size = adjacency.first[f + 1] - begin;
@@ -167,6 +191,13 @@ struct SeedWalk {
     marks[f] = kMarkSpread;
     from = f + 1;
     return true;
+  }
+
+  // Multiplies every value by kRescaleBy (a power of two: exact but for values that become
+  // subnormal).
+  void scaleDown() noexcept {
+    for (int32_t j = 0; j < count; ++j)
+      values[j] = values[j] * kRescaleBy;
   }
 
   // Divides every value by their sum, added in slot order; returns the sum.
@@ -213,20 +244,20 @@ constexpr int kColumnBlock = 32;  // profiles gathered per sweep over the influe
 void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noexcept {
   for (int32_t i = 0; i < count; ++i) {
     ModelFace& face = model->faces[list[i]];
-    gfree(face.influence);
     gfree(face.profile);
-    face.influence = nullptr;
     face.profile = nullptr;
   }
 }
 
-// The computation once the part's arrays are allocated; false when memory failed.
-bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noexcept {
-  ScopedBlocks blocks;
-  PartAdjacency adjacency{};
-  if (!buildAdjacency(*model, list, count, blocks, &adjacency)) return false;
-
-  // Spreading: every seed on its own, handed out through a shared counter.
+// Spreads every seed of the part, in walk order, into `rows` (count x count, zero-filled; row
+// i belongs to the seed at walk position i, its entries by walk position) and sets each seed
+// face's influenceSum. `lastMarks` receives the marks of the last seed. Without `rescale`, the
+// spreading stops early once a seed's sum is +inf. Returns kSpread, kOverflow or kNoMemory.
+enum SpreadOutcome { kSpread, kOverflow, kNoMemory };
+SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjacency& adjacency,
+                        double* rows, uint8_t* lastMarks, bool rescale,
+                        ScopedBlocks& blocks) noexcept {
+  int32_t count = walk.count;
   double effort = static_cast<double>(count) * static_cast<double>(adjacency.first[count] + count);
   int workers = workerCount(count, effort);
   size_t setWords = static_cast<size_t>(SlotSet::wordsFor(count));
@@ -235,36 +266,46 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
   auto* marks = blocks.raw<uint8_t>(walkCount * count);
   auto* words = blocks.raw<uint64_t>(walkCount * setWords);
   auto* weights = blocks.raw<double>(walkCount * weightsPerWalk);
-  auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
-  if (!marks || !words || !weights || !lastMarks) return false;
+  if (!marks || !words || !weights) return kNoMemory;
   std::atomic<int32_t> nextSeed{0};
+  std::atomic<bool> overflowed{false};
   auto spreadWork = [&](int worker) noexcept {
-    SeedWalk walk = {};
-    walk.scratch = {marks + static_cast<size_t>(worker) * count,
-                    words + static_cast<size_t>(worker) * setWords,
-                    weights + static_cast<size_t>(worker) * weightsPerWalk};
-    for (;;) {
+    SeedWalk seedWalk = {};
+    seedWalk.rescale = rescale;
+    seedWalk.scratch = {marks + static_cast<size_t>(worker) * count,
+                        words + static_cast<size_t>(worker) * setWords,
+                        weights + static_cast<size_t>(worker) * weightsPerWalk};
+    while (!overflowed.load(std::memory_order_relaxed)) {
       int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
       if (seed >= count) break;
-      ModelFace& face = model->faces[list[seed]];
-      walk.values = face.influence;
-      spreadSeed(adjacency, count, walk, seed);
-      face.influenceSum = walk.normalise(count);
-      if (seed == count - 1) std::memcpy(lastMarks, walk.scratch.marks, static_cast<size_t>(count));
+      seedWalk.values = rows + static_cast<size_t>(seed) * count;
+      spreadSeed(adjacency, count, seedWalk, seed);
+      double sum = seedWalk.normalise(count);
+      model->faces[walk.faceAt(seed)].influenceSum = sum;
+      if (!rescale && std::isinf(sum)) overflowed.store(true, std::memory_order_relaxed);
+      if (seed == count - 1) {
+        std::memcpy(lastMarks, seedWalk.scratch.marks, static_cast<size_t>(count));
+      }
     }
   };
   runWorkers(workers, spreadWork);
+  return overflowed.load() ? kOverflow : kSpread;
+}
 
-  // Profiles: column a of the influence rows, sorted and sampled, for blocks of columns.
+// Gives every face of the part its profile: column a of `rows`, sorted and sampled, goes to
+// the face at walk position a. False when memory failed.
+bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, double effort,
+                   ScopedBlocks& blocks) noexcept {
+  int32_t count = walk.count;
   for (int32_t i = 0; i < count; ++i) {
-    ModelFace& face = model->faces[list[i]];
+    ModelFace& face = model->faces[walk.list[i]];
     face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
     if (!face.profile) return false;
   }
   // Each column is gathered as sort keys and sorted as integers; a column holding a NaN or
   // -0.0 (which the keys do not give back) is sorted as doubles instead.
   int32_t columnBlocks = (count + kColumnBlock - 1) / kColumnBlock;
-  workers = workerCount(columnBlocks, effort);
+  int workers = workerCount(columnBlocks, effort);
   size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
   auto* columns = blocks.raw<uint64_t>(static_cast<size_t>(workers) * perWorker);
   auto* counters = blocks.raw<uint32_t>(static_cast<size_t>(workers) * kSortCounters);
@@ -283,17 +324,17 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
       int32_t width = count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
       bool byValue[kColumnBlock] = {};
       for (int32_t j = 0; j < count; ++j) {
-        const double* row = model->faces[list[j]].influence + a0;
+        const double* row = rows + static_cast<size_t>(j) * count + a0;
         for (int32_t k = 0; k < width; ++k) {
           byValue[k] |= needsValueSort(row[k]);
           gathered[static_cast<size_t>(k) * count + j] = numberKey(row[k]);
         }
       }
       for (int32_t k = 0; k < width; ++k) {
-        double* profile = model->faces[list[a0 + k]].profile;
+        double* profile = model->faces[walk.faceAt(a0 + k)].profile;
         if (byValue[k]) {
           for (int32_t j = 0; j < count; ++j)
-            column[j] = model->faces[list[j]].influence[a0 + k];
+            column[j] = rows[static_cast<size_t>(j) * count + a0 + k];
           const double* sorted = sortProfileValues(column, temp, count, counts);
           sampleProfile([sorted](int64_t i) { return sorted[i]; }, count, profile);
         } else {
@@ -305,18 +346,76 @@ bool computeAllocated(FaceModel* model, const int32_t* list, int32_t count) noex
     }
   };
   runWorkers(workers, profileWork);
+  return true;
+}
 
+// The scrambled order of `count` slots: ascending by scrambleKey(slot) (distinct keys).
+void scrambledOrder(int32_t count, int32_t* order, int32_t* rank, uint64_t* keys) noexcept {
   for (int32_t i = 0; i < count; ++i)
-    model->faces[list[i]].mark = lastMarks[i];
+    keys[i] =
+        (scrambleKey(static_cast<uint64_t>(i)) & ~uint64_t{0xFFFFFFFF}) | static_cast<uint32_t>(i);
+  std::sort(keys, keys + count);
+  for (int32_t i = 0; i < count; ++i) {
+    order[i] = static_cast<int32_t>(static_cast<uint32_t>(keys[i]));
+    rank[order[i]] = i;
+  }
+}
+
+// Spreads the part in `walk` order into `rows`; false when memory failed or (without
+// `rescale`) a seed overflowed, `*overflow` telling which.
+bool spreadInOrder(FaceModel* model, const WalkOrder& walk, double* rows, uint8_t* lastMarks,
+                   bool rescale, bool* overflow) noexcept {
+  *overflow = false;
+  ScopedBlocks blocks;
+  PartAdjacency adjacency{};
+  if (!buildAdjacency(*model, walk, blocks, &adjacency)) return false;
+  SpreadOutcome outcome = spreadAll(model, walk, adjacency, rows, lastMarks, rescale, blocks);
+  *overflow = outcome == kOverflow;
+  return outcome == kSpread;
+}
+
+// The computation with the part's rows allocated (count x count, zero-filled); false when
+// memory failed.
+bool computeWithRows(FaceModel* model, ModelPart& part, double* rows) noexcept {
+  const int32_t* list = part.faces;
+  int32_t count = part.faceCount;
+  ScopedBlocks blocks;
+  auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
+  if (!lastMarks) return false;
+  WalkOrder walk{list, nullptr, nullptr, count};
+  bool overflow = false;
+  if (!spreadInOrder(model, walk, rows, lastMarks, false, &overflow)) {
+    if (!overflow) return false;
+    auto* order = blocks.raw<int32_t>(static_cast<size_t>(count));
+    auto* rank = blocks.raw<int32_t>(static_cast<size_t>(count));
+    auto* keys = blocks.raw<uint64_t>(static_cast<size_t>(count));
+    if (!order || !rank || !keys) return false;
+    scrambledOrder(count, order, rank, keys);
+    walk.order = order;
+    walk.rank = rank;
+    std::memset(rows, 0, sizeof(double) * static_cast<size_t>(count) * count);
+    if (!spreadInOrder(model, walk, rows, lastMarks, true, &overflow)) return false;
+    part.flags |= kPartProfilesScrambled;
+  }
+  double effort = static_cast<double>(count) * static_cast<double>(count) * 16.0;
+  if (!sampleColumns(model, walk, rows, effort, blocks)) return false;
+  for (int32_t i = 0; i < count; ++i)
+    model->faces[walk.faceAt(i)].mark = lastMarks[i];
+  part.flags |= kPartMarked;
   return true;
 }
 
 }  // namespace
 
 void clearFaceMarks(FaceModel* model) noexcept {
-  if (!model) return;
-  for (int32_t i = 0; i < model->faceCount; ++i)
-    model->faces[i].mark = kMarkUnreached;
+  if (!model || !model->parts) return;
+  for (int32_t p = 0; p < model->partCount; ++p) {
+    ModelPart& part = model->parts[p];
+    if (!(part.flags & kPartMarked)) continue;
+    for (int32_t i = 0; part.faces && i < part.faceCount; ++i)
+      model->faces[part.faces[i]].mark = kMarkUnreached;
+    part.flags &= ~kPartMarked;
+  }
 }
 
 bool spreadInfluence(FaceModel* model, double* values, int count,
@@ -350,15 +449,16 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   }
   clearFaceMarks(model);
   releasePartArrays(model, list, count);
-  for (int32_t i = 0; i < count; ++i) {
-    ModelFace& face = model->faces[list[i]];
-    face.influence = static_cast<double*>(gcalloc(sizeof(double) * static_cast<size_t>(count)));
-    if (!face.influence) {
-      releasePartArrays(model, list, count);
-      return 0;
-    }
-  }
-  if (!computeAllocated(model, list, count)) {
+  // One block for the part's rows, written here on one thread: the workers then never wait on
+  // each other's first touch of fresh pages.
+  size_t cells = static_cast<size_t>(count) * static_cast<size_t>(count);
+  auto* rows = static_cast<double*>(gcalloc(sizeof(double) * cells));
+  if (!rows) return 0;
+  std::memset(rows, 0, sizeof(double) * cells);
+  bool done = computeWithRows(model, part, rows);
+  gfree(rows);
+  if (!done) {
+    part.flags &= ~kPartProfilesScrambled;
     releasePartArrays(model, list, count);
     return 0;
   }

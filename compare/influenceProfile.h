@@ -6,20 +6,31 @@ struct FaceModel;
 
 constexpr int kProfileSamples = 256;
 
-// Computes influence, influenceSum and profile of every face of part `partIndex` and sets
+// Computes influenceSum and profile of every face of part `partIndex` and sets
 // kPartProfilesComputed in its flags. Does nothing for an index out of range or a part already
 // computed. Afterwards every face of the model outside the part has mark kMarkUnreached and the
 // part's faces kMarkSpread. Returns 1, or 0 when memory failed.
 //
 // Every face of the part in turn is the seed: a unit of influence starts on it and spreads over
 // the part through shared corner points (as spreadInfluence in compare/influenceInternal.h states
-// it), then the values are normalised to sum 1. A face's `influence` has the part's faceCount
-// entries, indexed by partSlot: entry g of face a's array is what face g received with a as the
-// seed. Its `profile` samples the sorted influence the face received from every seed. A weight
-// between two faces with equal normals and equal scaled centres (a face given twice) is 0, so such
-// faces do not turn the part's profiles into NaN. Seeds are spread on all cores; the results do not
-// depend on the number of threads. On failure the part's faces hold no influence or profile arrays
-// and the part stays marked as not computed.
+// it), then the values are normalised to sum 1; influenceSum is the sum before. A face's
+// `profile` samples the sorted influence the face received from every seed. A weight between two
+// faces with equal normals and equal scaled centres (a face given twice) is 0, so such faces do
+// not turn the part's profiles into NaN. The part's count x count influence values live in one
+// block while the profiles are made, and are released then.
+//
+// Overflow: a part whose faces are listed along its surface (as modellers write them) carries a
+// chain of divisions by numbers below 1 across the part within one pass, and the values reach
+// +inf. When any seed's sum is +inf, the whole part is spread again, and flagged
+// kPartProfilesScrambled, with two changes: (1) every pass, the seeds' order and the sums take
+// the faces in the scrambled order: slot s before slot t when the upper 32 bits of
+// scrambleKey(s) are below those of scrambleKey(t), ties by slot (see influenceInternal.h);
+// (2) when a face holding more than 2^512 is about to spread, every value of that seed is first
+// multiplied by 2^-512 (exact, but for values becoming subnormal). Profiles are then finite
+// unless a weight's denominator is below about 2^-500. Parts that do not overflow are computed
+// exactly as before. Seeds are spread on all cores; the results do not depend on the number of
+// threads. On failure the part's faces hold no profile arrays and the part stays marked as not
+// computed.
 int computePartProfiles(FaceModel* model, int partIndex) noexcept;
 
 // Threads used by computePartProfiles and by the seed scoring of propagateMatches: 0 (the

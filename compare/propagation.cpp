@@ -274,7 +274,7 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
         }
       }
       if (winner >= 0) {
-        p->reference->faces[winner].mark = kMarkFront;
+        setFaceMark(*p->reference, winner, kMarkFront);
         setTargetMark(p, bSlot, kMarkFront);
         if (faceB.matchedFace == -1) faceB.matchedFace = winner;
       }
@@ -314,7 +314,7 @@ void markMatchedPairs(FaceModel* reference, FaceModel* target, const ModelPart& 
     int32_t r = matchOf(*reference, t);
     if (r < 0) continue;
     t.mark = mark;
-    reference->faces[r].mark = mark;
+    setFaceMark(*reference, r, mark);
   }
 }
 
@@ -350,6 +350,7 @@ bool propagationStep(FaceModel* reference, FaceModel* target, int targetPartInde
   if (!preparePropagation(&p, reference, target, target->parts[targetPartIndex], blocks)) {
     return false;
   }
+  target->parts[targetPartIndex].flags |= kPartMarked;
   loadFront(&p);
   return runStep(&p, seedFace, requireMatchLevel);
 }
@@ -366,6 +367,7 @@ int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartInde
   if (seedIndex < 0) return 1;
   Propagation p{};
   if (!preparePropagation(&p, reference, target, tp, blocks)) return 0;
+  target->parts[targetPartIndex].flags |= kPartMarked;
 
   clearPartMarks(target, targetPartIndex);
   clearPartMarks(reference, tp.matchedPart);
@@ -373,7 +375,7 @@ int propagateMatches(FaceModel* reference, FaceModel* target, int targetPartInde
   const SeedCandidate& seed = records[seedIndex];
   target->faces[seed.targetFace].matchedFace = seed.referenceFace;
   target->faces[seed.targetFace].mark = kMarkFront;
-  reference->faces[seed.referenceFace].mark = kMarkFront;
+  setFaceMark(*reference, seed.referenceFace, kMarkFront);
   loadFront(&p);
   while (runStep(&p, seed.targetFace, true)) {
   }

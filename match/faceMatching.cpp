@@ -37,7 +37,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
   if (!target) return 1;
   if (reference) {
     for (int32_t i = 0; i < reference->partCount; ++i)
-      reference->parts[i].flags = 0;
+      reference->parts[i].flags &= kPartMarked;
   }
   for (int32_t t = 0; t < target->partCount; ++t) {
     ModelPart& part = target->parts[t];
@@ -66,7 +66,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       }
     }
     if (matchedCount == count) continue;
-    part.flags = 0;
+    part.flags &= kPartMarked;
     if (!computePartProfiles(target, t)) return 0;
     if (!computePartProfiles(reference, part.matchedPart)) return 0;
     // Faces matched through coincidence into other reference parts are scored by their

@@ -282,7 +282,6 @@ void releaseModel(FaceModel* model) noexcept {
   if (model->faces) {
     for (int32_t i = 0; i < model->faceCount; ++i) {
       ModelFace& face = model->faces[i];
-      gfree(face.influence);
       gfree(face.profile);
       gfree(face.layer);
     }

@@ -20,6 +20,9 @@ constexpr int32_t kMarkDone = 3;       // propagation: handled in both passes, o
 
 // Bits of ModelPart::flags.
 constexpr int32_t kPartProfilesComputed = 1;  // influence profiles computed
+constexpr int32_t kPartProfilesScrambled =
+    2;                              // ... in the scrambled order (the spreading overflowed)
+constexpr int32_t kPartMarked = 4;  // a face of the part may hold a mark other than kMarkUnreached
 
 struct ModelPoint {
   double x, y, z;           // position as read
@@ -44,7 +47,6 @@ struct ModelFace {
   int32_t partnerFace;       // coincident face of the other model, -1 none
   int32_t matchedFace;       // target: reference face whose layer it takes, -1 none
   int32_t matchLevel;        // target: direct tests passed; kMatchLevelCoincident
-  double* influence;         // owned: influence on each face of the part, indexed by partSlot
   double influenceSum;       // influence summed over the part before normalising
   double* profile;           // owned: 256 samples of the sorted influence received
   int32_t mark;              // spreading / propagation state: kMark...
@@ -126,6 +128,15 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// Sets face `f`'s mark and flags its part kPartMarked (faces are in range; a face outside every
+// part, which grouping never leaves, is only marked).
+inline void setFaceMark(FaceModel& model, int32_t f, int32_t mark) {
+  ModelFace& face = model.faces[f];
+  face.mark = mark;
+  if (face.part >= 1 && face.part <= model.partCount)
+    model.parts[face.part - 1].flags |= kPartMarked;
+}
+
 // Releases everything the model owns, then the model; null does nothing.
 void releaseModel(FaceModel* model) noexcept;
 
