@@ -45,6 +45,14 @@ inline double profileDifference(const double* a, const double* b) noexcept {
   return sum;
 }
 
+// Whether a profile holds a NaN: every difference with it is then NaN, and never the smallest.
+inline bool holdsNaN(const double* profile) noexcept {
+  bool nan = false;
+  for (int j = 0; j < kProfileSamples; ++j)
+    nan |= profile[j] != profile[j];
+  return nan;
+}
+
 inline bool partInRange(const FaceModel* model, int partIndex) noexcept {
   return model && partIndex >= 0 && partIndex < model->partCount;
 }
@@ -119,19 +127,31 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
       if (chunk >= chunks) break;
       int32_t i0 = chunk * kTargetChunk;
       int32_t i1 = n - i0 < kTargetChunk ? n : i0 + kTargetChunk;
-      for (int32_t r0 = 0; r0 < rn; r0 += kReferenceBlock) {
+      // Faces whose scores are all NaN (a NaN in either profile) are left out: no NaN score is
+      // ever below a record's score.
+      bool scored[kTargetChunk] = {};
+      bool anyScored = false;
+      for (int32_t i = i0; i < i1; ++i) {
+        const ModelFace& t = target.faces[tp.faces[i]];
+        scored[i - i0] = matchOf(reference, t) < 0 && t.profile && !holdsNaN(t.profile);
+        anyScored |= scored[i - i0];
+      }
+      for (int32_t r0 = 0; anyScored && r0 < rn; r0 += kReferenceBlock) {
         int32_t width = rn - r0 < kReferenceBlock ? rn - r0 : kReferenceBlock;
         bool present[kReferenceBlock] = {};
+        bool anyPresent = false;
         for (int32_t k = 0; k < kReferenceBlock; ++k) {
           const double* profile = k < width ? reference.faces[rp.faces[r0 + k]].profile : nullptr;
-          present[k] = profile != nullptr;
+          present[k] = profile != nullptr && !holdsNaN(profile);
+          anyPresent |= present[k];
           for (int j = 0; j < kProfileSamples; ++j) {
             layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
           }
         }
+        if (!anyPresent) continue;
         for (int32_t i = i0; i < i1; ++i) {
           const ModelFace& t = target.faces[tp.faces[i]];
-          if (matchOf(reference, t) >= 0 || !t.profile) continue;
+          if (!scored[i - i0]) continue;
           alignas(32) double sums[kReferenceBlock];
           blockDifferences(t.profile, layout, sums);
           SeedCandidate& record = records[i];

@@ -1,6 +1,9 @@
 #include "match/faceMatching.h"
 
+#include <atomic>
+
 #include "compare/influenceProfile.h"
+#include "compare/influenceWorkers.h"
 #include "compare/propagation.h"
 #include "match/faceTests.h"
 #include "model/faceModel.h"
@@ -22,6 +25,46 @@ bool matchByTests(const FaceModel& reference, const ModelPart& rp, ModelFace& f)
     return true;
   }
   return false;
+}
+
+// Faces handed to a worker at a time by the direct tests.
+constexpr int32_t kTestChunk = 64;
+
+// The direct tests of every face of target part `part` that is neither aligned nor coincident
+// (those take their reference face), on all cores: each face's result depends on it alone.
+// Returns how many faces of the part are matched.
+int32_t matchPartFaces(const FaceModel& reference, const ModelPart& rp, FaceModel* target,
+                       const ModelPart& part) noexcept {
+  int32_t count = part.faces ? part.faceCount : 0;
+  int32_t chunks = (count + kTestChunk - 1) / kTestChunk;
+  double effort = static_cast<double>(count) * static_cast<double>(rp.faceCount) * 16.0;
+  std::atomic<int32_t> nextChunk{0}, matched{0};
+  auto work = [&](int) noexcept {
+    int32_t found = 0;
+    for (;;) {
+      int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed);
+      if (chunk >= chunks) break;
+      int32_t end = (chunk + 1) * kTestChunk < count ? (chunk + 1) * kTestChunk : count;
+      for (int32_t i = chunk * kTestChunk; i < end; ++i) {
+        ModelFace& f = target->faces[part.faces[i]];
+        if (f.alignedMatch) {  // matched by the part's alignment
+          ++found;
+          continue;
+        }
+        f.matchLevel = 0;
+        if (f.partnerFace >= 0) {
+          f.matchedFace = f.partnerFace;
+          f.matchLevel = kMatchLevelCoincident;
+          ++found;
+        } else if (matchByTests(reference, rp, f)) {
+          ++found;
+        }
+      }
+    }
+    matched.fetch_add(found, std::memory_order_relaxed);
+  };
+  runWorkers(workerCount(chunks, effort), work);
+  return matched.load();
 }
 
 // Part index of reference face r, or -1.
@@ -49,23 +92,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       continue;
     }
     const ModelPart& rp = reference->parts[part.matchedPart];
-    int32_t matchedCount = 0;
-    for (int32_t i = 0; i < count; ++i) {
-      ModelFace& f = target->faces[part.faces[i]];
-      if (f.alignedMatch) {  // matched by the part's alignment
-        ++matchedCount;
-        continue;
-      }
-      f.matchLevel = 0;
-      if (f.partnerFace >= 0) {
-        f.matchedFace = f.partnerFace;
-        f.matchLevel = kMatchLevelCoincident;
-        ++matchedCount;
-      } else if (matchByTests(*reference, rp, f)) {
-        ++matchedCount;
-      }
-    }
-    if (matchedCount == count) continue;
+    if (matchPartFaces(*reference, rp, target, part) == count) continue;
     part.flags &= kPartMarked;
     if (!computePartProfiles(target, t)) return 0;
     if (!computePartProfiles(reference, part.matchedPart)) return 0;
