@@ -9,6 +9,7 @@
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
 #include "model/faceModel.h"
+#include "textfiles/platform.h"
 #include "textfiles/scopedBlocks.h"
 
 namespace {
@@ -437,6 +438,12 @@ bool spreadInfluence(FaceModel* model, double* values, int count,
   return spread;
 }
 
+double profileMemoryNeed(int32_t faceCount) noexcept {
+  double n = faceCount > 0 ? faceCount : 0;
+  // Rows, then per face: adjacency, profile, gathered columns and scratch of every worker.
+  return 8.0 * n * n + 4096.0 * n;
+}
+
 int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   if (!model || partIndex < 0 || partIndex >= model->partCount) return 1;
   ModelPart& part = model->parts[partIndex];
@@ -446,6 +453,13 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   if (count <= 0) {
     part.flags |= kPartProfilesComputed;
     return 1;
+  }
+  // Below this the memory is asked for without looking: the question costs more than the part.
+  constexpr double kAskAbove = 64.0 * 1024 * 1024;
+  double need = profileMemoryNeed(count);
+  if (need > kAskAbove && need > static_cast<double>(availableMemoryBytes())) {
+    part.flags |= kPartTooLarge;
+    return kProfilesTooLarge;
   }
   clearFaceMarks(model);
   releasePartArrays(model, list, count);

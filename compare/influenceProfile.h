@@ -6,10 +6,20 @@ struct FaceModel;
 
 constexpr int kProfileSamples = 256;
 
+// computePartProfiles' result for a part whose computation needs more memory than the process
+// can be given.
+constexpr int kProfilesTooLarge = 2;
+
+// Bytes the profiles of a part of `faceCount` faces need while they are computed (an estimate
+// from above: the count x count influence values and the working arrays).
+double profileMemoryNeed(int32_t faceCount) noexcept;
+
 // Computes influenceSum and profile of every face of part `partIndex` and sets
 // kPartProfilesComputed in its flags. Does nothing for an index out of range or a part already
 // computed. Afterwards every face of the model outside the part has mark kMarkUnreached and the
-// part's faces kMarkSpread. Returns 1, or 0 when memory failed.
+// part's faces kMarkSpread. Returns 1, or 0 when memory failed. When profileMemoryNeed is more
+// than availableMemoryBytes (textfiles/platform.h), nothing is computed or allocated: the part
+// gets kPartTooLarge and the result is kProfilesTooLarge.
 //
 // Every face of the part in turn is the seed: a unit of influence starts on it and spreads over
 // the part through shared corner points (as spreadInfluence in compare/influenceInternal.h states

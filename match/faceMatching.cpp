@@ -94,8 +94,12 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
     const ModelPart& rp = reference->parts[part.matchedPart];
     if (matchPartFaces(*reference, rp, target, part) == count) continue;
     part.flags &= kPartMarked;
-    if (!computePartProfiles(target, t)) return 0;
-    if (!computePartProfiles(reference, part.matchedPart)) return 0;
+    // A part whose profiles cannot have the memory they need keeps what the tests gave.
+    int computed = computePartProfiles(target, t);
+    if (computed == kProfilesTooLarge) continue;
+    if (computed) computed = computePartProfiles(reference, part.matchedPart);
+    if (!computed) return 0;
+    if (computed == kProfilesTooLarge) continue;
     // Faces matched through coincidence into other reference parts are scored by their
     // profiles too.
     for (int32_t i = 0; i < count; ++i) {

@@ -1,7 +1,9 @@
 #pragma once
 // Face matching: every target face gets its reference face by coincidence, by the three direct
 // tests, or by propagation. Faces matched by their part's alignment (alignedMatch) keep their
-// match, and a part whose faces all have one needs no influence profiles.
+// match, and a part whose faces all have one needs no influence profiles. A target part whose
+// profiles, or its matched reference part's, would need more memory than the process can be
+// given is not propagated (its faces keep what the tests gave); that part gets kPartTooLarge.
 struct FaceModel;
 
 // Returns 1, or 0 when memory failed.

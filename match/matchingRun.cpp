@@ -2,6 +2,7 @@
 
 #include "align/alignParts.h"
 #include "compare/angleSignature.h"
+#include "compare/influenceProfile.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
 #include "match/faceTests.h"
@@ -78,6 +79,19 @@ int readTarget(DialogPort* dialog, const char* path) {
   return 1;
 }
 
+// A line for every part of `model` whose profiles were left out for want of memory.
+void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
+  for (int32_t p = 0; p < model->partCount; ++p) {
+    const ModelPart& part = model->parts[p];
+    if (!(part.flags & kPartTooLarge)) continue;
+    long long mib = static_cast<long long>(profileMemoryNeed(part.faceCount) / 1048576.0) + 1;
+    addProgressLine(dialog,
+                    "%s part %d: %d faces need %lld MiB to profile; not available, "
+                    "its faces are matched by the face tests only",
+                    model->sourceName ? model->sourceName : "", part.number, part.faceCount, mib);
+  }
+}
+
 // The matching stages over both models. Returns 1, or 0 when a stage ran out of memory.
 int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
                 const RunOptions& options) {
@@ -92,7 +106,10 @@ int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
     addProgressLine(dialog, "Align: %d of %d parts, %d faces", summary.alignedParts,
                     summary.candidateParts, summary.alignedFaces);
   }
-  return matchFaces(reference, target);
+  int matched = matchFaces(reference, target);
+  reportPartsTooLarge(dialog, target);
+  reportPartsTooLarge(dialog, reference);
+  return matched;
 }
 
 }  // namespace

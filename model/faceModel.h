@@ -21,7 +21,8 @@ constexpr int32_t kMarkDone = 3;       // propagation: handled in both passes, o
 // Bits of ModelPart::flags.
 constexpr int32_t kPartProfilesComputed = 1;  // influence profiles computed
 constexpr int32_t kPartProfilesScrambled =
-    2;                              // ... in the scrambled order (the spreading overflowed)
+    2;                                // ... in the scrambled order (the spreading overflowed)
+constexpr int32_t kPartTooLarge = 8;  // profiles not computed: the memory they need is not there
 constexpr int32_t kPartMarked = 4;  // a face of the part may hold a mark other than kMarkUnreached
 
 struct ModelPoint {
