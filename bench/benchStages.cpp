@@ -126,6 +126,24 @@ void emitOutcome(const std::vector<int32_t>& truth) {
   emit("right_layer", rightLayer);
   emit("right_face", rightFace);
   emit("right_parts", rightParts);
+  // Faces whose reference part overflowed and was spread in the scrambled order, and how many of
+  // them got the right layer: such parts should match like the others.
+  long long scrambledParts = 0, scrambledFaces = 0, scrambledRight = 0;
+  for (int32_t p = 0; p < reference->partCount; ++p)
+    scrambledParts += (reference->parts[p].flags & kPartProfilesScrambled) != 0;
+  for (int32_t i = 0; i < target->faceCount; ++i) {
+    int32_t part = reference->faces[truth[i]].part - 1;
+    if (part < 0 || !(reference->parts[part].flags & kPartProfilesScrambled)) continue;
+    const ModelFace& face = target->faces[i];
+    const char* layer = face.matchedFace >= 0 && face.matchedFace < reference->faceCount
+                            ? faceLayer(reference->faces[face.matchedFace])
+                            : faceLayer(face);
+    ++scrambledFaces;
+    scrambledRight += std::strcmp(layer, faceLayer(reference->faces[truth[i]])) == 0;
+  }
+  emit("scrambled_parts", scrambledParts);
+  emit("scrambled_faces", scrambledFaces);
+  emit("scrambled_right", scrambledRight);
 }
 
 int ioChild(const std::string& path, const std::string& outPath) {
