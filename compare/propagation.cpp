@@ -62,26 +62,28 @@ inline bool partInRange(const FaceModel* model, int partIndex) noexcept {
 constexpr int kReferenceBlock = 32;
 constexpr int kTargetChunk = 64;
 
-using Double4 = double __attribute__((vector_size(32)));
-using Bits4 = int64_t __attribute__((vector_size(32)));
+using Double8 = double __attribute__((vector_size(64)));
+using Bits8 = int64_t __attribute__((vector_size(64)));
 
 // sums[k] = sum over the samples j, in sample order, of abs(profile[j] - layout[j][k]), for
 // the kReferenceBlock profiles laid out sample by sample in `layout`. Each sum is kept in its
-// own lane, so every one is added in the same order as one at a time.
-__attribute__((target_clones("avx2", "default"))) void blockDifferences(const double* profile,
-                                                                        const double* layout,
-                                                                        double* sums) noexcept {
-  constexpr int kGroups = kReferenceBlock / 4;
-  const Bits4 magnitude = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
-  Double4 acc[kGroups] = {};
+// own lane, so every one is added in the same order as one at a time. Built for AVX-512 and
+// AVX2 too where the processor has them: the same sums, eight or four lanes at a time.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void blockDifferences(
+    const double* profile, const double* layout, double* sums) noexcept {
+  constexpr int kGroups = kReferenceBlock / 8;
+  const int64_t m = INT64_MAX;
+  const Bits8 magnitude = {m, m, m, m, m, m, m, m};
+  Double8 acc[kGroups] = {};
   for (int j = 0; j < kProfileSamples; ++j) {
-    const Double4 value = {profile[j], profile[j], profile[j], profile[j]};
+    const double p = profile[j];
+    const Double8 value = {p, p, p, p, p, p, p, p};
     const double* row = layout + j * kReferenceBlock;
     for (int q = 0; q < kGroups; ++q) {
-      Double4 other;
-      std::memcpy(&other, row + 4 * q, sizeof other);
-      Bits4 difference = reinterpret_cast<Bits4>(value - other) & magnitude;  // fabs
-      acc[q] += reinterpret_cast<Double4>(difference);
+      Double8 other;
+      std::memcpy(&other, row + 8 * q, sizeof other);
+      Bits8 difference = reinterpret_cast<Bits8>(value - other) & magnitude;  // fabs
+      acc[q] += reinterpret_cast<Double8>(difference);
     }
   }
   std::memcpy(sums, acc, sizeof acc);
