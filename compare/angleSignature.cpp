@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "model/faceModel.h"
 #include "textfiles/allocator.h"
@@ -171,3 +172,42 @@ double signatureDistance(const double a[kSignatureBins], const double b[kSignatu
   if (matching > 0) sum = sum - matching * matchSettings.sameFaceAngleAdvantage * kPi;
   return sum * kInvTwoPi;
 }
+
+namespace {
+using Double8 = double __attribute__((vector_size(64)));
+using Bits8 = int64_t __attribute__((vector_size(64)));
+#define MORVANE_SPLAT8(v)  \
+  Double8 {                \
+    v, v, v, v, v, v, v, v \
+  }
+}  // namespace
+
+// Each lane runs signatureDistance's operations in its order.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void signatureDistances(
+    const double a[kSignatureBins], const double* layout, double* out) noexcept {
+  constexpr int kGroups = kSignatureBlock / 8;
+  const int64_t m = INT64_MAX;
+  const Bits8 magnitude = {m, m, m, m, m, m, m, m};
+  const Double8 tolerance = MORVANE_SPLAT8(kMatchTolerance), one = MORVANE_SPLAT8(1.0),
+                zero = MORVANE_SPLAT8(0.0);
+  Double8 sum[kGroups] = {}, matching[kGroups] = {};
+  for (int i = 0; i < kSignatureBins; ++i) {
+    const Double8 value = MORVANE_SPLAT8(a[i]);
+    const bool occupied = a[i] > kMatchTolerance;
+    for (int q = 0; q < kGroups; ++q) {
+      Double8 other;
+      std::memcpy(&other, layout + i * kSignatureBlock + 8 * q, sizeof other);
+      Double8 difference =
+          reinterpret_cast<Double8>(reinterpret_cast<Bits8>(value - other) & magnitude);  // fabs
+      sum[q] += difference;
+      if (occupied) matching[q] += difference < tolerance ? one : zero;
+    }
+  }
+  const Double8 advantage = MORVANE_SPLAT8(matchSettings.sameFaceAngleAdvantage);
+  for (int q = 0; q < kGroups; ++q) {
+    Double8 lowered = sum[q] - matching[q] * advantage * MORVANE_SPLAT8(kPi);
+    Double8 result = (matching[q] > zero ? lowered : sum[q]) * MORVANE_SPLAT8(kInvTwoPi);
+    std::memcpy(out + 8 * q, &result, sizeof result);
+  }
+}
+#undef MORVANE_SPLAT8

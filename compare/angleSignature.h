@@ -12,3 +12,10 @@ int computeAngleSignatures(FaceModel* model) noexcept;
 // Distance of signature `a` to `b` (not symmetric: only bins `a` occupies earn the advantage),
 // using matchSettings.sameFaceAngleAdvantage. May be negative.
 double signatureDistance(const double a[kSignatureBins], const double b[kSignatureBins]) noexcept;
+
+// Signatures compared side by side: kSignatureBlock of them laid out bin by bin.
+constexpr int kSignatureBlock = 32;
+// out[k] = signatureDistance(a, b_k) for k < kSignatureBlock, where bin i of b_k is
+// layout[i * kSignatureBlock + k]: the same values, bit for bit, eight or four at a time where
+// the processor can.
+void signatureDistances(const double a[kSignatureBins], const double* layout, double* out) noexcept;

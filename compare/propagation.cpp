@@ -124,6 +124,8 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
   std::atomic<int32_t> nextChunk{0};
   auto work = [&](int worker) noexcept {
     double* layout = layouts + kLayout * static_cast<size_t>(worker);
+    static_assert(kSignatureBlock == kReferenceBlock, "one block of both");
+    alignas(64) double signatureLayout[kSignatureBins * kSignatureBlock];
     for (;;) {
       int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed);
       if (chunk >= chunks) break;
@@ -149,19 +151,24 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
           for (int j = 0; j < kProfileSamples; ++j) {
             layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
           }
+          const double* signature =
+              k < width ? reference.faces[rp.faces[r0 + k]].angleSignature : nullptr;
+          for (int b = 0; b < kSignatureBins; ++b)
+            signatureLayout[b * kSignatureBlock + k] = signature ? signature[b] : 0.0;
         }
         if (!anyPresent) continue;
         for (int32_t i = i0; i < i1; ++i) {
           const ModelFace& t = target.faces[tp.faces[i]];
           if (!scored[i - i0]) continue;
-          alignas(32) double sums[kReferenceBlock];
+          alignas(64) double sums[kReferenceBlock];
+          alignas(64) double signatures[kSignatureBlock];
           blockDifferences(t.profile, layout, sums);
+          signatureDistances(t.angleSignature, signatureLayout, signatures);
           SeedCandidate& record = records[i];
           for (int32_t k = 0; k < width; ++k) {
             if (!present[k]) continue;
             int32_t rf = rp.faces[r0 + k];
-            double s = sums[k] + 0.01 * signatureDistance(t.angleSignature,
-                                                          reference.faces[rf].angleSignature);
+            double s = sums[k] + 0.01 * signatures[k];
             if (s < record.score) {
               record.score = s;
               record.referenceFace = rf;

@@ -144,6 +144,36 @@ TEST(SignatureDistance, WorkedNumbersSelfDistanceAndAsymmetry) {
   }
 }
 
+// Signatures compared side by side give signatureDistance's bits in every lane, with awkward
+// bins (NaN, infinities, -0.0, values at the tolerance) and advantages (0, negative, infinite).
+TEST(SignatureDistances, EqualOneAtATime) {
+  SettingsRestore restore;
+  std::mt19937 random(9);
+  const double awkward[] = {0.0, -0.0, kNaN, INFINITY, 0.001, 0.002, 1e-300, kPi};
+  auto value = [&] {
+    return random() % 3 ? std::uniform_real_distribution<double>(0, 0.01)(random)
+                        : awkward[random() % 8];
+  };
+  for (double advantage : {0.25, 0.0, -1.5, double(INFINITY), kNaN}) {
+    matchSettings.sameFaceAngleAdvantage = advantage;
+    for (int round = 0; round < 50; ++round) {
+      Bins a(kSignatureBins), layout(kSignatureBins * kSignatureBlock), out(kSignatureBlock);
+      for (double& v : a)
+        v = value();
+      for (double& v : layout)
+        v = round % 2 ? value() : a[(&v - layout.data()) / kSignatureBlock];
+      signatureDistances(a.data(), layout.data(), out.data());
+      for (int k = 0; k < kSignatureBlock; ++k) {
+        Bins b(kSignatureBins);
+        for (int i = 0; i < kSignatureBins; ++i)
+          b[i] = layout[i * kSignatureBlock + k];
+        const double expected = signatureDistance(a.data(), b.data());
+        ASSERT_TRUE(sameBits(&out[k], &expected)) << advantage << " " << round << " " << k;
+      }
+    }
+  }
+}
+
 // Random models of three parts (a surface with repeated faces, a small surface, a triangle),
 // faces shuffled, stale marks: every part is the literal passes' bits, marks of the whole model
 // included, on any thread count. A NaN point makes the first surface's profiles NaN; repeated
