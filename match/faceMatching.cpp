@@ -2,27 +2,57 @@
 
 #include <atomic>
 
+#include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
 #include "compare/influenceWorkers.h"
 #include "compare/propagation.h"
 #include "match/faceTests.h"
 #include "model/faceModel.h"
+#include "textfiles/scopedBlocks.h"
 
 namespace {
 
+// The angle signatures of reference part `rp`, laid out a block of kSignatureBlock faces at a
+// time, bin by bin (signatureDistances' layout); the last block padded with zeros. Null when
+// memory failed.
+double* layOutSignatures(const FaceModel& reference, const ModelPart& rp,
+                         ScopedBlocks& blocks) noexcept {
+  int32_t count = rp.faces ? rp.faceCount : 0;
+  int32_t blockCount = (count + kSignatureBlock - 1) / kSignatureBlock;
+  constexpr size_t kBlock = static_cast<size_t>(kSignatureBins) * kSignatureBlock;
+  double* layout =
+      blocks.zeroed<double>(kBlock * static_cast<size_t>(blockCount > 0 ? blockCount : 1));
+  if (!layout) return nullptr;
+  for (int32_t i = 0; i < count; ++i) {
+    double* block = layout + kBlock * static_cast<size_t>(i / kSignatureBlock);
+    const double* signature = reference.faces[rp.faces[i]].angleSignature;
+    for (int b = 0; b < kSignatureBins; ++b)
+      block[b * kSignatureBlock + i % kSignatureBlock] = signature[b];
+  }
+  return layout;
+}
+
 // Tests target face f against the faces of reference part `rp` in list order; the first face
 // that passes all three face tests is taken. Every test passed on the way adds 1 to
-// f.matchLevel. Returns true when one was taken.
-bool matchByTests(const FaceModel& reference, const ModelPart& rp, ModelFace& f) noexcept {
+// f.matchLevel. `signatures` is the part's layOutSignatures. Returns true when one was taken.
+bool matchByTests(const FaceModel& reference, const ModelPart& rp, const double* signatures,
+                  ModelFace& f) noexcept {
   f.matchedFace = -1;
   if (!rp.faces) return false;
-  for (int32_t i = 0; i < rp.faceCount; ++i) {
-    int32_t g = rp.faces[i];
-    int passed = faceTestsPassed(f, reference.faces[g]);
-    f.matchLevel += passed;
-    if (passed < kFaceTests) continue;
-    f.matchedFace = g;
-    return true;
+  alignas(64) double angleDistances[kSignatureBlock];
+  constexpr size_t kBlock = static_cast<size_t>(kSignatureBins) * kSignatureBlock;
+  for (int32_t i0 = 0; i0 < rp.faceCount; i0 += kSignatureBlock) {
+    signatureDistances(f.angleSignature, signatures + kBlock * (i0 / kSignatureBlock),
+                       angleDistances);
+    int32_t end = rp.faceCount - i0 < kSignatureBlock ? rp.faceCount : i0 + kSignatureBlock;
+    for (int32_t i = i0; i < end; ++i) {
+      int32_t g = rp.faces[i];
+      int passed = faceTestsPassedWith(angleDistances[i - i0], f, reference.faces[g]);
+      f.matchLevel += passed;
+      if (passed < kFaceTests) continue;
+      f.matchedFace = g;
+      return true;
+    }
   }
   return false;
 }
@@ -32,10 +62,13 @@ constexpr int32_t kTestChunk = 64;
 
 // The direct tests of every face of target part `part` that is neither aligned nor coincident
 // (those take their reference face), on all cores: each face's result depends on it alone.
-// Returns how many faces of the part are matched.
+// Returns how many faces of the part are matched, or -1 when memory failed.
 int32_t matchPartFaces(const FaceModel& reference, const ModelPart& rp, FaceModel* target,
                        const ModelPart& part) noexcept {
   int32_t count = part.faces ? part.faceCount : 0;
+  ScopedBlocks blocks;
+  const double* signatures = layOutSignatures(reference, rp, blocks);
+  if (!signatures) return -1;
   int32_t chunks = (count + kTestChunk - 1) / kTestChunk;
   double effort = static_cast<double>(count) * static_cast<double>(rp.faceCount) * 16.0;
   std::atomic<int32_t> nextChunk{0}, matched{0};
@@ -56,7 +89,7 @@ int32_t matchPartFaces(const FaceModel& reference, const ModelPart& rp, FaceMode
           f.matchedFace = f.partnerFace;
           f.matchLevel = kMatchLevelCoincident;
           ++found;
-        } else if (matchByTests(reference, rp, f)) {
+        } else if (matchByTests(reference, rp, signatures, f)) {
           ++found;
         }
       }
@@ -92,7 +125,9 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       continue;
     }
     const ModelPart& rp = reference->parts[part.matchedPart];
-    if (matchPartFaces(*reference, rp, target, part) == count) continue;
+    int32_t matchedCount = matchPartFaces(*reference, rp, target, part);
+    if (matchedCount < 0) return 0;
+    if (matchedCount == count) continue;
     part.flags &= kPartMarked;
     // A part whose profiles cannot have the memory they need keeps what the tests gave.
     int computed = computePartProfiles(target, t);

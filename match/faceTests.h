@@ -9,13 +9,19 @@
 constexpr int kFaceTests = 3;
 
 // How many of the tests target face `face` passes against reference face `candidate` before
-// the first it fails: 0..kFaceTests (kFaceTests: a match). A NaN fails its test.
-inline int faceTestsPassed(const ModelFace& face, const ModelFace& candidate) noexcept {
-  if (!(signatureDistance(face.angleSignature, candidate.angleSignature) <
-        matchSettings.faceAngleMatching))
-    return 0;
+// the first it fails, given their signature distance `angleDistance`: 0..kFaceTests
+// (kFaceTests: a match). A NaN fails its test.
+inline int faceTestsPassedWith(double angleDistance, const ModelFace& face,
+                               const ModelFace& candidate) noexcept {
+  if (!(angleDistance < matchSettings.faceAngleMatching)) return 0;
   if (!(distance(face.normal, candidate.normal) < matchSettings.vectorMatching)) return 1;
   if (!(distance(face.scaledCentre, candidate.scaledCentre) < matchSettings.facePositionMatching))
     return 2;
   return kFaceTests;
+}
+
+// The same, the signature distance computed here.
+inline int faceTestsPassed(const ModelFace& face, const ModelFace& candidate) noexcept {
+  return faceTestsPassedWith(signatureDistance(face.angleSignature, candidate.angleSignature), face,
+                             candidate);
 }
