@@ -438,6 +438,12 @@ bool spreadInfluence(FaceModel* model, double* values, int count,
   return spread;
 }
 
+void releasePartProfiles(FaceModel* model, int partIndex) noexcept {
+  if (!model || partIndex < 0 || partIndex >= model->partCount) return;
+  const ModelPart& part = model->parts[partIndex];
+  if (part.faces) releasePartArrays(model, part.faces, part.faceCount);
+}
+
 double profileMemoryNeed(int32_t faceCount) noexcept {
   double n = faceCount > 0 ? faceCount : 0;
   // Rows, then per face: adjacency, profile, gathered columns and scratch of every worker.

@@ -43,6 +43,10 @@ double profileMemoryNeed(int32_t faceCount) noexcept;
 // computed.
 int computePartProfiles(FaceModel* model, int partIndex) noexcept;
 
+// Releases the profiles of the faces of part `partIndex` (nothing for an index out of range);
+// the part keeps its flags.
+void releasePartProfiles(FaceModel* model, int partIndex) noexcept;
+
 // Threads used by computePartProfiles and by the seed scoring of propagateMatches: 0 (the
 // default) means one per core. Results never depend on it.
 void setProfileThreadCount(int count) noexcept;

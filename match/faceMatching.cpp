@@ -142,6 +142,9 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       if (other >= 0 && !computePartProfiles(reference, other)) return 0;
     }
     if (!propagateMatches(reference, target, t)) return 0;
+    // Nothing reads a target part's profiles once it is propagated; reference parts keep
+    // theirs for the other target parts matched to them.
+    releasePartProfiles(target, t);
   }
   return 1;
 }

@@ -4,6 +4,7 @@
 // match, and a part whose faces all have one needs no influence profiles. A target part whose
 // profiles, or its matched reference part's, would need more memory than the process can be
 // given is not propagated (its faces keep what the tests gave); that part gets kPartTooLarge.
+// A target part's profiles are released once it is propagated.
 struct FaceModel;
 
 // Returns 1, or 0 when memory failed.
