@@ -160,11 +160,13 @@ void releaseLayerTable(LayerTable* table) noexcept {
 uint32_t paletteColour(int32_t index) noexcept {
   if (index < 0) index = 0;
   if (index < kPaletteSize) return kPalette[index];
-  // Hues 40 to 320 degrees (red left out), stepped by the golden angle; three lightness bands.
-  int32_t n = index - kPaletteSize;
-  double hue = 40.0 + std::fmod(n * 137.50776405003785, 280.0);
-  double value = n % 3 == 0 ? 0.85 : (n % 3 == 1 ? 0.6 : 0.4);
-  double chroma = value * 0.75, h = hue / 60.0;
+  // Hues 40 to 320 degrees (red left out) stepped by the golden angle, in six bands of
+  // lightness and saturation taken in turn: distinct colours for the first 500 layers.
+  static constexpr double kBands[6][2] = {{0.9, 0.8}, {0.9, 0.5}, {0.7, 0.8},
+                                          {0.7, 0.5}, {0.5, 0.8}, {0.5, 0.5}};
+  int32_t n = index - kPaletteSize, band = n % 6, step = n / 6;
+  double hue = 40.0 + std::fmod(step * 137.50776405003785, 280.0);
+  double value = kBands[band][0], chroma = value * kBands[band][1], h = hue / 60.0;
   double x = chroma * (1.0 - std::fabs(std::fmod(h, 2.0) - 1.0)), m = value - chroma;
   double rgb[3] = {};
   int sector = static_cast<int>(h) % 6;

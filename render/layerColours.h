@@ -35,7 +35,7 @@ int buildLayerTable(LayerTable* table) noexcept;
 void releaseLayerTable(LayerTable* table) noexcept;
 
 // Colour `index` (from 0) of the palette: a fixed list of well-separated colours, then hues
-// spread by the golden angle, none of them red.
+// spread by the golden angle, none of them red; the first 500 all differ.
 uint32_t paletteColour(int32_t index) noexcept;
 // The colour of a kind of match; unmatched is kUnmatchedColour.
 uint32_t howMatchedColour(HowMatched how) noexcept;
