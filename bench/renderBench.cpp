@@ -25,6 +25,7 @@
 #include "textfiles/allocator.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
+#include "textfiles/settings.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   if (folder.empty()) folder = "bench-data/render-" + std::to_string(faces);
   if (!preparePair(faces, folder)) return std::fputs("cannot write the pair\n", stderr), 1;
   ensurePaintingApplication();
+  useDefaultSettings();
   DialogPort quiet{};
   std::printf("| step (%lld faces) | s | |\n|---|---:|---|\n", faces);
   auto start = std::chrono::steady_clock::now();

@@ -85,7 +85,10 @@ bool enterFaces(LayerTable* table, NameIndex* index, int32_t* entryCapacity, con
     int32_t e = entryOf(table, index, entryCapacity, written ? outputLayer(face) : faceLayer(face));
     if (e < 0) return false;
     layerOf[f] = e;
-    ++(written ? table->entries[e].outputFaces : table->entries[e].referenceFaces);
+    LayerEntry& entry = table->entries[e];
+    ++(written ? entry.outputFaces : entry.referenceFaces);
+    if (written && howMatched(referenceModel, model, f) == HowMatched::unmatched)
+      ++entry.unmatchedFaces;
   }
   return true;
 }

@@ -14,6 +14,7 @@ struct LayerEntry {
   const char* name;        // borrowed from the run state's models
   int32_t referenceFaces;  // reference faces on this layer
   int32_t outputFaces;     // target faces written under it (outputLayer)
+  int32_t unmatchedFaces;  // of those, faces left unmatched (their own layer)
   uint32_t colour;         // 0xRRGGBB
 };
 

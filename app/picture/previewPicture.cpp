@@ -95,15 +95,28 @@ int extraLegendEntries(const RenderCounts& left, const RenderCounts& right) {
   return 2 + (left.leftOut + right.leftOut > 0 ? 1 : 0);
 }
 
+// Layers drawn in their colour somewhere: on reference faces or on matched output faces. The
+// own layers of unmatched faces are drawn red and only counted.
+bool drawnInItsColour(const LayerEntry& entry) {
+  return entry.referenceFaces > 0 || entry.outputFaces > entry.unmatchedFaces;
+}
+
+int drawnLayers(const LayerTable& table) {
+  int n = 0;
+  for (int32_t e = 0; e < table.count; ++e)
+    n += drawnInItsColour(table.entries[e]);
+  return n;
+}
+
 // Layers the legend names; the rest are counted in one more entry.
 int shownLayers(const LayerTable& table, int extra) {
-  return std::min(table.count, kLegendColumns * kLegendRowsAtMost - extra - 1);
+  return std::min(drawnLayers(table), kLegendColumns * kLegendRowsAtMost - extra - 1);
 }
 
 // Rows of the legend grid.
 int legendRows(const LayerTable& table, const RenderCounts& left, const RenderCounts& right) {
   int extra = extraLegendEntries(left, right), shown = shownLayers(table, extra);
-  int entries = shown + (shown < table.count ? 1 : 0) + extra;
+  int entries = shown + (shown < drawnLayers(table) ? 1 : 0) + extra;
   return (entries + kLegendColumns - 1) / kLegendColumns;
 }
 
@@ -117,14 +130,18 @@ void drawLegend(QPainter& painter, int top, const LayerTable& table, const Rende
     ++used;
   };
   int shown = shownLayers(table, extraLegendEntries(left, right));
-  for (int32_t e = 0; e < shown; ++e)
+  int drawn = drawnLayers(table), listed = 0;
+  for (int32_t e = 0; e < table.count && listed < shown; ++e) {
+    if (!drawnInItsColour(table.entries[e])) continue;
     next(table.entries[e].colour, false, layerLine(table.entries[e]));
-  if (shown < table.count)
-    next(kRenderBackground, false,
-         QStringLiteral("... and %1 more layers").arg(table.count - shown));
+    ++listed;
+  }
+  if (shown < drawn)
+    next(kRenderBackground, false, QStringLiteral("... and %1 more layers").arg(drawn - shown));
   next(kUnmatchedColour, false,
-       QStringLiteral("unmatched: keeps its own layer   output %1")
-           .arg(countOf(HowMatched::unmatched, false)));
+       QStringLiteral("unmatched, on their own layers   output %1 (%2 layers not listed)")
+           .arg(countOf(HowMatched::unmatched, false))
+           .arg(table.count - drawn));
   next(0x808080, true,
        QStringLiteral("hatched: layer is a guess   output %1")
            .arg(countOf(HowMatched::aligned, true)));
