@@ -20,15 +20,13 @@ Lines csvFields(const std::string& line) {
   Lines fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (quoted && line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += line[++i];
-    } else if (line[i] == '"') {
+    bool doubled = quoted && line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"';
+    if (line[i] == '"' && !doubled)
       quoted = !quoted;
-    } else if (line[i] == ',' && !quoted) {
+    else if (line[i] == ',' && !quoted)
       fields.emplace_back();
-    } else {
-      fields.back() += line[i];
-    }
+    else
+      fields.back() += line[i], i += doubled;
   }
   return fields;
 }
@@ -36,13 +34,14 @@ Lines csvFields(const std::string& line) {
 struct Tool {
   ScratchFolder folder;
   // Exit status and what the tool printed, for the arguments ("@x" is file x of the folder).
-  std::pair<int, std::string> run(Lines args) {
+  std::pair<int, std::string> run(Lines args, const Lines& more = {}) {
+    args.insert(args.end(), more.begin(), more.end());
     for (std::string& a : args)
       a = a[0] == '@' ? folder.file(a.substr(1)) : a;
     args.insert(args.begin(), MORVANE_MATCH_PATH);
-    std::string text;
-    int status = runProgram(args, folder.path, &text);
-    return {status, text};
+    std::pair<int, std::string> result;
+    result.first = runProgram(args, folder.path, &result.second);
+    return result;
   }
 };
 
@@ -64,17 +63,12 @@ TEST(FaceReport, RowsNameTheWrittenLayersAndTheKindsAddUpToTheFacesLine) {
     pair.push_back("@plain.dxf");
     auto [plainStatus, plain] = tool.run(pair);
     pair.back() = "@out.dxf";
-    auto [status, text] = tool.run([&] {
-      Lines l = pair;
-      l.insert(l.end(), {"--report", "@r.csv", "--preview", "@p.png"});
-      return l;
-    }());
+    auto [status, text] = tool.run(pair, {"--report", "@r.csv", "--preview", "@p.png"});
     ASSERT_TRUE(plainStatus == 0 && status == 0 && text == plain) << text;
     EXPECT_EQ(readFileBytes(tool.folder.file("out.dxf")),
               readFileBytes(tool.folder.file("plain.dxf")));
     EXPECT_EQ(readFileBytes(tool.folder.file("p.png")).substr(0, 4), "\x89PNG");
-    const std::string csv = readFileBytes(tool.folder.file("r.csv"));
-    Lines rows = splitText(csv, '\n'),
+    Lines rows = splitText(readFileBytes(tool.folder.file("r.csv")), '\n'),
           layers = dxfLayers(readFileBytes(tool.folder.file("out.dxf")));
     ASSERT_EQ(rows.size(), layers.size() + 1);
     EXPECT_EQ(rows[0], "face,layer,how,reference_face,part,guess\r");
@@ -118,12 +112,10 @@ TEST(FaceReport, PicturesAndReportsThatCannotBeWrittenGiveStatusFour) {
   };
   for (const Case& c : cases) {
     fs::remove(tool.folder.file("out.dxf")), fs::remove(tool.folder.file("r.csv"));
-    Lines args = c.options;
-    args.insert(args.end(), {"NULL", "@t.dxf", "@out.dxf"});
-    auto [status, text] = tool.run(args);
+    auto [status, text] = tool.run(c.options, {"NULL", "@t.dxf", "@out.dxf"});
     EXPECT_TRUE(status == c.status && text.find(c.says) != std::string::npos) << text;
     EXPECT_EQ(fs::exists(tool.folder.file("out.dxf")), c.status != 2) << text;
-    bool report = std::find(args.begin(), args.end(), "@r.csv") != args.end();
+    bool report = std::find(c.options.begin(), c.options.end(), "@r.csv") != c.options.end();
     EXPECT_EQ(fs::exists(tool.folder.file("r.csv")), report && c.status != 2) << text;
   }
 }

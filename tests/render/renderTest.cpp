@@ -7,6 +7,7 @@
 #include <set>
 
 #include "model/faceModel.h"
+#include "output/faceReport.h"
 #include "render/faceRenderer.h"
 #include "render/layerColours.h"
 #include "render/renderImage.h"
@@ -55,8 +56,8 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
       RenderView view{};
       RenderImage image{};
       RenderCounts counts{};
-      ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100));
-      ASSERT_TRUE(renderFaces(*model, colours, view, 1, &image, &counts));
+      ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100) &&
+                  renderFaces(*model, colours, view, 1, &image, &counts));
       EXPECT_EQ(pixelColour(image, c.x, c.y), c.expected) << c.view << " " << c.x << "," << c.y;
       EXPECT_TRUE(counts.drawn == 2 && counts.leftOut == 2);
       releaseRenderImage(&image);
@@ -89,7 +90,19 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   EXPECT_EQ(left[0], right[0]);           // WALL in both pictures
   EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
   EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
-  gfree(left), gfree(right), releaseLayerTable(&table), releaseRunData();
+  gfree(left), gfree(right), releaseLayerTable(&table);
+  QuietReports quiet;
+  for (long n = 1; n < 40; ++n) {  // each allocation failing in turn: nothing half-built is left
+    long live = gliveBlocks();
+    gfailAllocationAfter(n);
+    int built = buildLayerTable(&table);
+    LineList* report = buildFaceReport();
+    gfailAllocationAfter(0);
+    EXPECT_TRUE(built ? table.count == 3 : !table.entries && !table.outputLayer) << n;
+    releaseLayerTable(&table), freeLineList(report);
+    EXPECT_EQ(gliveBlocks(), live) << n;
+  }
+  releaseRunData();
   std::set<uint32_t> seen;
   for (int32_t i = 0; i < 500; ++i)
     seen.insert(paletteColour(i));
