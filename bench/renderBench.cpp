@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   }
   if (folder.empty()) folder = "bench-data/render-" + std::to_string(faces);
   if (!preparePair(faces, folder)) return std::fputs("cannot write the pair\n", stderr), 1;
-  ensurePaintingApplication();
+  auto application = startPaintingApplication();
   useDefaultSettings();
   DialogPort quiet{};
   std::printf("| step (%lld faces) | s | |\n|---|---:|---|\n", faces);

@@ -274,7 +274,7 @@ int writeOutputExtras(const Arguments& args) {
   if (args.previewPath) {
     RenderView view{};
     namedView(args.viewName ? args.viewName : "iso", &view);
-    ensurePaintingApplication();
+    auto application = startPaintingApplication();
     QString reason;
     if (!savePreviewPicture(args.previewPath, view, &reason)) {
       explainWriteFailure(args.previewPath, reason.toLocal8Bit().constData());

@@ -33,8 +33,10 @@ struct ReleaseBlock {
 };
 using OwnedColours = std::unique_ptr<uint32_t, ReleaseBlock>;
 
-struct TableRelease {
-  void operator()(LayerTable* table) const noexcept { releaseLayerTable(table); }
+// A layer table released when the picture is done.
+struct ScopedLayerTable {
+  LayerTable table{};
+  ~ScopedLayerTable() { releaseLayerTable(&table); }
 };
 
 QColor colourOf(uint32_t rgb) {
@@ -204,8 +206,9 @@ QImage renderModelImage(const FaceModel* model, const uint32_t* colours, const R
 }
 
 QImage composePreview(const RenderView& view) {
-  std::unique_ptr<LayerTable, TableRelease> table(new LayerTable{});
-  if (!buildLayerTable(table.get())) return {};
+  ScopedLayerTable scoped;
+  LayerTable* table = &scoped.table;
+  if (!buildLayerTable(table)) return {};
   OwnedColours left(referenceFaceColours(*table)), right(outputFaceColours(*table, false));
   if ((referenceModel && !left) || (targetModel && !right)) return {};
   const int panelWidth = (kPictureWidth - 3 * kGap) / 2;
@@ -248,8 +251,8 @@ bool savePreviewPicture(const char* path, const RenderView& view, QString* reaso
   return written;
 }
 
-void ensurePaintingApplication() {
-  if (QCoreApplication::instance()) return;
+std::unique_ptr<QCoreApplication> startPaintingApplication() {
+  if (QCoreApplication::instance()) return nullptr;
   // Qt's notes about the session (no runtime folder, no display) are no concern of a batch run.
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
@@ -259,7 +262,7 @@ void ensurePaintingApplication() {
   static int argc = 1;
   static char name[] = "morvane-match";
   static char* argv[] = {name, nullptr};
-  static QGuiApplication* application = new QGuiApplication(argc, argv);  // for the program's life
-  (void)application;
+  auto application = std::make_unique<QGuiApplication>(argc, argv);
   std::setlocale(LC_NUMERIC, "C");  // the application object took on the user's locale
+  return application;
 }

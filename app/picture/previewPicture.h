@@ -3,8 +3,10 @@
 // the left, the output on the right, both seen along one view, with a legend of the layers and
 // the run's "Faces:" line. The batch tool (--preview) and the dialog ("Save picture..") write
 // the same picture.
+#include <QCoreApplication>
 #include <QImage>
 #include <QString>
+#include <memory>
 
 #include "render/renderView.h"
 
@@ -29,7 +31,8 @@ QImage composePreview(const RenderView& view);
 // the same folder renamed over it). True when written; else *reason (when given) says why.
 bool savePreviewPicture(const char* path, const RenderView& view, QString* reason);
 
-// For a program without an application object (the batch tool): makes a QGuiApplication for
+// For a program without an application object (the batch tool): a new QGuiApplication for
 // painting text, on the offscreen platform unless QT_QPA_PLATFORM names one, so no display is
-// needed. The numbers of the C library stay in the C locale. Does nothing when one exists.
-void ensurePaintingApplication();
+// needed; the caller keeps it while pictures are drawn. The numbers of the C library stay in the
+// C locale. Null when an application object exists already.
+std::unique_ptr<QCoreApplication> startPaintingApplication();
