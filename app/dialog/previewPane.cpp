@@ -120,6 +120,22 @@ void PreviewPane::viewMoved() {
   settle_.start();
 }
 
+// The colours of "By how matched", one swatch and word each, along the picture's top.
+void PreviewPane::drawHowLegend(QPainter& painter) const {
+  QFontMetrics metrics(painter.font());
+  int x = 4, side = metrics.height() - 4;
+  painter.fillRect(0, 0, width(), metrics.height() + 4, QColor(255, 255, 255, 200));
+  for (int32_t kind = 0; kind < kHowMatchedKinds; ++kind) {
+    auto how = static_cast<HowMatched>(kind);
+    uint32_t rgb = howMatchedColour(how);
+    painter.fillRect(x, 4, side, side, QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+    QString word = QString::fromLatin1(howMatchedName(how));
+    painter.setPen(Qt::black);
+    painter.drawText(x + side + 3, 2 + metrics.ascent(), word);
+    x += side + 10 + metrics.horizontalAdvance(word);
+  }
+}
+
 void PreviewPane::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   QRect place = pictureRect();
@@ -128,6 +144,7 @@ void PreviewPane::paintEvent(QPaintEvent*) {
     painter.drawText(place, Qt::AlignCenter, QStringLiteral("The result shows here after a run"));
   } else {
     painter.drawImage(place.topLeft(), frame_);
+    if (byHow_->isChecked()) drawHowLegend(painter);
   }
   painter.setPen(palette().mid().color());
   painter.drawRect(place.adjusted(0, 0, -1, -1));

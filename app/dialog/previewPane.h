@@ -10,6 +10,7 @@
 #include "render/layerColours.h"
 #include "render/renderView.h"
 
+class QPainter;
 class QPushButton;
 class QRadioButton;
 struct FaceModel;
@@ -57,6 +58,7 @@ class PreviewPane : public QWidget {
   // The view moved: a quick frame now, the whole model when the mouse has rested.
   void viewMoved();
   QRect pictureRect() const;
+  void drawHowLegend(QPainter& painter) const;
 
   QRadioButton* byLayer_ = nullptr;
   QRadioButton* byHow_ = nullptr;
