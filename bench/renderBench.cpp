@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -53,7 +54,8 @@ bool preparePair(long long faces, const std::string& folder) {
   options.movement = benchgen::Movement::all;
   options.turn = false;
   benchgen::GeneratedPair pair = benchgen::generatePair(options);
-  std::system(("mkdir -p '" + folder + "'").c_str());
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
   return benchgen::writeReferenceDxf(pair, ref) && benchgen::writeTargetDxf(pair, tgt);
 }
 
