@@ -17,10 +17,15 @@
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "output/faceReport.h"
+#include "render/renderView.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
+#if MORVANE_PICTURES
+#include "app/picture/previewPicture.h"
+#endif
 
 namespace {
 
@@ -28,6 +33,7 @@ constexpr int kExitWritten = 0;
 constexpr int kExitRunFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotWritten = 3;
+constexpr int kExitExtraNotWritten = 4;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
@@ -64,6 +70,17 @@ constexpr const char* kHelp =
     "                   before the faces are matched (the dialog's \"Align turned parts\"). "
     "Without\n"
     "                   it, parts are aligned when bit value 4 of the switch word is set.\n"
+    "  --preview FILE   After OUTPUT, write a PNG picture to FILE: the reference on the left,\n"
+    "                   the output on the right, each layer in its own colour (the same in\n"
+    "                   both), faces left unmatched in red, faces whose layer is a guess\n"
+    "                   hatched, a legend (layer, colour, faces in each model) and the\n"
+    "                   \"Faces:\" line. Needs no display.\n"
+    "  --view V         The preview's view: iso (the default), front, top or side.\n"
+    "  --report FILE    After OUTPUT, write a CSV file to FILE: the header\n"
+    "                   face,layer,how,reference_face,part,guess then one row per target face\n"
+    "                   in target order (face and reference indices from 0, how one of\n"
+    "                   coincident, aligned, tests, propagation, unmatched; layer as written\n"
+    "                   in OUTPUT; guess 1 when the layer is a guess).\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
@@ -79,7 +96,9 @@ constexpr const char* kHelp =
     "  1  The run failed (see the progress lines; out of memory is also reported on standard\n"
     "     error and in perr.txt beside the program).\n"
     "  2  Bad arguments, or the settings file given with --settings cannot be read.\n"
-    "  3  OUTPUT could not be written (the progress log says \"Write Error : Terget DXF\").\n";
+    "  3  OUTPUT could not be written (the progress log says \"Write Error : Terget DXF\").\n"
+    "  4  OUTPUT was written, but the --preview or --report file could not be (standard\n"
+    "     error names the file and the reason).\n";
 
 struct Arguments {
   const char* settingsPath = nullptr;
@@ -88,6 +107,9 @@ struct Arguments {
   int pathCount = 0;
   bool help = false;
   bool align = false;
+  const char* previewPath = nullptr;  // --preview
+  const char* viewName = nullptr;     // --view
+  const char* reportPath = nullptr;   // --report
 };
 
 int usageError(const char* message, const char* detail) {
@@ -112,6 +134,35 @@ const char* optionValue(int argc, char** argv, int* i, const char* name, bool* m
   if (*i + 1 >= argc) return nullptr;
   ++*i;
   return argv[*i];
+}
+
+// --preview, --view and --report at argv[*i] into `out`: 1 taken, 0 not one of them, -1 a bad
+// value (after its message).
+int takeOutputOption(int argc, char** argv, int* i, Arguments* out) {
+  static constexpr const char* kNames[] = {"--preview", "--view", "--report"};
+  const char** fields[] = {&out->previewPath, &out->viewName, &out->reportPath};
+  for (int k = 0; k < 3; ++k) {
+    bool matched = false;
+    const char* value = optionValue(argc, argv, i, kNames[k], &matched);
+    if (!matched) continue;
+    if (!value || !*value) return usageError(kNames[k], " needs a value"), -1;
+    *fields[k] = value;
+    return 1;
+  }
+  return 0;
+}
+
+// The checks of the picture and report options that need the whole command line: 0, or the
+// usage exit status after its message.
+int checkOutputOptions(const Arguments& args) {
+  RenderView view{};
+  if (args.viewName && !namedView(args.viewName, &view))
+    return usageError("--view takes iso, front, top or side, not: ", args.viewName);
+  if (args.viewName && !args.previewPath) return usageError("--view needs --preview", nullptr);
+#if !MORVANE_PICTURES
+  if (args.previewPath) return usageError("this build has no pictures: --preview", nullptr);
+#endif
+  return 0;
 }
 
 // Parses the command line into `out`; returns 0, or the usage exit status after its message.
@@ -143,6 +194,10 @@ int parseArguments(int argc, char** argv, Arguments* out) {
       out->settingsPath = value;
       continue;
     }
+    if (int taken = takeOutputOption(argc, argv, &i, out)) {
+      if (taken < 0) return kExitUsage;
+      continue;
+    }
     value = optionValue(argc, argv, &i, "--rotation", &matched);
     if (matched) {
       if (!value || value[0] < '0' || value[0] > '3' || value[1] != '\0') {
@@ -154,6 +209,7 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     return usageError("unknown option: ", arg);
   }
   if (out->help) return 0;
+  if (int status = checkOutputOptions(*out)) return status;
   if (out->pathCount < 3) return usageError("REFERENCE, TARGET and OUTPUT are needed", nullptr);
   if (!out->paths[1][0]) return usageError("TARGET is empty", nullptr);
   if (!out->paths[2][0]) return usageError("OUTPUT is empty", nullptr);
@@ -185,13 +241,14 @@ bool readSettingsFile(const char* path, bool mustExist) {
   return true;
 }
 
-// Says on standard error why OUTPUT could not be written.
-void explainWriteFailure(const std::string& output) {
+// Says on standard error why `output` could not be written; `fallback` (when given) is the
+// reason when the folder and the path show none.
+void explainWriteFailure(const std::string& output, const char* fallback = nullptr) {
   std::string folder = ".";
   size_t slash = output.find_last_of('/');
   if (slash != std::string::npos) folder = slash == 0 ? "/" : output.substr(0, slash);
   struct stat info {};
-  const char* reason = "it could not be written";
+  const char* reason = fallback && *fallback ? fallback : "it could not be written";
   if (stat(folder.c_str(), &info) != 0) {
     reason = "its folder does not exist";
   } else if (!S_ISDIR(info.st_mode)) {
@@ -202,6 +259,30 @@ void explainWriteFailure(const std::string& output) {
     reason = "it is a folder";
   }
   std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output.c_str(), reason);
+}
+
+// Writes the --report and --preview files asked for, after OUTPUT was written. Returns
+// kExitWritten, or kExitExtraNotWritten when one of them was not written (said on standard
+// error with its path and reason).
+int writeOutputExtras(const Arguments& args) {
+  int status = kExitWritten;
+  if (args.reportPath && !saveFaceReport(args.reportPath)) {
+    explainWriteFailure(args.reportPath);
+    status = kExitExtraNotWritten;
+  }
+#if MORVANE_PICTURES
+  if (args.previewPath) {
+    RenderView view{};
+    namedView(args.viewName ? args.viewName : "iso", &view);
+    auto application = startPaintingApplication();
+    QString reason;
+    if (!savePreviewPicture(args.previewPath, view, &reason)) {
+      explainWriteFailure(args.previewPath, reason.toLocal8Bit().constData());
+      status = kExitExtraNotWritten;
+    }
+  }
+#endif
+  return status;
 }
 
 int printLine(DialogPort* self, const char* line) {
@@ -272,6 +353,8 @@ int main(int argc, char** argv) {
       addProgressLine(&progress, "Write Error : Terget DXF");
       explainWriteFailure(output);
       exitStatus = kExitNotWritten;
+    } else {
+      exitStatus = writeOutputExtras(args);
     }
   }
   releaseRunData();

@@ -5,6 +5,7 @@
 
 #include "model/faceModel.h"
 #include "output/dxfWriterInternal.h"
+#include "output/outputLayer.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
 
@@ -19,17 +20,6 @@ void formatCoordinate(double value, char (&text)[kValueBufferSize]) {
   std::to_chars_result r =
       std::to_chars(text, text + kValueBufferSize - 1, value, std::chars_format::fixed, 5);
   *r.ptr = '\0';  // the buffer always fits a double (ec is never set here)
-}
-
-// Layer written for a target face: the matched reference face's layer when there is one,
-// else the face's own; "Obj1" when that text is empty.
-const char* outputLayer(const ModelFace& face) {
-  const ModelFace* source = &face;
-  if (referenceModel && face.matchedFace >= 0 && face.matchedFace < referenceModel->faceCount) {
-    source = &referenceModel->faces[face.matchedFace];
-  }
-  const char* layer = faceLayer(*source);
-  return *layer ? layer : "Obj1";
 }
 
 bool appendAll(LineList* list, std::initializer_list<const char*> texts) {

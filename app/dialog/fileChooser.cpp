@@ -17,11 +17,14 @@ constexpr KindText kKinds[] = {
     {ChooserKind::openReference, "Load Reference DXF-file", false},
     {ChooserKind::openTarget, "Load Terget DXF-file", false},
     {ChooserKind::saveTarget, "Save Terget DXF-file", true},
+    {ChooserKind::savePicture, "Save picture", true},
 };
 
 constexpr const char* kDxfFilter = "DXF files(*.dxf)";
 constexpr const char* kAllFilesFilter = "All files (*.*)";
 constexpr const char* kDefaultSuffix = "dxf";  // the first filter's pattern without its "*."
+constexpr const char* kPngFilter = "PNG pictures (*.png)";
+constexpr const char* kPngSuffix = "png";
 
 }  // namespace
 
@@ -41,13 +44,15 @@ ChooserRequest chooserRequest(ChooserKind kind, const LineList* recent, const QS
       request.save = k.save;
     }
   }
-  request.nameFilters = {QString::fromLatin1(kDxfFilter), QString::fromLatin1(kAllFilesFilter)};
-  request.defaultSuffix = QString::fromLatin1(kDefaultSuffix);
+  bool picture = kind == ChooserKind::savePicture;
+  request.nameFilters = {QString::fromLatin1(picture ? kPngFilter : kDxfFilter),
+                         QString::fromLatin1(kAllFilesFilter)};
+  request.defaultSuffix = QString::fromLatin1(picture ? kPngSuffix : kDefaultSuffix);
   const char* first = (recent && recent->count > 0 && recent->items) ? recent->items[0] : nullptr;
   if (first && first[0] != '\0') {
     auto [folder, name] = splitStartPath(QFile::decodeName(first));
     request.startFolder = folder;
-    request.startName = name;
+    request.startName = picture ? QString() : name;
   } else {
     request.startFolder = homeFolder;
   }

@@ -14,6 +14,7 @@ enum class ChooserKind {
   openReference = 0,  // "Load Reference DXF-file", starts from the recent reference files
   openTarget = 1,     // "Load Terget DXF-file", starts from the recent target files
   saveTarget = 2,     // "Save Terget DXF-file", starts from the recent target files
+  savePicture = 3,    // "Save picture", a PNG file, starts from the recent target files
 };
 
 // Everything a chooser shows.

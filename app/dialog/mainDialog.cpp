@@ -20,6 +20,8 @@
 #include <thread>
 
 #include "app/dialog/dialogTemplate.h"
+#include "app/dialog/previewPane.h"
+#include "app/picture/previewPicture.h"
 #include "app/settingsDialog.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
@@ -88,7 +90,7 @@ QWidget* MainDialog::control(int id) const {
 
 void MainDialog::buildControls() {
   DialogUnits units = dialogUnitsOf(font());
-  setFixedSize(units.toPixelsX(kDialogWidth), units.toPixelsY(kDialogHeight));
+  setFixedSize(units.toPixelsX(kDialogWidth + kPreviewPaneWidth), units.toPixelsY(kDialogHeight));
   // A path box is as tall as its edit field needs; the ">>" beside it takes the same height.
   int pathRowHeight = units.toPixelsY(12);
   QWidget* previousInTabOrder = nullptr;
@@ -186,7 +188,16 @@ void MainDialog::buildControls() {
           &MainDialog::onSaveTarget);
   connect(qobject_cast<QPushButton*>(control(kExitButtonId)), &QPushButton::clicked, this,
           &MainDialog::reject);
+  buildPreviewPane(units);
   referenceBox_->setFocus();
+}
+
+// The preview pane to the right of the template's controls, from top to foot.
+void MainDialog::buildPreviewPane(const DialogUnits& units) {
+  preview_ = new PreviewPane(this);
+  int left = units.toPixelsX(kDialogWidth + 4), top = units.toPixelsY(4);
+  preview_->setGeometry(left, top, width() - left - units.toPixelsX(4), height() - 2 * top);
+  connect(preview_, &PreviewPane::savePictureRequested, this, &MainDialog::onSavePicture);
 }
 
 // ---- handlers ----
@@ -194,6 +205,15 @@ void MainDialog::buildControls() {
 QString MainDialog::chooseDxfFile(ChooserKind kind) {
   const LineList* recent = kind == ChooserKind::openReference ? referenceList : targetList;
   return chooser_.choose(this, chooserRequest(kind, recent, QDir::homePath()));
+}
+
+void MainDialog::onSavePicture() {
+  if (running_ || closed_ || !preview_->hasModel()) return;
+  QString chosen = chooseDxfFile(ChooserKind::savePicture);
+  if (chosen.isEmpty()) return;
+  QString reason;
+  if (!savePreviewPicture(QFile::encodeName(chosen).constData(), preview_->view(), &reason))
+    addListLine(QStringLiteral("Write Error : %1 (%2)").arg(chosen, reason));
 }
 
 void MainDialog::browse(ChooserKind kind, QComboBox* box) {
@@ -245,6 +265,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   QPointer<QWidget> focused = focusWidget();
   running_ = true;
   setControlsEnabled(false);
+  preview_->forgetModels();  // the run replaces the models it shows
   nextQueuedLine_ = progressList_->count();
   int result = 0;
   std::atomic<bool> finished{false};
@@ -265,6 +286,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   QCoreApplication::sendPostedEvents(this);
   running_ = false;
   setControlsEnabled(true);
+  if (result) preview_->showRunState();
   if (focused && focused->isEnabled()) focused->setFocus();
   return result;
 }
@@ -273,6 +295,7 @@ void MainDialog::setControlsEnabled(bool enabled) {
   for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId, kAlignBoxId,
                  kRotationGroupId, kRotationBoxId, kSaveTargetButtonId, kExitButtonId})
     control(id)->setEnabled(enabled);
+  preview_->setEnabled(enabled);
 }
 
 void MainDialog::reject() {

@@ -18,6 +18,7 @@ class QCloseEvent;
 class QComboBox;
 class QListWidget;
 class QPushButton;
+class PreviewPane;
 
 // The program icon (resource 128) in all its drawn sizes.
 QIcon programIcon();
@@ -51,12 +52,16 @@ class MainDialog : public QDialog {
   void onSaveTarget();
   // "exit", Escape and the close box: ends the dialog, then writes and releases the lists.
   void reject() override;
+  // "Save picture.." of the preview pane: asks where, then writes the preview picture of the
+  // pane's view; a picture that could not be written is said so in the progress list.
+  void onSavePicture();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildControls();
+  void buildPreviewPane(const struct DialogUnits& units);
   void browse(ChooserKind kind, QComboBox* box);
   QString chooseDxfFile(ChooserKind kind);
   QByteArray trimmedPath(const QComboBox* box) const;
@@ -83,6 +88,7 @@ class MainDialog : public QDialog {
   QComboBox* rotationBox_ = nullptr;
   QCheckBox* alignBox_ = nullptr;
   QListWidget* progressList_ = nullptr;
+  PreviewPane* preview_ = nullptr;
   bool running_ = false;
   bool closed_ = false;
   // Index the next progress line added from the run's thread will get; lines from there are

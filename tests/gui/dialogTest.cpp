@@ -10,8 +10,10 @@
 #include "app/dialog/errorBox.h"
 #include "app/dialog/fileLocations.h"
 #include "app/dialog/mainDialog.h"
+#include "app/dialog/previewPane.h"
 #include "app/errorReport.h"
 #include "app/notesPath.h"
+#include "app/picture/previewPicture.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
 #include "output/dxfWriter.h"
@@ -69,7 +71,8 @@ TEST_F(Dialog, ControlsFollowTheTemplateAndTheScreenshotIsSaved) {
   open();
   DialogUnits units = dialogUnitsOf(dialog->font());
   EXPECT_TRUE(dialog->windowTitle() == "Morvane ver. 2.01" &&
-              dialog->size() == QSize(units.toPixelsX(299), units.toPixelsY(166)));
+              dialog->size() ==
+                  QSize(units.toPixelsX(299 + kPreviewPaneWidth), units.toPixelsY(166)));
   QStringList labels = {""};  // the separator has no text
   for (QLabel* label : dialog->findChildren<QLabel*>())
     labels << label->text();
@@ -141,6 +144,47 @@ TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
               (answer == out ? Lines{"FLOOR", "WALL"} : Lines{}));
     click(kExitButtonId);
   }
+}
+
+// After a run the pane shows the output by layer or by how matched; a drag turns it, the wheel
+// zooms, "Save picture.." writes the batch tool's picture of the pane's view, and the next run
+// clears it. The pane's picture is kept as a test artifact (docs/preview.png in the README).
+TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
+  const QString examples = QString::fromStdString(testDataPath("../../examples/"));
+  open([](DialogPort* port, const char* reference, const char* target) {
+    RunOptions options{1};
+    return runMatchingWith(port, reference, target, &options);
+  });
+  auto* pane = dialog->findChild<PreviewPane*>();
+  type(kReferenceBoxId, examples + "reference.dxf"), type(kTargetBoxId, examples + "target.dxf");
+  click(kSaveTargetButtonId);  // the output chooser is cancelled; the run state stays
+  ASSERT_TRUE(pane->hasModel());
+  const RenderView iso = pane->view();
+  QImage byLayer = pane->grab().toImage();
+  EXPECT_TRUE(QDir().mkpath(MORVANE_TEST_ARTIFACTS) &&
+              byLayer.save(QStringLiteral(MORVANE_TEST_ARTIFACTS "/preview-pane.png")));
+  QRadioButton* byHow = pane->findChildren<QRadioButton*>().last();
+  QTest::mouseClick(byHow, Qt::LeftButton);
+  EXPECT_TRUE(byHow->text() == "By how matched" && pane->grab().toImage() != byLayer);
+  QTest::mousePress(pane, Qt::LeftButton, {}, QPoint(60, 60));
+  QTest::mouseMove(pane, QPoint(100, 40));
+  QTest::mouseRelease(pane, Qt::LeftButton, {}, QPoint(100, 40));
+  QWheelEvent wheel(QPointF(60, 60), pane->mapToGlobal(QPointF(60, 60)), {}, {0, 240}, Qt::NoButton,
+                    {}, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(pane, &wheel);
+  EXPECT_TRUE(pane->view().turn < iso.turn && pane->view().tilt < iso.tilt &&
+              pane->view().zoom > 1 && pane->lastStep() == 1);
+  for (const QString& answer : {QString::fromStdString(file("pic.png")), examples + "no/p.png"}) {
+    answers = {answer};
+    QTest::mouseClick(pane->findChild<QPushButton*>(), Qt::LeftButton);
+  }
+  EXPECT_EQ(QImage(QString::fromStdString(file("pic.png"))).convertToFormat(QImage::Format_RGB32),
+            composePreview(pane->view()).convertToFormat(QImage::Format_RGB32));
+  EXPECT_TRUE(progress().contains("Write Error : " + examples + "no/p.png"))
+      << progress().toStdString();
+  type(kTargetBoxId, examples + "missing.dxf");
+  click(kSaveTargetButtonId);
+  EXPECT_FALSE(pane->hasModel());
 }
 
 // The run goes on its own thread: lines appear while it runs, the

@@ -1,0 +1,110 @@
+// The renderer on a tiny model (a square under a triangle): which face a pixel shows from each
+// view, the depth test whatever the face order, faces left out for bad corners, and the layer
+// colours shared by both pictures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "model/faceModel.h"
+#include "output/faceReport.h"
+#include "render/faceRenderer.h"
+#include "render/layerColours.h"
+#include "render/renderImage.h"
+#include "render/renderView.h"
+#include "support/testSupport.h"
+#include "textfiles/allocator.h"
+#include "textfiles/lineList.h"
+
+namespace {
+
+constexpr uint32_t kSquare = 0x2040C0, kTriangle = 0xC08020;
+constexpr uint32_t kSquareEdgeOn = 0x0B1643;  // kSquare at the ambient light 0.35 (edge-on)
+
+// The square z = 0 over (0..2, 0..2), the triangle z = 1 over its lower-left half, in `order`,
+// then the extra faces (left out: a corner not finite or too far).
+ModelPtr tinyModel(bool triangleFirst, std::vector<std::array<Vec3, 4>> extra = {}) {
+  ModelPtr model(createModel("Ref"));
+  const Vec3 square[4] = {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}};
+  const Vec3 triangle[4] = {{0, 0, 1}, {2, 0, 1}, {0, 2, 1}, {0, 2, 1}};
+  for (int k = 0; k < 2; ++k)
+    addFace(model.get(), "", (k == 0) == triangleFirst ? triangle : square);
+  for (const auto& corners : extra)
+    addFace(model.get(), "", corners.data());
+  return model;
+}
+
+}  // namespace
+
+TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
+  const double nan = std::nan(""), huge = 2 * kLargestDrawnCoordinate;
+  struct Case {
+    const char* view;
+    int x, y;
+    uint32_t expected;  // 100 x 100 pixels, 4 of margin: the model's 2 units are 92 pixels
+  } cases[] = {
+      {"top", 27, 73, kTriangle},           {"top", 73, 27, kSquare},
+      {"top", 1, 1, kRenderBackground},     {"front", 50, 73, kSquareEdgeOn},
+      {"front", 50, 50, kRenderBackground},
+  };
+  for (bool triangleFirst : {true, false}) {
+    ModelPtr model = tinyModel(triangleFirst, {{{{nan, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}}},
+                                               {{{0, 0, huge}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}}}});
+    uint32_t colours[4] = {triangleFirst ? kTriangle : kSquare, triangleFirst ? kSquare : kTriangle,
+                           0, 0};
+    for (const Case& c : cases) {
+      RenderView view{};
+      RenderImage image{};
+      RenderCounts counts{};
+      ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100) &&
+                  renderFaces(*model, colours, view, 1, &image, &counts));
+      EXPECT_EQ(pixelColour(image, c.x, c.y), c.expected) << c.view << " " << c.x << "," << c.y;
+      EXPECT_TRUE(counts.drawn == 2 && counts.leftOut == 2);
+      releaseRenderImage(&image);
+    }
+  }
+  ModelPtr point(createModel("Ref"));  // one face on one point: a dot in the middle
+  const Vec3 same[4] = {{5, 5, 5}, {5, 5, 5}, {5, 5, 5}, {5, 5, 5}};
+  addFace(point.get(), "", same);
+  RenderImage image{};
+  RenderView iso{};
+  ASSERT_TRUE(namedView("iso", &iso) && allocateRenderImage(&image, 9, 9));
+  EXPECT_TRUE(renderFaces(*point, &kSquare, iso, 1, &image, nullptr) &&
+              pixelColour(image, 4, 4) != kRenderBackground);
+  releaseRenderImage(&image);
+}
+
+// Layers of the reference and written layers of the output share one colour per name; every
+// layer gets its own colour, and none is the warning colour.
+TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
+  releaseRunData();
+  referenceModel = tinyModel(true).release();
+  targetModel = tinyModel(false).release();
+  gfree(referenceModel->faces[0].layer), gfree(targetModel->faces[1].layer);
+  referenceModel->faces[0].layer = copyText("WALL"), targetModel->faces[1].layer = copyText("x");
+  targetModel->faces[0].matchedFace = 0, targetModel->faces[1].matchedFace = -1;
+  LayerTable table{};
+  ASSERT_TRUE(buildLayerTable(&table));
+  uint32_t* left = referenceFaceColours(table);
+  uint32_t* right = outputFaceColours(table, false);
+  EXPECT_EQ(left[0], right[0]);           // WALL in both pictures
+  EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
+  EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
+  gfree(left), gfree(right), releaseLayerTable(&table);
+  QuietReports quiet;
+  for (long n = 1; n < 40; ++n) {  // each allocation failing in turn: nothing half-built is left
+    long live = gliveBlocks();
+    gfailAllocationAfter(n);
+    int built = buildLayerTable(&table);
+    LineList* report = buildFaceReport();
+    gfailAllocationAfter(0);
+    EXPECT_TRUE(built ? table.count == 3 : !table.entries && !table.outputLayer) << n;
+    releaseLayerTable(&table), freeLineList(report);
+    EXPECT_EQ(gliveBlocks(), live) << n;
+  }
+  releaseRunData();
+  std::set<uint32_t> seen;
+  for (int32_t i = 0; i < 500; ++i)
+    seen.insert(paletteColour(i));
+  EXPECT_TRUE(seen.size() == 500 && !seen.count(kUnmatchedColour));
+}
