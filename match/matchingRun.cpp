@@ -5,7 +5,7 @@
 #include "compare/influenceProfile.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
-#include "match/faceTests.h"
+#include "match/howMatched.h"
 #include "match/partMatching.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
@@ -144,29 +144,23 @@ MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noe
   MatchTally tally{};
   if (!target) return tally;
   for (int32_t i = 0; i < target->faceCount; ++i) {
-    const ModelFace& face = target->faces[i];
-    int32_t matched = face.matchedFace;
-    if (!reference || matched < 0 || matched >= reference->faceCount) {
-      ++tally.unmatched;
-      continue;
-    }
-    if (face.partnerFace >= 0) {
-      ++tally.coincident;  // face matching takes the partner face before any test
-      continue;
-    }
-    if (face.alignedMatch) {
-      ++tally.aligned;
-      if (face.alignedMatch == kGuessedFace) ++tally.guesses;
-      continue;
-    }
-    const ModelFace& candidate = reference->faces[matched];
-    int32_t partIndex = face.part - 1;
-    bool inMatchedPart = partIndex >= 0 && partIndex < target->partCount &&
-                         candidate.part == target->parts[partIndex].matchedPart + 1;
-    if (inMatchedPart && faceTestsPassed(face, candidate) == kFaceTests) {
-      ++tally.byTests;
-    } else {
-      ++tally.byPropagation;
+    switch (howMatched(reference, *target, i)) {
+      case HowMatched::unmatched:
+        ++tally.unmatched;
+        break;
+      case HowMatched::coincident:
+        ++tally.coincident;
+        break;
+      case HowMatched::aligned:
+        ++tally.aligned;
+        tally.guesses += target->faces[i].alignedMatch == kGuessedFace;
+        break;
+      case HowMatched::tests:
+        ++tally.byTests;
+        break;
+      case HowMatched::propagation:
+        ++tally.byPropagation;
+        break;
     }
   }
   return tally;

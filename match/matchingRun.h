@@ -40,11 +40,7 @@ struct MatchTally {
   int32_t guesses;        // of the aligned, faces of symmetric parts whose layer is a guess
 };
 
-// Counts the faces of `target` after a run with `reference` (either may be null). A face counts
-// as matched by the direct tests when its matched reference face lies in the reference part its
-// part was matched to and passes the angle, normal and position tests against it: the tests
-// take the first such face of that part and the propagation never changes a match, while a
-// face left to the propagation passed them with no face of that part. Faces with a coincident
-// partner count as coincident, then faces matched through their part's alignment as aligned.
-// Reads the settings the run used (matchSettings).
+// Counts the faces of `target` after a run with `reference` (either may be null) by how each
+// was matched (howMatched in match/howMatched.h states the rule). Reads the settings the run
+// used (matchSettings).
 MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "model/faceModel.h"
-#include "output/howMatched.h"
+#include "match/howMatched.h"
 #include "output/outputLayer.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
