@@ -37,14 +37,11 @@ bool namesReferenceFile(const char* path) {
 // reported and read as an empty file; memory that runs out leaves no reference model.
 void readReference(DialogPort* dialog, const char* path) {
   int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  referenceModel = readDxfFile(path, "Ref", nullptr, textureRotation, &status);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Reference DXF. continue...");
-    if (!lines) lines.reset(newLineList());
-  } else if (status != kLoadRead) {
-    lines.reset();
+    referenceModel = readDxfBytes(nullptr, 0, "Ref", nullptr, textureRotation);
   }
-  if (lines) referenceModel = readDxfFaces(lines.get(), "Ref", nullptr, textureRotation);
   if (!referenceModel) addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
 }
 
@@ -55,17 +52,16 @@ int readTarget(DialogPort* dialog, const char* path) {
     addProgressLine(dialog, "Read Error : Terget DXF");
     return 0;
   }
-  int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  commentList = newLineList();
+  int status = kLoadNoMemory;
+  if (commentList) targetModel = readDxfFile(path, "Terget", commentList, textureRotation, &status);
+  if (status != kLoadRead) {  // nothing was read: no comment list, as before a read
+    freeLineList(commentList);
+    commentList = nullptr;
+  }
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Terget DXF");
     return 0;
-  }
-  if (status == kLoadRead && lines) {
-    commentList = newLineList();
-    if (commentList) {
-      targetModel = readDxfFaces(lines.get(), "Terget", commentList, textureRotation);
-    }
   }
   if (!targetModel) {
     addProgressLine(dialog, "Syntax Error : Terget DXF");
@@ -108,7 +104,7 @@ int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* t
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
 
-  // Each file's lines are released as soon as its model is read: the models keep nothing of them.
+  // Each file's bytes are released as soon as its model is read: the models keep nothing of them.
   if (namesReferenceFile(referencePath)) readReference(dialog, referencePath);
 
   int result = readTarget(dialog, targetPath);

@@ -210,6 +210,57 @@ int32_t findOrAppendPoint(FaceModel* model, const Probe& probe) noexcept {
   return index;
 }
 
+uint64_t textHash(const char* text) noexcept {
+  uint64_t h = 0xCBF29CE484222325ull;  // FNV-1a
+  for (; *text; ++text)
+    h = (h ^ static_cast<unsigned char>(*text)) * 0x100000001B3ull;
+  return h;
+}
+
+// Enters name `index` into the layer table (which has an empty slot).
+void enterLayer(FaceModel* model, int32_t index) noexcept {
+  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+  uint32_t slot = static_cast<uint32_t>(textHash(model->layerNames[index])) & mask;
+  while (model->layerIndex[slot] != 0)
+    slot = (slot + 1) & mask;
+  model->layerIndex[slot] = index + 1;
+}
+
+// Room for one more layer name: the name array and a table kept at most half full.
+bool reserveLayer(FaceModel* model) noexcept {
+  if (!reserveSlots(&model->layerNames, &model->layerCapacity, model->layerCount, 1, 16))
+    return false;
+  if (2 * (int64_t{model->layerCount} + 1) <= model->layerIndexCapacity) return true;
+  int64_t slots = model->layerIndexCapacity > 0 ? 2 * int64_t{model->layerIndexCapacity} : 64;
+  if (slots > kMaxIndexSlots) return gcalloc(kRefusedSize) != nullptr;
+  auto* table = static_cast<int32_t*>(gcalloc(sizeof(int32_t) * static_cast<size_t>(slots)));
+  if (!table) return false;
+  gfree(model->layerIndex);
+  model->layerIndex = table;
+  model->layerIndexCapacity = static_cast<int32_t>(slots);
+  for (int32_t i = 0; i < model->layerCount; ++i)
+    enterLayer(model, i);
+  return true;
+}
+
+// The model's copy of the layer name `text`, stored on its first use. Null when memory failed.
+char* layerName(FaceModel* model, const char* text) noexcept {
+  if (model->layerIndexCapacity > 0) {
+    uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+    for (uint32_t slot = static_cast<uint32_t>(textHash(text)) & mask; model->layerIndex[slot] != 0;
+         slot = (slot + 1) & mask) {
+      char* name = model->layerNames[model->layerIndex[slot] - 1];
+      if (std::strcmp(name, text) == 0) return name;
+    }
+  }
+  if (!reserveLayer(model)) return nullptr;
+  char* name = copyText(text);
+  if (!name) return nullptr;
+  model->layerNames[model->layerCount] = name;
+  enterLayer(model, model->layerCount++);
+  return name;
+}
+
 }  // namespace
 
 FaceModel* createModel(const char* name) noexcept {
@@ -236,12 +287,18 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept {
   return findOrAppendPoint(model, probe);
 }
 
+int reserveFaces(FaceModel* model, int32_t count) noexcept {
+  if (!model || count <= model->faceCount) return model != nullptr;
+  return reserveSlots(&model->faces, &model->faceCapacity, model->faceCount,
+                      count - model->faceCount, kFaceStep);
+}
+
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept {
   if (!model || !corners) return 0;
   // Everything that can fail comes first, so a failure leaves neither a face nor its points.
   if (!reserveSlots(&model->faces, &model->faceCapacity, model->faceCount, 1, kFaceStep)) return 0;
   if (!reservePoints(model, 4)) return 0;
-  char* layerCopy = copyText(layer ? layer : "");
+  char* layerCopy = layerName(model, layer ? layer : "");
   if (!layerCopy) return 0;
 
   ModelFace& face = model->faces[model->faceCount];
@@ -284,7 +341,6 @@ void releaseModel(FaceModel* model) noexcept {
       ModelFace& face = model->faces[i];
       gfree(face.influence);
       gfree(face.profile);
-      gfree(face.layer);
     }
     gfree(model->faces);
   }
@@ -294,6 +350,10 @@ void releaseModel(FaceModel* model) noexcept {
     gfree(model->parts);
   }
   gfree(model->pointIndex);
+  for (int32_t i = 0; i < model->layerCount; ++i)
+    gfree(model->layerNames[i]);
+  gfree(model->layerNames);
+  gfree(model->layerIndex);
   gfree(model->sourceName);
   gfree(model);
 }

@@ -40,7 +40,7 @@ struct ModelFace {
   int32_t cornerCount;       // 3 or 4
   int32_t corners[4];        // point indices in drawing order (after rotation)
   int32_t sortedCorners[4];  // first cornerCount indices ascending
-  char* layer;               // owned, the whole layer name; null reads as ""
+  char* layer;               // the whole layer name, one of the model's layerNames; null reads ""
   int32_t partnerFace;       // coincident face of the other model, -1 none
   int32_t matchedFace;       // target: reference face whose layer it takes, -1 none
   int32_t matchLevel;        // target: direct tests passed; kMatchLevelCoincident
@@ -91,6 +91,13 @@ struct FaceModel {
   int32_t* pointIndex;
   int32_t pointIndexCapacity;  // slots (2 int32 each); a power of two, or 0
   int32_t pointIndexCount;     // points 0 .. pointIndexCount - 1 are entered in pointIndex
+  // The distinct layer names of the faces, each stored once: owned texts, in order of first
+  // use, and an open-addressing table of name index + 1 (0 = empty slot), at most half full.
+  char** layerNames;
+  int32_t layerCount;
+  int32_t layerCapacity;
+  int32_t* layerIndex;
+  int32_t layerIndexCapacity;  // slots; a power of two, or 0
 };
 
 static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
@@ -122,6 +129,9 @@ FaceModel* createModel(const char* name) noexcept;
 // Points appended to `points` by other means are found too; coordinates must not be changed
 // after a point has been added.
 int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
+// Makes room for `count` faces in all, so that adding them needs no growth. Returns 1, or 0
+// when memory failed (the model is unchanged).
+int reserveFaces(FaceModel* model, int32_t count) noexcept;
 // Adds a face on `layer` (copied whole; null reads as "") with four corner positions. A face
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).

@@ -13,6 +13,7 @@
 #include "model/dxfReader.h"
 #include "model/partGrouping.h"
 #include "reference/faceModelReference.h"
+#include "reference/lineDxfReader.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
@@ -83,11 +84,12 @@ struct Read {
 // without rotation nor comments; with `failures`, failing any one allocation of the read must
 // give null, leave the comments alone and leak nothing.
 Read readPath(const std::string& path, int rotation = 0, bool failures = false) {
-  LineListPtr lines(loadLineListAs(path.c_str(), LineSplit::keepEmpty, nullptr));
   LineListPtr comments = testLines({"kept"});
   Read read;
+  int status = 0;
   long first = gallocationCount();
-  read.model.reset(lines ? readDxfFaces(lines.get(), "Terget", comments.get(), rotation) : 0);
+  read.model.reset(readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status));
+  if (status == kLoadNotOpened) read.model.reset(readDxfBytes(nullptr, 0, "Terget", nullptr, 0));
   const long allocations = gallocationCount() - first;
   if (!read.model) return ADD_FAILURE() << path, std::move(read);
   const FaceModel& model = *read.model;
@@ -97,7 +99,9 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
     read.parts.push_back(std::to_string(part));
   EXPECT_EQ(model.faceCount > 0, model.partCount > 0 && model.parts);
   if (model.faceCount > 0) expectAsPlain(model);
-  ModelPtr plain(readDxfFaces(lines.get(), "Ref", nullptr, 0));  // no rotation nor comments
+  ModelPtr plain(
+      readDxfFile(path.c_str(), "Ref", nullptr, 0, &status));  // no rotation nor comments
+  if (!plain) plain.reset(readDxfBytes(nullptr, 0, "Ref", nullptr, 0));
   EXPECT_TRUE(plain->faceCount == model.faceCount && (rotation || faceTexts(*plain) == read.faces));
   for (int32_t f = 0; f < model.faceCount && f < plain->faceCount; ++f)
     EXPECT_EQ(std::to_array(model.faces[f].sortedCorners),
@@ -105,7 +109,7 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
   comments = testLines({"kept"});
   for (long n = 1, live = gliveBlocks(); failures && n <= allocations; ++n) {
     gfailAllocationAfter(n);
-    FaceModel* failed = readDxfFaces(lines.get(), "Terget", comments.get(), rotation);
+    FaceModel* failed = readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status);
     gfailAllocationAfter(0);
     releaseModel(failed);
     EXPECT_TRUE(!failed && linesOf(comments.get()) == std::vector<std::string>{"kept"} &&
@@ -308,4 +312,55 @@ TEST(ReadDxfFaces, MalformedBytesLineEndsAndRealWritersFiles) {
   }
   EXPECT_EQ(readPath(testDataPath("real/POLI-ALL210_12.DXF")).faces,
             "0: (-6 13 0) (18 13 0) (18 -11 0) (-6 -11 0)");
+}
+
+// The reader walks the bytes as the line-list reader walked the lines (tests/reference): random
+// texts of DXF words, numbers, NULs and every kind of line end, odd group counts and trailing
+// garbage give the same faces, layers, parts and comments, and leave the bytes as they were. A
+// file of 24 MiB read from disk (its pages handed back while reading) gives what its bytes give.
+TEST(ReadDxfFaces, BytesReadAsTheLineListReaderReadsLines) {
+  const std::vector<std::string> words = {"0",           "8",       "10",
+                                          "20",          "30",      "11",
+                                          "21",          "31",      "12",
+                                          "22",          "32",      "13",
+                                          "23",          "33",      "2",
+                                          "999",         " 10 ",    "+8",
+                                          "99999999999", "3DFACE",  " 3DFACEX",
+                                          "3dface",      "SECTION", "BLOCKS",
+                                          "ENDSEC",      "1.5",     "-0",
+                                          "nan",         "1e999",   "",
+                                          "  ",          " Wall ",  std::string("a\0b", 3),
+                                          "\xC4"};
+  const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\n\r", "\r\r\n", "\r\r", "\n\n"};
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::string text;
+    for (int n = random() % 400; n > 0; --n) {
+      const bool face = random() % 3 == 0;  // whole 3DFACE groups make faces likely
+      text += face ? "0\n3DFACE\n8\nL" + std::to_string(random() % 4) + "\n1" +
+                         std::to_string(random() % 4) + "\n" + std::to_string(random() % 3)
+                   : words[random() % words.size()];
+      text += ends[random() % (random() % 4 ? 1 : ends.size())];
+    }
+    if (random() % 2) text += words[random() % words.size()];  // no line end, or garbage
+    LineListPtr lines(splitTextLines(text.data(), text.size(), LineSplit::keepEmpty));
+    LineListPtr expectedComments(newLineList()), comments(newLineList());
+    ModelPtr expected(readDxfLines(lines.get(), "Terget", expectedComments.get(), trial % 5));
+    std::string bytes = text;
+    ModelPtr model(readDxfBytes(bytes.data(), bytes.size(), "Terget", comments.get(), trial % 5));
+    ASSERT_TRUE(model && expected && bytes == text);
+    ASSERT_TRUE(faceTexts(*model) == faceTexts(*expected) &&
+                partsOf(*model, true) == partsOf(*expected, true) &&
+                linesOf(comments.get()) == linesOf(expectedComments.get()))
+        << trial << ": " << text;
+  }
+  std::string big = "999\nbig\n0\nSECTION\n2\nENTITIES\n";
+  for (int f = 0; big.size() < (24u << 20); ++f)
+    big += dxfText(
+        {{"L" + std::to_string(f % 7), {{f * 1.0, 0, 0}, {f + 1.0, 0, 0}, {f * 1.0, 1, 0}}}});
+  ScratchFolder folder;
+  writeFileBytes(folder.file("big.dxf"), big);
+  int status = 0;
+  ModelPtr read(readDxfFile(folder.file("big.dxf").c_str(), "Ref", nullptr, 0, &status));
+  EXPECT_TRUE(read && faceTexts(*read) == faceTexts(*readDxfText(big)) && read->faceCount > 1e5);
 }

@@ -3,9 +3,11 @@
 // through the reader.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <clocale>
 #include <filesystem>
+#include <random>
 
 #include "output/dxfWriter.h"
 #include "output/dxfWriterInternal.h"
@@ -46,22 +48,50 @@ TEST(DxfWriter, LayersFromMatchedFacesSavedWholeOrNotAtAll) {
   releaseRunData();
 }
 
-TEST(DxfWriter, AppendCornerFormatsLikePrintfInTheCLocale) {
+// Extremes (zeros, ties at the fifth decimal, the largest, smallest and denormal values,
+// infinities, NaNs of both signs) and random bit patterns, as "%.5f" prints them in the C locale.
+TEST(DxfWriter, CoordinatesAsPrintfFixedFiveInTheCLocale) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
-  auto printed = [](double v, std::string text = std::string(400, ' ')) {
-    text.resize(std::snprintf(text.data(), text.size(), "%-10.5f", v));
-    return text.erase(text.find_last_not_of(' ') + 1);
-  };
-  for (double v :
-       {0.0,        -0.0,          1.5,        -0.000001,    0.123456789,   5e-6,
-        1.5e-5,     0.125,         2.5e-6,     -2.5e-6,      0.1,           0.3,
-        123456.789, -99999.999995, 1e15 + 0.5, 1e22,         1e308,         DBL_MAX,
-        DBL_MIN,    DBL_TRUE_MIN,  HUGE_VAL,   std::nan(""), -std::nan(""), 1719.436845718917}) {
-    LineListPtr list(newLineList());  // no corner 4 nor -1
-    ASSERT_TRUE(!appendCorner(list.get(), {}, 4) && !appendCorner(list.get(), {}, -1) &&
-                appendCorner(list.get(), {v, -v, v}, 2));
-    EXPECT_EQ(linesOf(list.get()),
-              (std::vector<std::string>{"12", printed(v), "22", printed(-v), "32", printed(v)}));
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1.5,
+                                -0.000001,
+                                0.123456789,
+                                5e-6,
+                                1.5e-5,
+                                0.125,
+                                2.5e-6,
+                                -2.5e-6,
+                                0.000005,
+                                0.000015,
+                                0.1,
+                                0.3,
+                                1.000005,
+                                2.000015,
+                                -99999.999995,
+                                1e15 + 0.5,
+                                1e22,
+                                1e308,
+                                DBL_MAX,
+                                -DBL_MAX,
+                                DBL_MIN,
+                                DBL_TRUE_MIN,
+                                -DBL_TRUE_MIN,
+                                HUGE_VAL,
+                                -HUGE_VAL,
+                                std::nan(""),
+                                -std::nan(""),
+                                123456.789,
+                                1719.436845718917};
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {  // any bits; then values near five-decimal ties
+    values.push_back(std::bit_cast<double>(random()));
+    values.push_back((int64_t(random() % 2000000001) - 1000000000 + 0.5) * 1e-5);
+  }
+  char text[kCoordinateTextSize], printed[kCoordinateTextSize];
+  for (double v : values) {
+    const std::string got(text, formatCoordinate(v, text));
+    ASSERT_EQ(got, std::string(printed, std::snprintf(printed, sizeof printed, "%.5f", v))) << v;
   }
 }
 

@@ -129,8 +129,8 @@ std::string testDataPath(const std::string& name) {
 }
 
 ModelPtr readDxfText(const std::string& bytes, LineList* comments, int rotation) {
-  LineListPtr lines(splitTextLines(bytes.data(), bytes.size(), LineSplit::keepEmpty));
-  return ModelPtr(lines ? readDxfFaces(lines.get(), "Terget", comments, rotation) : nullptr);
+  std::string text = bytes;  // the reader writes into the bytes and puts them back
+  return ModelPtr(readDxfBytes(text.data(), text.size(), "Terget", comments, rotation));
 }
 
 std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments) {
