@@ -2,6 +2,7 @@
 // The DXF face reader's rules stated over the file's lines (the line list's split, empty lines
 // kept), one group of two lines at a time, as plainly as possible: readDxfBytes is proven equal
 // to it on random and hostile texts (tests/model, fuzz/dxfReaderFuzz).
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
