@@ -85,6 +85,7 @@ struct MeshGroups {
   bool meshData;         // within the mesh's own subclass (or no subclass markers)
   int64_t vertexTarget;  // group 92; -1 before it
   int64_t listTarget;    // group 93; -1 before it
+  bool vertexOpen;       // the last group 10 began a vertex, which 20 and 30 complete
 };
 void startMesh(MeshGroups* mesh, DxfReader* reader) noexcept;
 bool takeMeshGroup(MeshGroups* mesh, DxfReader* reader, int32_t code, DxfLine value) noexcept;

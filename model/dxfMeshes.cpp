@@ -175,9 +175,11 @@ bool takeMeshGroup(MeshGroups* mesh, DxfReader* reader, int32_t code, DxfLine va
   if (code == 92 && mesh->vertexTarget < 0) mesh->vertexTarget = lineInteger(value);
   if (code == 93 && mesh->listTarget < 0) mesh->listTarget = lineInteger(value);
   const bool inVertices = mesh->vertexTarget >= 0 && mesh->listTarget < 0;
-  if (inVertices && code == 10 && s->pointCount < mesh->vertexTarget)
-    return appendPoint(s, {lineCoordinate(value), 0, 0});
-  if (inVertices && s->pointCount > 0 && (code == 20 || code == 30)) {
+  if (inVertices && code == 10) {
+    mesh->vertexOpen = s->pointCount < mesh->vertexTarget;
+    if (mesh->vertexOpen) return appendPoint(s, {lineCoordinate(value), 0, 0});
+  }
+  if (inVertices && mesh->vertexOpen && (code == 20 || code == 30)) {
     double v = lineCoordinate(value);
     (code == 20 ? s->points[s->pointCount - 1].y : s->points[s->pointCount - 1].z) = v;
   }

@@ -78,6 +78,7 @@ struct Read {
   std::string faces;  // faceTexts
   std::vector<std::string> comments = {"kept"}, parts;
   ModelPtr model;
+  std::string report;  // faces per form other than 3DFACE, the report's counts, "| note" each
 };
 
 // Loads and reads a file as a run does; checks the model with expectAsPlain and against a read
@@ -88,10 +89,19 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
   Read read;
   int status = 0;
   long first = gallocationCount();
-  read.model.reset(readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status));
+  DxfReadReport r{};
+  read.model.reset(readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status, &r));
   if (status == kLoadNotOpened) read.model.reset(readDxfBytes(nullptr, 0, "Terget", nullptr, 0));
   const long allocations = gallocationCount() - first;
   if (!read.model) return ADD_FAILURE() << path, std::move(read);
+  char counts[160];
+  read.report.assign(counts, std::snprintf(counts, 160, "%d %d %d placed %d lost %d solids %d "
+                                           "binary %d more %d", r.faces[1], r.faces[2], r.faces[3],
+                                           r.placedFaces, r.lostFaces, r.solids, r.binary,
+                                           r.moreNotes));
+  for (const std::string& note : linesOf(r.notes))
+    read.report += "| " + note;
+  freeLineList(r.notes);
   const FaceModel& model = *read.model;
   read.comments = linesOf(comments.get());
   read.faces = faceTexts(model);
@@ -249,12 +259,14 @@ TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
     if (line[0] == '@') rotation = std::stoi(value);
     if (line[0] == '*') expected.comments = splitText("kept|" + value, '|');
     if (line[0] == '%') expected.parts = splitText(value, ' ');
+    if (line[0] == '!') expected.report = value;
     if (line[0] != '=') continue;
     writeFileBytes(folder.file("case.dxf"), replaced(expand(piped, tri, far), "|", "\n") + "\n");
     Read read = readPath(folder.file("case.dxf"), rotation, true);
     EXPECT_TRUE(read.faces == expand(value, T, F) && read.comments == expected.comments &&
-                (expected.parts.empty() || read.parts == expected.parts))
-        << piped << "\ngives " << read.faces;
+                (expected.parts.empty() || read.parts == expected.parts) &&
+                (expected.report.empty() || read.report == expected.report))
+        << piped << "\ngives " << read.faces << "\n" << read.report;
     piped.clear(), expected = Read{}, rotation = 0, ++cases;
   }
   EXPECT_GT(cases, 60);
