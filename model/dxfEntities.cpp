@@ -54,25 +54,27 @@ void takeFaceGroup(FaceGroups* face, int32_t code, DxfLine value) {
 
 // Adds the gathered face: dropped without a group 10; a face without any of 13, 23, 33 has
 // its fourth corner copied from its third. False only when memory failed.
-bool finishFace(DxfReader* reader, const Where& where, const FaceGroups& face) {
+bool finishFace(DxfReader* reader, const Where& where, const FaceGroups& face, size_t start) {
   if (!(face.seenSlots & kSlotX0)) return true;
   Vec3 corners[4];
   for (int k = 0; k < 4; ++k) {
     corners[k] = {face.values[k * 3], face.values[k * 3 + 1], face.values[k * 3 + 2]};
   }
   if (!(face.seenSlots & kSlotsCorner3)) corners[3] = corners[2];
-  return emitFace(reader, where, face.layer, corners, kForm3dFace);
+  return emitFace(reader, where, face.layer, corners, kForm3dFace, {start, 0});
 }
 
 // An INSERT being read: where it places which block, on which layer.
 struct InsertState {
+  size_t start;  // offset of its group 0
   InsertGroups groups;
   DxfLine name, layer, handle;
   unsigned seen;  // bit per group code taken (see takeInsertGroup)
 };
 
-void startInsert(InsertState* insert) {
+void startInsert(InsertState* insert, size_t start) {
   *insert = InsertState{};
+  insert->start = start;
   insert->groups.scale = {1, 1, 1};
   insert->groups.extrusion = {0, 0, 1};
   insert->groups.columns = 1;
@@ -157,6 +159,7 @@ bool finishInsert(DxfReader* reader, const Where& where, const InsertState& inse
       insert.layer.text && !(insert.layer.length == 1 && *insert.layer.text == '0');
   inner.insertLayer = ownLayer || !where.inBlock ? insert.layer : where.insertLayer;
   const DxfBlock& def = reader->blocks.blocks[block];
+  if (reader->depth == 0) reader->placingFrom = insert.start;
   const int32_t rows = g.rows > 1 ? g.rows : 1, columns = g.columns > 1 ? g.columns : 1;
   reader->active[reader->depth++] = block;
   bool ok = true;
@@ -199,6 +202,7 @@ enum class Kind { none, face, polyline, mesh, insert, blockHeader };
 // The walk's state between groups.
 struct Walk {
   Kind kind;
+  size_t start;  // offset of the group 0 of the entity being read
   FaceGroups face;
   PolylineGroups polyline;
   bool polylineOpen;
@@ -218,7 +222,7 @@ bool finishEntity(DxfReader* reader, Walk* w, const Where& where, DxfLine name) 
   bool ok = true;
   switch (w->kind) {
     case Kind::face:
-      ok = finishFace(reader, where, w->face);
+      ok = finishFace(reader, where, w->face, w->start);
       break;
     case Kind::mesh:
       ok = finishMesh(&w->mesh, reader, where);
@@ -240,25 +244,27 @@ bool finishEntity(DxfReader* reader, Walk* w, const Where& where, DxfLine name) 
   return ok;
 }
 
-// Starts the entity named `name`.
-void startEntity(DxfReader* reader, Walk* w, DxfLine name) {
+// Starts the entity named `name`, whose group 0 is at `start`.
+void startEntity(DxfReader* reader, Walk* w, DxfLine name, size_t start) {
+  w->start = start;
   if (lineStartsWith(name, "3DFACE")) {
     w->kind = Kind::face;
     w->face = FaceGroups{};
   } else if (w->polylineOpen && lineIsName(name, "VERTEX")) {
     w->kind = Kind::polyline;
     w->polyline.vertex = DxfVertexRecord{};
+    w->polyline.vertex.start = start;
     w->polyline.inVertex = true;
   } else if (lineIsName(name, "POLYLINE")) {
     w->kind = Kind::polyline;
     w->polylineOpen = true;
-    startPolyline(&w->polyline, reader);
+    startPolyline(&w->polyline, reader, start);
   } else if (lineIsName(name, "MESH")) {
     w->kind = Kind::mesh;
-    startMesh(&w->mesh, reader);
+    startMesh(&w->mesh, reader, start);
   } else if (lineIsName(name, "INSERT") || lineIsName(name, "MINSERT")) {
     w->kind = Kind::insert;
-    startInsert(&w->insert);
+    startInsert(&w->insert, start);
   } else if (isSolidName(name)) {
     reader->report->solids++;
   }
@@ -318,7 +324,7 @@ bool takeGroup(DxfReader* reader, Walk* w, const Where& where, bool topLevel,
       if (w->afterSection) return true;
       if (!w->polylineOpen) dropPagesBefore(reader, group.start);
     }
-    startEntity(reader, w, value);
+    startEntity(reader, w, value, group.start);
     return true;
   }
   if (topLevel && w->afterSection) {
@@ -345,14 +351,33 @@ bool takeGroup(DxfReader* reader, Walk* w, const Where& where, bool topLevel,
   return true;
 }
 
+// Records where face `face` of the model comes from. False when memory failed.
+bool recordOrigin(DxfReader* reader, int32_t face, const FaceOrigin& origin) {
+  FaceModel* model = reader->model;
+  if (face >= model->originCapacity) {
+    int32_t grown = model->faceCapacity > face ? model->faceCapacity : face + 1;
+    auto* origins =
+        static_cast<FaceOrigin*>(gcrealloc(model->origins, sizeof(FaceOrigin) * size_t(grown)));
+    if (!origins) return false;
+    model->origins = origins;
+    model->originCapacity = grown;
+  }
+  model->origins[face] = origin;
+  return true;
+}
+
 }  // namespace
 
 bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 corners[4],
-              DxfForm form) noexcept {
+              DxfForm form, DxfOrigin origin) noexcept {
+  FaceOrigin kept = {static_cast<int64_t>(where.inBlock ? reader->placingFrom : origin.entity),
+                     origin.item, 0};
   if (where.inBlock && where.insertLayer.text &&
       (!layer.text || (layer.length == 1 && *layer.text == '0'))) {
     layer = where.insertLayer;
+    kept.insertLayer = 1;
   }
+  if (reader->keepOrigins && !recordOrigin(reader, reader->model->faceCount, kept)) return false;
   Vec3 placed[4];
   for (int k = 0; k < 4; ++k)
     placed[k] = placePoint(where.placement, corners[k]);

@@ -21,6 +21,7 @@ struct DxfVertexRecord {
   Vec3 position;       // 10/20/30
   DxfLine layer;       // group 8, in the file's bytes
   DxfLine handle;      // group 5
+  size_t start;        // offset of its group 0
 };
 
 // Arrays the mesh forms fill while their entities are read; reused, released with the read.
@@ -48,6 +49,14 @@ struct DxfReader {
   bool failed;     // memory failed (reported)
   bool dropRead;   // hand the bytes read back to the system
   size_t dropped;  // bytes before this offset were handed back, or are kept (BLOCKS)
+  bool keepOrigins;     // record every face's origin in the model
+  size_t placingFrom;   // offset of the top-level INSERT whose block is being placed
+};
+
+// Where in the file a face comes from (FaceOrigin without what the placement decides).
+struct DxfOrigin {
+  size_t entity;  // the group 0 of its entity (in a block: any; the top-level INSERT counts)
+  int32_t item;   // MESH polygon, polygon mesh cell
 };
 
 // Where the entities being walked land.
@@ -60,7 +69,7 @@ struct Where {
 // Adds a face of `form` on `layer` (text null reads "", "0" in a block the INSERT's layer)
 // with its corners placed. False when memory failed.
 bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 corners[4],
-              DxfForm form) noexcept;
+              DxfForm form, DxfOrigin origin) noexcept;
 // Adds a note "ENTITY HANDLE: text" to the report (printf format). False when memory failed.
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,
                 ...) noexcept __attribute__((format(printf, 4, 5)));
@@ -71,7 +80,7 @@ struct PolylineGroups {
   DxfVertexRecord vertex;  // the VERTEX being read
   bool inVertex;
 };
-void startPolyline(PolylineGroups* polyline, DxfReader* reader) noexcept;
+void startPolyline(PolylineGroups* polyline, DxfReader* reader, size_t start) noexcept;
 void takeVertexGroup(DxfVertexRecord* record, int32_t code, DxfLine value) noexcept;
 // Ends the VERTEX being read: a position or a face record kept for the polyline.
 bool finishVertex(PolylineGroups* polyline, DxfReader* reader) noexcept;
@@ -86,8 +95,9 @@ struct MeshGroups {
   int64_t vertexTarget;  // group 92; -1 before it
   int64_t listTarget;    // group 93; -1 before it
   bool vertexOpen;       // the last group 10 began a vertex, which 20 and 30 complete
+  size_t start;          // offset of its group 0
 };
-void startMesh(MeshGroups* mesh, DxfReader* reader) noexcept;
+void startMesh(MeshGroups* mesh, DxfReader* reader, size_t start) noexcept;
 bool takeMeshGroup(MeshGroups* mesh, DxfReader* reader, int32_t code, DxfLine value) noexcept;
 bool finishMesh(MeshGroups* mesh, DxfReader* reader, const Where& where) noexcept;
 

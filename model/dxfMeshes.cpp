@@ -66,7 +66,8 @@ bool finishPolyface(PolylineGroups* polyline, DxfReader* reader, const Where& wh
       continue;
     }
     DxfLine layer = (record.seen >> 8 & 1) ? record.layer : polyline->header.layer;
-    if (n > 0 && !emitFace(reader, where, layer, corners, kFormPolyface)) return false;
+    if (n > 0 && !emitFace(reader, where, layer, corners, kFormPolyface, {record.start, 0}))
+      return false;
   }
   return true;
 }
@@ -87,7 +88,8 @@ bool finishPolygonMesh(PolylineGroups* polyline, DxfReader* reader, const Where&
       const int64_t i1 = (i + 1) % m, j1 = (j + 1) % n;
       const Vec3 corners[4] = {s.points[i * n + j], s.points[i * n + j1], s.points[i1 * n + j1],
                                s.points[i1 * n + j]};
-      if (!emitFace(reader, where, h.layer, corners, kFormPolygonMesh)) return false;
+      const DxfOrigin origin = {h.start, static_cast<int32_t>(i * columns + j)};
+      if (!emitFace(reader, where, h.layer, corners, kFormPolygonMesh, origin)) return false;
     }
   }
   return true;
@@ -95,20 +97,21 @@ bool finishPolygonMesh(PolylineGroups* polyline, DxfReader* reader, const Where&
 
 // Emits MESH face `face` of `k` vertex indices as one face, or as a fan when larger.
 bool emitMeshFace(DxfReader* reader, const Where& where, DxfLine layer, const int32_t* face,
-                  int32_t k) {
+                  int32_t k, DxfOrigin origin) {
   const Vec3* p = reader->scratch.points;
   for (int32_t i = 1; i + 1 < k; i += (k == 4 ? 2 : 1)) {
     Vec3 corners[4] = {p[face[0]], p[face[i]], p[face[i + 1]], p[face[i + 1]]};
     if (k == 4) corners[3] = p[face[3]];
-    if (!emitFace(reader, where, layer, corners, kFormMesh)) return false;
+    if (!emitFace(reader, where, layer, corners, kFormMesh, origin)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-void startPolyline(PolylineGroups* polyline, DxfReader* reader) noexcept {
+void startPolyline(PolylineGroups* polyline, DxfReader* reader, size_t start) noexcept {
   *polyline = PolylineGroups{};
+  polyline->header.start = start;
   reader->scratch.pointCount = 0;
   reader->scratch.recordCount = 0;
 }
@@ -157,8 +160,9 @@ bool finishPolyline(PolylineGroups* polyline, DxfReader* reader, const Where& wh
   return true;
 }
 
-void startMesh(MeshGroups* mesh, DxfReader* reader) noexcept {
+void startMesh(MeshGroups* mesh, DxfReader* reader, size_t start) noexcept {
   *mesh = MeshGroups{};
+  mesh->start = start;
   mesh->meshData = true;
   mesh->vertexTarget = -1;
   mesh->listTarget = -1;
@@ -193,7 +197,8 @@ bool takeMeshGroup(MeshGroups* mesh, DxfReader* reader, int32_t code, DxfLine va
 bool finishMesh(MeshGroups* mesh, DxfReader* reader, const Where& where) noexcept {
   const MeshScratch& s = reader->scratch;
   DxfLine layer = mesh->layerSeen ? mesh->layer : DxfLine{};
-  for (int32_t i = 0; i < s.listCount;) {
+  int32_t polygon = 0;
+  for (int32_t i = 0; i < s.listCount; ++polygon) {
     const int32_t k = s.list[i];
     if (k < 3 || k > s.listCount - i - 1) {
       reader->report->lostFaces++;
@@ -215,7 +220,7 @@ bool finishMesh(MeshGroups* mesh, DxfReader* reader, const Where& where) noexcep
         return false;
       continue;
     }
-    if (!emitMeshFace(reader, where, layer, face, k)) return false;
+    if (!emitMeshFace(reader, where, layer, face, k, {mesh->start, polygon})) return false;
   }
   return true;
 }

@@ -50,6 +50,13 @@ int32_t faceNamesIn(const char* bytes, size_t size) {
   return count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int32_t>(count);
 }
 
+// How a read treats the bytes it reads.
+enum class ReadMode {
+  plain,       // left as they are
+  dropRead,    // handed back to the system as they are read
+  keepSource,  // kept for the model, with every face's origin
+};
+
 constexpr int64_t kPlacementBudget = int64_t{256} << 20;  // groups blocks may walk in all
 
 // Whether the bytes are a binary DXF file (its sentinel line).
@@ -60,7 +67,7 @@ bool isBinaryDxf(const char* bytes, size_t size) {
 
 // Reads every entity of the text into the model. False when memory failed.
 bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments,
-                  DxfReadReport* report, bool dropRead) {
+                  DxfReadReport* report, ReadMode mode) {
   if (isBinaryDxf(bytes, size)) {
     report->binary = 1;
     return true;
@@ -74,7 +81,8 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.comments = comments;
   reader.report = report;
   reader.budget = kPlacementBudget;
-  reader.dropRead = dropRead;
+  reader.dropRead = mode == ReadMode::dropRead;
+  reader.keepOrigins = mode == ReadMode::keepSource;
   Where top{};
   top.placement = identityPlacement();
   bool ok = walkEntities(&reader, {bytes, size, 0}, top, true);
@@ -82,15 +90,15 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   return ok;
 }
 
-// readDxfBytes, handing the bytes read back to the system as it goes when `dropRead` is set.
+// readDxfBytes, the bytes handed back as they are read or kept with the faces' origins.
 FaceModel* readText(char* bytes, size_t size, const char* source, LineList* comments, int rotation,
-                    DxfReadReport* report, bool dropRead) {
+                    DxfReadReport* report, ReadMode mode) {
   DxfReadReport ignored{};
   if (!report) report = &ignored;
   FaceModel* model = createModel(source);
   if (!model) return nullptr;
   const int32_t commentsBefore = comments ? comments->count : 0;
-  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, dropRead);
+  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode);
   if (ok && model->faceCount > 0) {
     rotateCorners(model, rotation < 0 ? 0 : rotation % 4);
     ok = groupParts(model) && measureParts(model);
@@ -108,17 +116,24 @@ FaceModel* readText(char* bytes, size_t size, const char* source, LineList* comm
 
 FaceModel* readDxfBytes(char* bytes, size_t size, const char* source, LineList* comments,
                         int rotation, DxfReadReport* report) noexcept {
-  return readText(bytes, size, source, comments, rotation, report, false);
+  return readText(bytes, size, source, comments, rotation, report, ReadMode::plain);
 }
 
 FaceModel* readDxfFile(const char* path, const char* source, LineList* comments, int rotation,
-                       int* status, DxfReadReport* report) noexcept {
+                       int* status, DxfReadReport* report, int flags) noexcept {
   char* bytes = nullptr;
   size_t size = 0;
   *status = loadFileBytes(path, &bytes, &size);
   if (*status != kLoadRead) return nullptr;
-  FaceModel* model = readText(bytes, size, source, comments, rotation, report, true);
-  gfree(bytes);
+  const bool keep = (flags & kDxfKeepSource) != 0;
+  FaceModel* model = readText(bytes, size, source, comments, rotation, report,
+                              keep ? ReadMode::keepSource : ReadMode::dropRead);
+  if (model && keep) {
+    model->sourceBytes = bytes;
+    model->sourceSize = static_cast<int64_t>(size);
+  } else {
+    gfree(bytes);
+  }
   return model;
 }
 

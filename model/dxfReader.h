@@ -29,6 +29,10 @@ struct DxfReadReport {
 };
 constexpr int32_t kMostDxfNotes = 8;
 
+// readDxfFile's choices.
+constexpr int kDxfKeepSource = 1;  // the model keeps the file's bytes and every face's origin
+
+
 // Reads the faces of a DXF file's bytes: 3DFACE entities, POLYLINE polyface and polygon
 // meshes, MESH entities, and all these in blocks where INSERT (MINSERT) places them (nested
 // up to 16 deep), in the order the file gives them (each INSERT where it stands). A face on
@@ -50,8 +54,9 @@ FaceModel* readDxfBytes(char* bytes, size_t size, const char* source, LineList* 
 // Loads the file `path` and reads it as readDxfBytes does. `*status` tells what happened:
 // kLoadRead (a model, or null when memory failed while reading), kLoadNotOpened (no readable
 // regular file: null), kLoadNoMemory (null). The file's bytes are released before returning.
+// With kDxfKeepSource in `flags` the model keeps the bytes (sourceBytes) and the faces' origins.
 FaceModel* readDxfFile(const char* path, const char* source, LineList* comments, int rotation,
-                       int* status, DxfReadReport* report = nullptr) noexcept;
+                       int* status, DxfReadReport* report = nullptr, int flags = 0) noexcept;
 
 // readDxfBytes over a file already split into lines (empty lines kept): the lines are joined
 // again, each ended by LF, and read. Null when memory failed.

@@ -354,6 +354,8 @@ void releaseModel(FaceModel* model) noexcept {
     gfree(model->layerNames[i]);
   gfree(model->layerNames);
   gfree(model->layerIndex);
+  gfree(model->sourceBytes);
+  gfree(model->origins);
   gfree(model->sourceName);
   gfree(model);
 }

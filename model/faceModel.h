@@ -74,6 +74,15 @@ struct ModelPart {
   double angleSignature[17];
 };
 
+// Where a face comes from in its file, kept when the file is to be written back whole.
+struct FaceOrigin {
+  int64_t entity;       // offset of the group 0 of the entity in the file's top level that
+                        // holds it: its 3DFACE, polyface face record (VERTEX), POLYLINE polygon
+                        // mesh, MESH, or the INSERT that placed it
+  int32_t item;         // MESH: the polygon of its face list (from 0); polygon mesh: the cell
+  int32_t insertLayer;  // 1: placed by an INSERT on layer "0", so it took the INSERT's layer
+};
+
 struct FaceModel {
   char* sourceName;       // owned copy of "Ref" / "Terget"
   int32_t pointCapacity;  // grows by 512
@@ -98,6 +107,12 @@ struct FaceModel {
   int32_t layerCapacity;
   int32_t* layerIndex;
   int32_t layerIndexCapacity;  // slots; a power of two, or 0
+  // Kept only when the file is to be written back whole (readDxfFile with kDxfKeepSource): its
+  // bytes (sourceSize of them and a NUL) and, per face, where it comes from. Owned.
+  char* sourceBytes;
+  int64_t sourceSize;
+  FaceOrigin* origins;
+  int32_t originCapacity;
 };
 
 static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
