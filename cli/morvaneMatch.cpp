@@ -17,6 +17,7 @@
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "output/keepTarget.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
@@ -31,7 +32,8 @@ constexpr int kExitNotWritten = 3;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
-    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] REFERENCE TARGET OUTPUT\n";
+    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--keep-target] REFERENCE "
+    "TARGET\n       OUTPUT\n";
 
 constexpr const char* kHelp =
     "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
@@ -64,6 +66,12 @@ constexpr const char* kHelp =
     "                   before the faces are matched (the dialog's \"Align turned parts\"). "
     "Without\n"
     "                   it, parts are aligned when bit value 4 of the switch word is set.\n"
+    "  --keep-target    Write the target file back whole: everything in it stays as it is\n"
+    "                   (header, layer table, other entities, line ends) but the layers of\n"
+    "                   its faces (3DFACE, polyface meshes, MESH, blocks), and new layer names\n"
+    "                   get layer table entries (the dialog's \"Keep the rest of the target\n"
+    "                   file\"; bit value 8 of the switch word). Faces the reader could not\n"
+    "                   read do not stop the run then: they are written back as they were.\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
@@ -88,6 +96,7 @@ struct Arguments {
   int pathCount = 0;
   bool help = false;
   bool align = false;
+  bool keepTarget = false;
 };
 
 int usageError(const char* message, const char* detail) {
@@ -130,6 +139,10 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     }
     if (std::strcmp(arg, "--align") == 0) {
       out->align = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--keep-target") == 0) {
+      out->keepTarget = true;
       continue;
     }
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -204,6 +217,19 @@ void explainWriteFailure(const std::string& output) {
   std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output.c_str(), reason);
 }
 
+// Writes the target back whole (--keep-target) and says what changed besides layers. Returns 1
+// when written.
+int saveKeptTargetWithLines(DialogPort* progress, const char* output, const char* reference) {
+  KeptTargetSummary kept = saveKeptTarget(output, reference);
+  if (kept.written && (kept.layersAdded || kept.meshesSplit || kept.insertsExploded)) {
+    addProgressLine(progress,
+                    "Kept the target: %d layers added, %d MESH split, %d INSERT exploded (%d "
+                    "other entities of their blocks left out)",
+                    kept.layersAdded, kept.meshesSplit, kept.insertsExploded, kept.entitiesDropped);
+  }
+  return kept.written;
+}
+
 int printLine(DialogPort* self, const char* line) {
   std::fputs(line, stdout);
   std::fputc('\n', stdout);
@@ -249,6 +275,8 @@ int main(int argc, char** argv) {
   RunOptions options{};
   const bool align = args.align || (matchSettings.sw & kSwitchAlignParts) != 0;
   options.alignParts = align ? 1 : 0;
+  const bool keepTarget = args.keepTarget || (matchSettings.sw & kSwitchKeepTarget) != 0;
+  options.keepTarget = keepTarget ? 1 : 0;
   if (!runMatchingWith(&progress, args.paths[0], args.paths[1], &options)) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
     exitStatus = kExitRunFailed;
@@ -268,7 +296,8 @@ int main(int argc, char** argv) {
                       "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
                       tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
     }
-    if (!saveTargetDxf(output)) {
+    if (!(keepTarget ? saveKeptTargetWithLines(&progress, output, args.paths[0])
+                     : saveTargetDxf(output))) {
       addProgressLine(&progress, "Write Error : Terget DXF");
       explainWriteFailure(output);
       exitStatus = kExitNotWritten;

@@ -83,7 +83,9 @@ int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) 
   int status = kLoadNoMemory;
   DxfReadReport report{};
   if (commentList) {
-    targetModel = readDxfFile(path, "Terget", commentList, textureRotation, &status, &report);
+    const int flags = options.keepTarget ? kDxfKeepSource : 0;
+    targetModel =
+        readDxfFile(path, "Terget", commentList, textureRotation, &status, &report, flags);
   }
   if (status != kLoadRead) {  // nothing was read: no comment list, as before a read
     freeLineList(commentList);

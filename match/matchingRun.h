@@ -27,8 +27,9 @@ int runMatching(DialogPort* dialog, const char* referencePath, const char* targe
 // Choices of a run beyond the settings file. Zero-filled: the run runMatching makes.
 struct RunOptions {
   int32_t alignParts;  // not 0: align turned, mirrored and rescaled parts before face matching
-  int32_t keepTarget;  // not 0: the target is written back whole, so faces it could not read
-                       // do not stop the run
+  int32_t keepTarget;  // not 0: the target model keeps its file's bytes and its faces' origins
+                       // (saveKeptTarget writes it back whole), so faces it could not read do
+                       // not stop the run
 };
 
 // runMatching with `options` (null: all zero). With alignParts set, the line "Align: %d of %d

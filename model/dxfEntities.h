@@ -45,12 +45,12 @@ struct DxfReader {
   MeshScratch scratch;
   int32_t active[kMostNesting];  // blocks being placed, outermost first
   int32_t depth;
-  int64_t budget;  // groups the placements of blocks may still walk
-  bool failed;     // memory failed (reported)
-  bool dropRead;   // hand the bytes read back to the system
-  size_t dropped;  // bytes before this offset were handed back, or are kept (BLOCKS)
-  bool keepOrigins;     // record every face's origin in the model
-  size_t placingFrom;   // offset of the top-level INSERT whose block is being placed
+  int64_t budget;      // groups the placements of blocks may still walk
+  bool failed;         // memory failed (reported)
+  bool dropRead;       // hand the bytes read back to the system
+  size_t dropped;      // bytes before this offset were handed back, or are kept (BLOCKS)
+  bool keepOrigins;    // record every face's origin in the model
+  size_t placingFrom;  // offset of the top-level INSERT whose block is being placed
 };
 
 // Where in the file a face comes from (FaceOrigin without what the placement decides).

@@ -32,7 +32,6 @@ constexpr int32_t kMostDxfNotes = 8;
 // readDxfFile's choices.
 constexpr int kDxfKeepSource = 1;  // the model keeps the file's bytes and every face's origin
 
-
 // Reads the faces of a DXF file's bytes: 3DFACE entities, POLYLINE polyface and polygon
 // meshes, MESH entities, and all these in blocks where INSERT (MINSERT) places them (nested
 // up to 16 deep), in the order the file gives them (each INSERT where it stands). A face on

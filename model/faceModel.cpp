@@ -245,14 +245,8 @@ bool reserveLayer(FaceModel* model) noexcept {
 
 // The model's copy of the layer name `text`, stored on its first use. Null when memory failed.
 char* layerName(FaceModel* model, const char* text) noexcept {
-  if (model->layerIndexCapacity > 0) {
-    uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
-    for (uint32_t slot = static_cast<uint32_t>(textHash(text)) & mask; model->layerIndex[slot] != 0;
-         slot = (slot + 1) & mask) {
-      char* name = model->layerNames[model->layerIndex[slot] - 1];
-      if (std::strcmp(name, text) == 0) return name;
-    }
-  }
+  int32_t found = findLayerName(model, text);
+  if (found >= 0) return model->layerNames[found];
   if (!reserveLayer(model)) return nullptr;
   char* name = copyText(text);
   if (!name) return nullptr;
@@ -262,6 +256,17 @@ char* layerName(FaceModel* model, const char* text) noexcept {
 }
 
 }  // namespace
+
+int32_t findLayerName(const FaceModel* model, const char* text) noexcept {
+  if (!model || !text || model->layerIndexCapacity == 0) return -1;
+  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+  for (uint32_t slot = static_cast<uint32_t>(textHash(text)) & mask; model->layerIndex[slot] != 0;
+       slot = (slot + 1) & mask) {
+    int32_t index = model->layerIndex[slot] - 1;
+    if (std::strcmp(model->layerNames[index], text) == 0) return index;
+  }
+  return -1;
+}
 
 FaceModel* createModel(const char* name) noexcept {
   auto* model = static_cast<FaceModel*>(gcalloc(sizeof(FaceModel)));

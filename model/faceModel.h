@@ -151,6 +151,8 @@ int reserveFaces(FaceModel* model, int32_t count) noexcept;
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// The index in layerNames of the layer name `text`, -1 when no face has it.
+int32_t findLayerName(const FaceModel* model, const char* text) noexcept;
 // Releases everything the model owns, then the model; null does nothing.
 void releaseModel(FaceModel* model) noexcept;
 

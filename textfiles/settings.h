@@ -9,6 +9,7 @@ struct LineList;
 constexpr int32_t kSwitchHideNotes = 1;        // do not show readme.txt
 constexpr int32_t kSwitchShowRotationBox = 2;  // show the rotation box; line 4 is the rotation
 constexpr int32_t kSwitchAlignParts = 4;       // align turned parts ("Align turned parts")
+constexpr int32_t kSwitchKeepTarget = 8;       // write the target back whole ("Keep the rest...")
 
 struct MatchSettings {
   int32_t sw;                     // kSwitch... bits

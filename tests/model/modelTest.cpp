@@ -19,21 +19,6 @@
 
 namespace {
 
-// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
-// -nan stay apart), in face order, joined by " / ".
-std::string faceTexts(const FaceModel& model) {
-  std::string texts;
-  for (int f = 0; f < model.faceCount; ++f) {
-    texts.append(f ? " / " : "").append(faceLayer(model.faces[f])).append(":");
-    for (int k = 0; k < model.faces[f].cornerCount; ++k) {
-      Vec3 c = pointPosition(model.points[model.faces[f].corners[k]]);
-      char corner[96];
-      texts.append(corner, std::snprintf(corner, 96, " (%.17g %.17g %.17g)", c.x, c.y, c.z));
-    }
-  }
-  return texts;
-}
-
 // Numbers as the shortest decimals that read back, each after a blank.
 std::string shortest(std::initializer_list<double> values) {
   std::string text;
@@ -95,10 +80,11 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
   const long allocations = gallocationCount() - first;
   if (!read.model) return ADD_FAILURE() << path, std::move(read);
   char counts[160];
-  read.report.assign(counts, std::snprintf(counts, 160, "%d %d %d placed %d lost %d solids %d "
-                                           "binary %d more %d", r.faces[1], r.faces[2], r.faces[3],
-                                           r.placedFaces, r.lostFaces, r.solids, r.binary,
-                                           r.moreNotes));
+  read.report.assign(counts, std::snprintf(counts, 160,
+                                           "%d %d %d placed %d lost %d solids %d "
+                                           "binary %d more %d",
+                                           r.faces[1], r.faces[2], r.faces[3], r.placedFaces,
+                                           r.lostFaces, r.solids, r.binary, r.moreNotes));
   for (const std::string& note : linesOf(r.notes))
     read.report += "| " + note;
   freeLineList(r.notes);
@@ -266,7 +252,8 @@ TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
     EXPECT_TRUE(read.faces == expand(value, T, F) && read.comments == expected.comments &&
                 (expected.parts.empty() || read.parts == expected.parts) &&
                 (expected.report.empty() || read.report == expected.report))
-        << piped << "\ngives " << read.faces << "\n" << read.report;
+        << piped << "\ngives " << read.faces << "\n"
+        << read.report;
     piped.clear(), expected = Read{}, rotation = 0, ++cases;
   }
   EXPECT_GT(cases, 60);

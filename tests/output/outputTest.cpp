@@ -3,14 +3,17 @@
 // through the reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <clocale>
 #include <filesystem>
 #include <random>
 
+#include "model/dxfReader.h"
 #include "output/dxfWriter.h"
 #include "output/dxfWriterInternal.h"
+#include "output/keepTarget.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
@@ -114,5 +117,47 @@ TEST(DxfWriter, RoundTripIsStable) {
     }
     EXPECT_TRUE(seen[0] == seen[1]) << name;
   }
+  releaseRunData();
+}
+
+// tests/data/output/keep-target.dxf holds faces in every form (LF line ends, a layer table,
+// other entities); each face takes the layer of reference face "ABA-ABBCAAABC"[f] ('-': none).
+// Read back, the kept file gives the same faces on those layers; its bytes are those of
+// kept.dxf (only layers changed: group 8 replaced or inserted, the MESH split by layer, the
+// second INSERT exploded with its attributes, new LAYER entries with the reference's colour
+// and linetype); any failed allocation writes nothing and leaks nothing.
+TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
+  QuietReports folder;
+  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf");
+  int status = 0;
+  referenceModel = readDxfText(readFileBytes(ref)).release();
+  targetModel = readDxfFile(testDataPath("output/keep-target.dxf").c_str(), "Terget", nullptr, 0,
+                            &status, nullptr, kDxfKeepSource);
+  ASSERT_TRUE(targetModel && targetModel->faceCount == 13);
+  const std::string layers = "ABA-ABBCAAABC";
+  auto faces = [&](const FaceModel& model, bool matched) {  // each "layer: corners", sorted
+    std::vector<std::string> texts = splitText(" " + faceTexts(model) + " ", '/');
+    for (size_t f = 0; f < texts.size(); ++f) {
+      texts[f] = texts[f].substr(1, texts[f].size() - 2);
+      if (matched && layers[f] != '-') texts[f] = layers[f] + texts[f].substr(texts[f].find(':'));
+    }
+    return std::sort(texts.begin(), texts.end()), texts;
+  };
+  for (int f = 0; f < 13; ++f)
+    targetModel->faces[f].matchedFace = layers[f] == '-' ? -1 : layers[f] - 'A';
+  const std::vector<std::string> expected = faces(*targetModel, true);
+  const long first = gallocationCount(), live = gliveBlocks();
+  const KeptTargetSummary kept = saveKeptTarget(out.c_str(), ref.c_str());
+  const long allocations = gallocationCount() - first;
+  EXPECT_TRUE(kept.written && kept.layersAdded == 3 && kept.meshesSplit == 1 &&
+              kept.insertsExploded == 1 && kept.entitiesDropped == 1);
+  EXPECT_EQ(faces(*readDxfText(readFileBytes(out)), false), expected);
+  EXPECT_EQ(readFileBytes(out), readFileBytes(testDataPath("output/kept.dxf")));
+  for (long n = 1; n <= allocations; ++n) {
+    gfailAllocationAfter(n);
+    EXPECT_TRUE(!saveKeptTarget(folder.file("no.dxf").c_str(), ref.c_str()).written &&
+                !std::filesystem::exists(folder.file("no.dxf")) && gliveBlocks() == live);
+  }
+  gfailAllocationAfter(0);
   releaseRunData();
 }

@@ -214,3 +214,18 @@ std::vector<SurfaceFace> shuffledSurface(const std::vector<SurfaceFace>& faces, 
   }
   return out;
 }
+
+// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
+// -nan stay apart), in face order, joined by " / ".
+std::string faceTexts(const FaceModel& model) {
+  std::string texts;
+  for (int f = 0; f < model.faceCount; ++f) {
+    texts.append(f ? " / " : "").append(faceLayer(model.faces[f])).append(":");
+    for (int k = 0; k < model.faces[f].cornerCount; ++k) {
+      Vec3 c = pointPosition(model.points[model.faces[f].corners[k]]);
+      char corner[96];
+      texts.append(corner, std::snprintf(corner, 96, " (%.17g %.17g %.17g)", c.x, c.y, c.z));
+    }
+  }
+  return texts;
+}
