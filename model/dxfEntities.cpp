@@ -123,7 +123,9 @@ bool chargeBudget(DxfReader* reader, int64_t cost) {
   reader->budget -= cost;
   if (reader->budget > 0) return true;
   reader->report->lostFaces++;
-  noteEntity(reader, "BLOCKS", DxfLine{}, "blocks place too much: the rest is left out");
+  noteEntity(reader, "INSERT", reader->placingHandle,
+             "its blocks place more than the reader walks (%lld groups): the rest is left out",
+             static_cast<long long>(kMostPlacedGroups));
   return false;
 }
 
@@ -159,7 +161,7 @@ bool finishInsert(DxfReader* reader, const Where& where, const InsertState& inse
       insert.layer.text && !(insert.layer.length == 1 && *insert.layer.text == '0');
   inner.insertLayer = ownLayer || !where.inBlock ? insert.layer : where.insertLayer;
   const DxfBlock& def = reader->blocks.blocks[block];
-  if (reader->depth == 0) reader->placingFrom = insert.start;
+  if (reader->depth == 0) reader->placingFrom = insert.start, reader->placingHandle = insert.handle;
   const int32_t rows = g.rows > 1 ? g.rows : 1, columns = g.columns > 1 ? g.columns : 1;
   reader->active[reader->depth++] = block;
   bool ok = true;

@@ -11,7 +11,8 @@
 struct FaceModel;
 struct LineList;
 
-constexpr int32_t kMostNesting = 16;  // blocks placed inside blocks, at most
+constexpr int32_t kMostNesting = 16;                      // blocks placed inside blocks, at most
+constexpr int64_t kMostPlacedGroups = int64_t{48} << 20;  // groups all placements walk, at most
 
 // A vertex of a POLYLINE or MESH, or a face record of a polyface mesh.
 struct DxfVertexRecord {
@@ -45,12 +46,13 @@ struct DxfReader {
   MeshScratch scratch;
   int32_t active[kMostNesting];  // blocks being placed, outermost first
   int32_t depth;
-  int64_t budget;      // groups the placements of blocks may still walk
-  bool failed;         // memory failed (reported)
-  bool dropRead;       // hand the bytes read back to the system
-  size_t dropped;      // bytes before this offset were handed back, or are kept (BLOCKS)
-  bool keepOrigins;    // record every face's origin in the model
-  size_t placingFrom;  // offset of the top-level INSERT whose block is being placed
+  int64_t budget;         // groups the placements of blocks may still walk
+  bool failed;            // memory failed (reported)
+  bool dropRead;          // hand the bytes read back to the system
+  size_t dropped;         // bytes before this offset were handed back, or are kept (BLOCKS)
+  bool keepOrigins;       // record every face's origin in the model
+  size_t placingFrom;     // offset of the top-level INSERT whose block is being placed
+  DxfLine placingHandle;  // and its handle
 };
 
 // Where in the file a face comes from (FaceOrigin without what the placement decides).

@@ -57,8 +57,6 @@ enum class ReadMode {
   keepSource,  // kept for the model, with every face's origin
 };
 
-constexpr int64_t kPlacementBudget = int64_t{256} << 20;  // groups blocks may walk in all
-
 // Whether the bytes are a binary DXF file (its sentinel line).
 bool isBinaryDxf(const char* bytes, size_t size) {
   static const char kSentinel[] = "AutoCAD Binary DXF";
@@ -80,7 +78,7 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.model = model;
   reader.comments = comments;
   reader.report = report;
-  reader.budget = kPlacementBudget;
+  reader.budget = kMostPlacedGroups;
   reader.dropRead = mode == ReadMode::dropRead;
   reader.keepOrigins = mode == ReadMode::keepSource;
   Where top{};
