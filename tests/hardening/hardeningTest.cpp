@@ -245,6 +245,17 @@ TEST(BatchTool, HostilePathsAndOutputs) {
     cases.push_back({ref, paths[i], out, 1, (i >= notFiles ? "Start...\nEmpty Data" : "Start...\nRead Error") + failed}),
     cases.push_back({paths[i], tgt, out, 0, i >= notFiles ? "Start...\n1 Parts" : "Start...\nRead Error : Reference DXF. continue...\n1 Parts", "t"});
   // clang-format on
+  // A binary DXF stops the run in either file; so does a target that would lose a face (a face
+  // record naming no vertex).
+  const std::string bin = dir + "bin.dxf", lossy = dir + "lossy.dxf";
+  writeFileBytes(bin, std::string("AutoCAD Binary DXF\r\n\x1a\0", 22) + dxfText(quadGrid(3)));
+  writeFileBytes(lossy, dxfText(quadGrid(3)) + "0\nPOLYLINE\n70\n64\n0\nVERTEX\n70\n128\n71\n1\n");
+  const std::string binary = "Start...\nbinary DXF is not read: save " + bin + " as ASCII DXF\n";
+  cases.push_back({ref, bin, out, 1, binary + "Read Error : Terget DXF\nError Quit\n"});
+  cases.push_back({bin, tgt, out, 1, binary + "Error Quit\n"});
+  cases.push_back({ref, lossy, out, 1,
+                   lossy + ": 1 faces could not be read\n" + lossy +
+                       " would lose faces: not written (--keep-target keeps them)\nError Quit\n"});
   // Paths are bytes: blanks, quotes, newline, not UTF-8, a leading dash (relative to the
   // tool's folder, so that the dash leads the argument), longer than a buffer of 260.
   fs::create_directory(dir + std::string(250, 'd'));
