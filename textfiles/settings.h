@@ -55,6 +55,8 @@ void setTextureRotation(int selection) noexcept;
 // starts settings line 1 (the digits and a blank go in front of a line without one), and the
 // file is marked.
 void setAlignParts(bool on) noexcept;
+// The "Keep the rest of the target file" choice, kept as kSwitchKeepTarget the same way.
+void setKeepTarget(bool on) noexcept;
 // Writes both recent lists (and the settings file when marked), then releases the three lists.
 void saveSettingsAndLists() noexcept;
 // Restores matchSettings to the defaults (as parsed from the default lines) without files.
