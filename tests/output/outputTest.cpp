@@ -121,7 +121,7 @@ TEST(DxfWriter, RoundTripIsStable) {
 }
 
 // tests/data/output/keep-target.dxf holds faces in every form (LF line ends, a layer table,
-// other entities); each face takes the layer of reference face "ABA-ABBCAAABC"[f] ('-': none).
+// other entities); each face takes the layer of reference face "ABA-ABBCA-ABC"[f] ('-': none).
 // Read back, the kept file gives the same faces on those layers; its bytes are those of
 // kept.dxf (only layers changed: group 8 replaced or inserted, the MESH split by layer, the
 // second INSERT exploded with its attributes, new LAYER entries with the reference's colour
@@ -134,7 +134,7 @@ TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
   targetModel = readDxfFile(testDataPath("output/keep-target.dxf").c_str(), "Terget", nullptr, 0,
                             &status, nullptr, kDxfKeepSource);
   ASSERT_TRUE(targetModel && targetModel->faceCount == 13);
-  const std::string layers = "ABA-ABBCAAABC";
+  const std::string layers = "ABA-ABBCA-ABC";
   auto faces = [&](const FaceModel& model, bool matched) {  // each "layer: corners", sorted
     std::vector<std::string> texts = splitText(" " + faceTexts(model) + " ", '/');
     for (size_t f = 0; f < texts.size(); ++f) {
