@@ -183,7 +183,7 @@ void writeBlocks(Out& out, const std::vector<FormFace>& faces, const std::vector
 }
 
 void writeLayerTable(Out& out, const std::vector<FormFace>& faces) {
-  std::map<std::string, int> layers;
+  std::map<std::string, int> layers = {{"notes", 7}};  // the lines' and texts' layer
   for (const FormFace& face : faces)
     layers.emplace(face.layer, 1 + static_cast<int>(layers.size()) % 7);
   out.group(0, "SECTION");
