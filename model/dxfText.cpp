@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "model/dxfNumbers.h"
+#include "textfiles/numberText.h"
 
 namespace {
 
@@ -74,8 +75,9 @@ bool lineIsName(DxfLine line, const char* name) noexcept {
 }
 
 double lineCoordinate(DxfLine line) noexcept {
-  TerminatedLine terminated(line);
-  return readCoordinate(line.text);
+  double value = 0.0;  // no number: +0 whatever the sign, as strtod
+  readRealNumberIn(line.text, line.length, &value, RealForms::decimal);
+  return value;
 }
 
 int32_t lineInteger(DxfLine line) noexcept {
