@@ -164,10 +164,11 @@ bool finishInsert(DxfReader* reader, const Where& where, const InsertState& inse
   if (reader->depth == 0) reader->placingFrom = insert.start, reader->placingHandle = insert.handle;
   const int32_t rows = g.rows > 1 ? g.rows : 1, columns = g.columns > 1 ? g.columns : 1;
   reader->active[reader->depth++] = block;
-  bool ok = true;
-  for (int32_t r = 0; ok && r < rows; ++r) {
-    for (int32_t c = 0; ok && c < columns; ++c) {
-      if (!chargeBudget(reader, 1)) break;
+  bool ok = true, more = true;  // `more`: the work left allows another cell
+  for (int32_t r = 0; ok && more && r < rows; ++r) {
+    for (int32_t c = 0; ok && more && c < columns; ++c) {
+      more = chargeBudget(reader, 1);
+      if (!more) break;
       inner.placement = insertPlacement(where.placement, g, def.base, c, r);
       ok = walkEntities(reader, {reader->bytes, def.end, def.start}, inner, false);
     }
