@@ -53,6 +53,17 @@ void releaseParts(FaceModel* model) noexcept {
   model->parts = nullptr;
 }
 
+// Starts loading the record of the part's face `record` and the points of its face `corners`
+// (whose record is loaded by now): a part's faces lie all over the model's arrays.
+void prefetchFace(const FaceModel* model, const ModelPart& part, int32_t record,
+                  int32_t corners) noexcept {
+  if (record < part.faceCount) __builtin_prefetch(model->faces + part.faces[record]);
+  if (corners >= part.faceCount) return;
+  const ModelFace& face = model->faces[part.faces[corners]];
+  for (int32_t c = 0; c < cornersOf(face); ++c)
+    if (validPoint(model, face.corners[c])) __builtin_prefetch(model->points + face.corners[c]);
+}
+
 // Per part: centre, point offsets, radiusSum, then the measures of its faces and its size.
 // Sums run over points and faces in ascending index order. Returns the part's radiusSum.
 double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
@@ -79,6 +90,7 @@ double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
 
   double size = 0.0;
   for (int32_t k = 0; k < part.faceCount; ++k) {
+    prefetchFace(model, part, k + 16, k + 8);
     ModelFace& face = model->faces[part.faces[k]];
     int32_t n = usedCorners(face);
     Vec3 b[4];
