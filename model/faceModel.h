@@ -74,6 +74,14 @@ struct ModelPart {
   double angleSignature[17];
 };
 
+// A slot of FaceModel::pointIndex: a point's index + 1 (0: an empty slot), a tag from the hash
+// of its position and the position's exact bits, so that a lookup never reads the points.
+struct PointSlot {
+  int32_t entry;
+  int32_t tag;
+  uint64_t x, y, z;
+};
+
 // Where a face comes from in its file, kept when the file is to be written back whole.
 struct FaceOrigin {
   int64_t entity;       // offset of the group 0 of the entity in the file's top level that
@@ -94,11 +102,10 @@ struct FaceModel {
   int32_t partCount;
   ModelPart* parts;
   double meanSize;
-  // Index for addPoint: an open-addressing table keyed on the exact bit patterns of x, y, z;
-  // each slot is two int32, point index + 1 (0 = empty slot) and a hash tag. Owned; rebuilt
-  // as it fills.
-  int32_t* pointIndex;
-  int32_t pointIndexCapacity;  // slots (2 int32 each); a power of two, or 0
+  // Index for addPoint: an open-addressing table keyed on the exact bit patterns of x, y, z.
+  // Owned; rebuilt as it fills.
+  PointSlot* pointIndex;
+  int32_t pointIndexCapacity;  // slots; a power of two, or 0
   int32_t pointIndexCount;     // points 0 .. pointIndexCount - 1 are entered in pointIndex
   // The distinct layer names of the faces, each stored once: owned texts, in order of first
   // use, and an open-addressing table of name index + 1 (0 = empty slot), at most half full.
