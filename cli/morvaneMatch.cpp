@@ -19,6 +19,7 @@
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
 #include "render/renderView.h"
+#include "output/keepTarget.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
@@ -37,7 +38,8 @@ constexpr int kExitExtraNotWritten = 4;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
-    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] REFERENCE TARGET OUTPUT\n";
+    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--keep-target] REFERENCE "
+    "TARGET\n       OUTPUT\n";
 
 constexpr const char* kHelp =
     "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
@@ -81,6 +83,12 @@ constexpr const char* kHelp =
     "                   in target order (face and reference indices from 0, how one of\n"
     "                   coincident, aligned, tests, propagation, unmatched; layer as written\n"
     "                   in OUTPUT; guess 1 when the layer is a guess).\n"
+    "  --keep-target    Write the target file back whole: everything in it stays as it is\n"
+    "                   (header, layer table, other entities, line ends) but the layers of\n"
+    "                   its faces (3DFACE, polyface meshes, MESH, blocks), and new layer names\n"
+    "                   get layer table entries (the dialog's \"Keep the rest of the target\n"
+    "                   file\"; bit value 8 of the switch word). Faces the reader could not\n"
+    "                   read do not stop the run then: they are written back as they were.\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
@@ -110,6 +118,7 @@ struct Arguments {
   const char* previewPath = nullptr;  // --preview
   const char* viewName = nullptr;     // --view
   const char* reportPath = nullptr;   // --report
+  bool keepTarget = false;
 };
 
 int usageError(const char* message, const char* detail) {
@@ -181,6 +190,10 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     }
     if (std::strcmp(arg, "--align") == 0) {
       out->align = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--keep-target") == 0) {
+      out->keepTarget = true;
       continue;
     }
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -285,6 +298,19 @@ int writeOutputExtras(const Arguments& args) {
   return status;
 }
 
+// Writes the target back whole (--keep-target) and says what changed besides layers. Returns 1
+// when written.
+int saveKeptTargetWithLines(DialogPort* progress, const char* output, const char* reference) {
+  KeptTargetSummary kept = saveKeptTarget(output, reference);
+  if (kept.written && (kept.layersAdded || kept.meshesSplit || kept.insertsExploded)) {
+    addProgressLine(progress,
+                    "Kept the target: %d layers added, %d MESH split, %d INSERT exploded (%d "
+                    "other entities of their blocks left out)",
+                    kept.layersAdded, kept.meshesSplit, kept.insertsExploded, kept.entitiesDropped);
+  }
+  return kept.written;
+}
+
 int printLine(DialogPort* self, const char* line) {
   std::fputs(line, stdout);
   std::fputc('\n', stdout);
@@ -330,6 +356,8 @@ int main(int argc, char** argv) {
   RunOptions options{};
   const bool align = args.align || (matchSettings.sw & kSwitchAlignParts) != 0;
   options.alignParts = align ? 1 : 0;
+  const bool keepTarget = args.keepTarget || (matchSettings.sw & kSwitchKeepTarget) != 0;
+  options.keepTarget = keepTarget ? 1 : 0;
   if (!runMatchingWith(&progress, args.paths[0], args.paths[1], &options)) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
     exitStatus = kExitRunFailed;
@@ -349,7 +377,8 @@ int main(int argc, char** argv) {
                       "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
                       tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
     }
-    if (!saveTargetDxf(output)) {
+    if (!(keepTarget ? saveKeptTargetWithLines(&progress, output, args.paths[0])
+                     : saveTargetDxf(output))) {
       addProgressLine(&progress, "Write Error : Terget DXF");
       explainWriteFailure(output);
       exitStatus = kExitNotWritten;

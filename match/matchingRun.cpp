@@ -7,6 +7,7 @@
 #include "match/faceMatching.h"
 #include "match/howMatched.h"
 #include "match/partMatching.h"
+#include "match/readReport.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "model/vectors.h"
@@ -35,43 +36,74 @@ bool namesReferenceFile(const char* path) {
 }
 
 // Loads and reads the reference file into referenceModel. A file that cannot be opened is
-// reported and read as an empty file; memory that runs out leaves no reference model.
-void readReference(DialogPort* dialog, const char* path) {
+// reported and read as an empty file; memory that runs out leaves no reference model. Returns 0
+// when the run must stop (a binary DXF).
+int readReference(DialogPort* dialog, const char* path) {
   int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  DxfReadReport report{};
+  referenceModel = readDxfFile(path, "Ref", nullptr, textureRotation, &status, &report);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Reference DXF. continue...");
-    if (!lines) lines.reset(newLineList());
-  } else if (status != kLoadRead) {
-    lines.reset();
+    referenceModel = readDxfBytes(nullptr, 0, "Ref", nullptr, textureRotation);
   }
-  if (lines) referenceModel = readDxfFaces(lines.get(), "Ref", nullptr, textureRotation);
-  if (!referenceModel) addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+  const bool binary = report.binary != 0;
+  if (binary) {
+    addBinaryLine(dialog, path);
+  } else if (!referenceModel) {
+    addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+  } else {
+    addReadLines(dialog, path, report);
+  }
+  freeLineList(report.notes);
+  return binary ? 0 : 1;
+}
+
+// Whether the target's read leaves it whole: faces it could not read stop the run unless the
+// rest of the target file is written back as it is.
+bool targetReadWhole(DialogPort* dialog, const char* path, const DxfReadReport& report,
+                     const RunOptions& options) {
+  if (report.binary) {
+    addBinaryLine(dialog, path);
+    addProgressLine(dialog, "Read Error : Terget DXF");
+    return false;
+  }
+  addReadLines(dialog, path, report);
+  if (report.lostFaces == 0 || options.keepTarget) return true;
+  addProgressLine(dialog, "%s would lose faces: not written (--keep-target keeps them)", path);
+  return false;
 }
 
 // Loads and reads the target file into targetModel and commentList. Returns 1 when the model
 // has at least one part, 0 after the failure line.
-int readTarget(DialogPort* dialog, const char* path) {
+int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) {
   if (!path || !*path) {
     addProgressLine(dialog, "Read Error : Terget DXF");
     return 0;
   }
-  int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  commentList = newLineList();
+  int status = kLoadNoMemory;
+  DxfReadReport report{};
+  if (commentList) {
+    const int flags = options.keepTarget ? kDxfKeepSource : 0;
+    targetModel =
+        readDxfFile(path, "Terget", commentList, textureRotation, &status, &report, flags);
+  }
+  if (status != kLoadRead) {  // nothing was read: no comment list, as before a read
+    freeLineList(commentList);
+    commentList = nullptr;
+  }
+  const bool whole =
+      status != kLoadRead || !targetModel || targetReadWhole(dialog, path, report, options);
+  freeLineList(report.notes);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Terget DXF");
     return 0;
-  }
-  if (status == kLoadRead && lines) {
-    commentList = newLineList();
-    if (commentList) {
-      targetModel = readDxfFaces(lines.get(), "Terget", commentList, textureRotation);
-    }
   }
   if (!targetModel) {
     addProgressLine(dialog, "Syntax Error : Terget DXF");
     return 0;
   }
+  if (!whole) return 0;
   if (targetModel->partCount == 0) {
     addProgressLine(dialog, "Empty Data : Terget DXF");
     return 0;
@@ -125,10 +157,9 @@ int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* t
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
 
-  // Each file's lines are released as soon as its model is read: the models keep nothing of them.
-  if (namesReferenceFile(referencePath)) readReference(dialog, referencePath);
-
-  int result = readTarget(dialog, targetPath);
+  // Each file's bytes are released as soon as its model is read: the models keep nothing of them.
+  int result = namesReferenceFile(referencePath) ? readReference(dialog, referencePath) : 1;
+  if (result) result = readTarget(dialog, targetPath, chosen);
   if (result && referenceModel) {
     result = matchModels(dialog, referenceModel, targetModel, chosen);
   }

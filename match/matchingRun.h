@@ -17,11 +17,19 @@ struct FaceModel;
 // DXF" (memory ran out while it was loaded or read) or "Empty Data : Terget DXF" (no 3DFACE);
 // with a reference model the counts line "%d Parts / %d Faces / %d Points" of the target;
 // "Done."; "Error Quit" after every failure, including a matching stage that ran out of memory.
+// A file with faces in other forms than 3DFACE, or that the reader had notes on, adds the lines
+// of addReadLines (match/readReport.h) after its reading. A binary DXF in either file stops the
+// run with "binary DXF is not read: save PATH as ASCII DXF" (then "Read Error : Terget DXF" for
+// the target); a target with faces that could not be read stops it with "PATH would lose faces:
+// not written (--keep-target keeps them)" unless RunOptions::keepTarget is set.
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept;
 
 // Choices of a run beyond the settings file. Zero-filled: the run runMatching makes.
 struct RunOptions {
   int32_t alignParts;  // not 0: align turned, mirrored and rescaled parts before face matching
+  int32_t keepTarget;  // not 0: the target model keeps its file's bytes and its faces' origins
+                       // (saveKeptTarget writes it back whole), so faces it could not read do
+                       // not stop the run
 };
 
 // runMatching with `options` (null: all zero). With alignParts set, the line "Align: %d of %d

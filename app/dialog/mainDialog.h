@@ -87,6 +87,7 @@ class MainDialog : public QDialog {
   QComboBox* targetBox_ = nullptr;
   QComboBox* rotationBox_ = nullptr;
   QCheckBox* alignBox_ = nullptr;
+  QCheckBox* keepTargetBox_ = nullptr;
   QListWidget* progressList_ = nullptr;
   PreviewPane* preview_ = nullptr;
   bool running_ = false;
