@@ -18,8 +18,8 @@
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
-#include "render/renderView.h"
 #include "output/keepTarget.h"
+#include "render/renderView.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
 #include "textfiles/scopedBlocks.h"
@@ -274,12 +274,14 @@ void explainWriteFailure(const std::string& output, const char* fallback = nullp
   std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output.c_str(), reason);
 }
 
-// Writes the --report and --preview files asked for, after OUTPUT was written. Returns
+// Writes the --report and --preview files asked for, after OUTPUT was written (the report's
+// layers follow the kept target's rule with `keepTarget`). Returns
 // kExitWritten, or kExitExtraNotWritten when one of them was not written (said on standard
 // error with its path and reason).
-int writeOutputExtras(const Arguments& args) {
+int writeOutputExtras(const Arguments& args, bool keepTarget) {
   int status = kExitWritten;
-  if (args.reportPath && !saveFaceReport(args.reportPath)) {
+  const LayerRule rule = keepTarget ? LayerRule::keptTarget : LayerRule::written;
+  if (args.reportPath && !saveFaceReport(args.reportPath, rule)) {
     explainWriteFailure(args.reportPath);
     status = kExitExtraNotWritten;
   }
@@ -383,7 +385,7 @@ int main(int argc, char** argv) {
       explainWriteFailure(output);
       exitStatus = kExitNotWritten;
     } else {
-      exitStatus = writeOutputExtras(args);
+      exitStatus = writeOutputExtras(args, keepTarget);
     }
   }
   releaseRunData();

@@ -6,6 +6,7 @@
 #include "model/dxfBlocks.h"
 #include "model/dxfText.h"
 #include "model/faceModel.h"
+#include "output/outputLayer.h"
 #include "textfiles/allocator.h"
 #include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
@@ -39,15 +40,9 @@ struct Rewrite {
   DxfBlock block;        // the block being passed
 };
 
-// The layer face `f` is written with: its matched reference face's (when not empty), else its
-// own.
+// The layer face `f` is written with.
 const char* finalLayer(const FaceModel& target, int32_t f) {
-  const ModelFace& face = target.faces[f];
-  if (referenceModel && face.matchedFace >= 0 && face.matchedFace < referenceModel->faceCount) {
-    const char* layer = faceLayer(referenceModel->faces[face.matchedFace]);
-    if (*layer) return layer;
-  }
-  return faceLayer(face);
+  return keptTargetLayer(target.faces[f]);
 }
 
 bool changed(const FaceModel& target, int32_t f) {
