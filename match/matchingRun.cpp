@@ -7,11 +7,14 @@
 #include "match/faceMatching.h"
 #include "match/faceTests.h"
 #include "match/partMatching.h"
+#include "match/runNotes.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "model/vectors.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
+#include "textfiles/platform.h"
+#include "textfiles/runProgress.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
 
@@ -92,24 +95,56 @@ void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   }
 }
 
-// The matching stages over both models. Returns 1, or 0 when a stage ran out of memory.
+// Where a run is: the stage it is in, for the progress sink and for a line saying what ran out
+// of memory.
+struct RunStages {
+  RunProgress* sink;
+  const char* stage;
+};
+
+// Enters `stage`, which starts at `from` and ends at `to` of the whole run. Returns false when
+// the run is to stop.
+bool enterStage(RunStages* stages, const char* stage, double from, double to) {
+  stages->stage = stage;
+  ProgressSpan span{stages->sink, from, to};
+  reportProgress(span, stage, 0, 0, 0);
+  return !progressCancelled(span);
+}
+
+// The matching stages over both models. Returns 1, 0 when a stage ran out of memory, or
+// kRunCancelled when the run was asked to stop.
 int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
-                const RunOptions& options) {
+                const RunOptions& options, RunStages* stages) {
+  if (!enterStage(stages, "angle signatures", 0.20, 0.25)) return kRunCancelled;
   if (!computeAngleSignatures(target) || !computeAngleSignatures(reference)) return 0;
+  if (!enterStage(stages, "pairing", 0.25, 0.30)) return kRunCancelled;
   if (!pairCoincidentGeometry(reference, target)) return 0;
+  if (!enterStage(stages, "part matching", 0.30, 0.35)) return kRunCancelled;
   matchParts(reference, target);
   addProgressLine(dialog, "%d Parts / %d Faces / %d Points", target->partCount, target->faceCount,
                   target->pointCount);
   if (options.alignParts) {
+    if (!enterStage(stages, "aligning", 0.35, 0.40)) return kRunCancelled;
     AlignSummary summary{};
     if (!alignParts(reference, target, &summary)) return 0;
     addProgressLine(dialog, "Align: %d of %d parts, %d faces", summary.alignedParts,
                     summary.candidateParts, summary.alignedFaces);
   }
-  int matched = matchFaces(reference, target);
+  if (!enterStage(stages, "face tests", 0.40, 1.0)) return kRunCancelled;
+  const ProgressSpan span{stages->sink, 0.40, 1.0};
+  int matched = matchFacesWith(reference, target, &span);
+  if (matched == kRunCancelled) return matched;
   reportPartsTooLarge(dialog, target);
   reportPartsTooLarge(dialog, reference);
   return matched;
+}
+
+// Ends a run that was asked to stop: everything it made is released.
+int endCancelledRun(DialogPort* dialog) {
+  releaseRunData();
+  returnFreedMemory();
+  addProgressLine(dialog, "Cancelled");
+  return 0;
 }
 
 }  // namespace
@@ -121,16 +156,25 @@ int runMatching(DialogPort* dialog, const char* referencePath, const char* targe
 int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
                     const RunOptions* options) noexcept {
   const RunOptions chosen = options ? *options : RunOptions{};
+  RunStages stages{chosen.progress, "reading"};
   releaseRunData();
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
 
   // Each file's lines are released as soon as its model is read: the models keep nothing of them.
-  if (namesReferenceFile(referencePath)) readReference(dialog, referencePath);
-
+  if (namesReferenceFile(referencePath)) {
+    if (!enterStage(&stages, "reading the reference", 0, 0.10)) return endCancelledRun(dialog);
+    readReference(dialog, referencePath);
+    noteReferenceRead(dialog, referencePath);
+  }
+  if (!enterStage(&stages, "reading the target", 0.10, 0.20)) return endCancelledRun(dialog);
   int result = readTarget(dialog, targetPath);
+  if (!result) noteTargetRead(dialog, targetPath);
   if (result && referenceModel) {
-    result = matchModels(dialog, referenceModel, targetModel, chosen);
+    result = matchModels(dialog, referenceModel, targetModel, chosen, &stages);
+    if (result == kRunCancelled) return endCancelledRun(dialog);
+    if (!result)
+      noteOutOfMemory(dialog, stages.stage, referenceModel, targetModel, chosen.alignParts);
   }
   if (result) {
     addProgressLine(dialog, "Done.");

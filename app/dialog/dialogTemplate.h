@@ -32,6 +32,8 @@ struct ControlTemplate {
 constexpr const char* kDialogCaption = "Morvane ver. 2.01";
 constexpr int kDialogWidth = 299;   // dialog units
 constexpr int kDialogHeight = 166;  // dialog units
+// Height of the row under the preview pane: the run's stage, its progress bar and "Cancel".
+constexpr int kProgressRowHeight = 12;  // dialog units
 
 // The controls in tab order.
 constexpr ControlTemplate kDialogControls[] = {

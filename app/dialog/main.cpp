@@ -13,10 +13,12 @@
 #include "output/dxfWriter.h"
 #include "textfiles/settings.h"
 
-// The matching run, aligning turned parts when the dialog's check box asks for it.
+// The matching run, aligning turned parts when the dialog's check box asks for it, reporting
+// its stages to the dialog's progress bar.
 static int runAsChosen(DialogPort* dialog, const char* referencePath, const char* targetPath) {
   RunOptions options{};
   options.alignParts = (matchSettings.sw & kSwitchAlignParts) ? 1 : 0;
+  options.progress = dialog ? dialog->runProgress : nullptr;
   return runMatchingWith(dialog, referencePath, targetPath, &options);
 }
 

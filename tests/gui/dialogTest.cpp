@@ -122,26 +122,57 @@ TEST_F(Dialog, BrowseButtonsAndTypedPathsFeedTheRunAndEveryCloseWritesTheLists) 
   }
 }
 
-// A whole run from typed paths: the save chooser starts at the target, and the file written has
-// the target's faces under the reference's layers; a cancelled save writes nothing, a failed
-// one says so in the progress list.
+// A whole run from typed paths: the tally follows the run's lines, the save chooser starts at
+// the target, the file written has the target's faces under the reference's layers and is
+// named; a failed save gives the reason. After a cancelled save chooser, "Save Terget.." with
+// the same inputs asks for the path at once; a changed file or setting runs again.
 TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
   const DxfFace wall = {"WALL", {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}};
   const DxfFace floor = {"FLOOR", {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}};
   writeFileBytes(file("ref.dxf"), dxfText({wall, floor}));
   writeFileBytes(file("tgt.dxf"), dxfText({{"0", floor.corners}, {"0", wall.corners}}));
   const QString out = QString::fromStdString(file("out.dxf")), bad = out + "/no/out.dxf";
-  for (const QString& answer : {out, QString(), bad}) {
-    started.clear(), answers = {answer}, std::remove(file("out.dxf").c_str());
-    open(runMatching, saveTargetDxf);
+  const QString run = "Start...|1 Parts / 2 Faces / 6 Points|Done.|Faces: 2 coincident / ";
+  const QString kept = "|Same files and settings as the last run: its result is saved";
+  int runs = 0;
+  auto counted = [&](DialogPort* port, const char* reference, const char* target) {
+    return ++runs, runMatching(port, reference, target);
+  };
+  struct Case {
+    QStringList answers;  // one per press of "Save Terget.."
+    int presses, runs;
+    QString tail;  // the progress list after the run's lines
+    bool written;
+  };
+  const Case cases[] = {
+      {{out}, 1, 1, "|Written: " + out, true},
+      {{QString(), out}, 2, 1, kept + "|Written: " + out, true},
+      {{bad},
+       1,
+       1,
+       "|Write Error : Terget DXF|cannot write " + bad + ": its folder does not exist",
+       false},
+      {{QString(), QString()}, 3, 2, "", false},  // the reference changes before the third press
+      {{QString(), QString()}, 3, 2, "", false},  // "Align turned parts" is ticked before it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers.join(',').toStdString() + std::to_string(c.presses));
+    started.clear(), answers = c.answers, runs = 0, std::remove(file("out.dxf").c_str());
+    open(counted, saveTargetDxf);
     type(kReferenceBoxId, QString::fromStdString(file("ref.dxf")));
     type(kTargetBoxId, QString::fromStdString(file("tgt.dxf")));
-    click(kSaveTargetButtonId);
-    EXPECT_EQ(progress(), "Start...|1 Parts / 2 Faces / 6 Points|Done." +
-                              QString(answer == bad ? "|Write Error : Terget DXF" : ""));
-    EXPECT_EQ(started.join('*').toStdString(), "2" + folder.path + "|tgt.dxf");
+    for (int press = 0; press < c.presses; ++press) {
+      if (press == 2 && &c == &cases[3]) writeFileBytes(file("ref.dxf"), dxfText({floor, wall}));
+      if (press == 2 && &c == &cases[4])
+        qobject_cast<QCheckBox*>(dialog->control(kAlignBoxId))->setChecked(true);
+      click(kSaveTargetButtonId);
+    }
+    EXPECT_TRUE(progress().startsWith(run) && progress().contains(c.tail))
+        << progress().toStdString();
+    EXPECT_EQ(runs, c.runs);
+    EXPECT_TRUE(started.startsWith("2" + QString::fromStdString(folder.path) + "|tgt.dxf"));
     EXPECT_EQ(dxfLayers(readFileBytes(file("out.dxf"))),
-              (answer == out ? Lines{"FLOOR", "WALL"} : Lines{}));
+              (c.written ? Lines{"FLOOR", "WALL"} : Lines{}));
     click(kExitButtonId);
   }
 }
@@ -152,7 +183,7 @@ TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
 TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
   const QString examples = QString::fromStdString(testDataPath("../../examples/"));
   open([](DialogPort* port, const char* reference, const char* target) {
-    RunOptions options{1};
+    RunOptions options{1, nullptr};
     return runMatchingWith(port, reference, target, &options);
   });
   auto* pane = dialog->findChild<PreviewPane*>();

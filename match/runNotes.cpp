@@ -1,0 +1,75 @@
+#include "match/runNotes.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "model/faceModel.h"
+#include "textfiles/dialogPort.h"
+#include "textfiles/platform.h"
+
+namespace {
+
+constexpr size_t kReasonSize = 200;
+
+// "N faces, M points, largest part K faces" of `model`, or "none" without one.
+void describeModel(const FaceModel* model, char* text, size_t size) {
+  if (!model) {
+    std::snprintf(text, size, "none");
+    return;
+  }
+  int32_t largest = 0;
+  for (int32_t p = 0; model->parts && p < model->partCount; ++p)
+    if (model->parts[p].faceCount > largest) largest = model->parts[p].faceCount;
+  std::snprintf(text, size, "%d faces, %d points, largest part %d faces", model->faceCount,
+                model->pointCount, largest);
+}
+
+// True when the stage works part by part, where a huge part is what needs the memory.
+bool partStage(const char* stage) {
+  for (const char* name : {"profiles", "propagation", "face tests", "part matching"})
+    if (std::strcmp(stage, name) == 0) return true;
+  return false;
+}
+
+// Why `path` gave no model or no faces: the read problem, out of memory, or no faces at all.
+void noteRead(DialogPort* dialog, const char* path, const FaceModel* model, bool hasFaces) {
+  char reason[kReasonSize];
+  if (fileReadProblem(path, reason, sizeof reason)) {
+    addDetailLine(dialog, "cannot read %s: %s", path, reason);
+  } else if (!model) {
+    noteOutOfMemory(dialog, "reading", referenceModel, targetModel, 1);
+  } else if (!hasFaces) {
+    addDetailLine(dialog, "no 3DFACE entities in %s", path);
+  }
+}
+
+}  // namespace
+
+void noteReferenceRead(DialogPort* dialog, const char* path) noexcept {
+  noteRead(dialog, path, referenceModel, referenceModel && referenceModel->faceCount > 0);
+}
+
+void noteTargetRead(DialogPort* dialog, const char* path) noexcept {
+  if (!path || !*path) {
+    addDetailLine(dialog, "no target file was given");
+    return;
+  }
+  noteRead(dialog, path, targetModel, targetModel && targetModel->partCount > 0);
+}
+
+void noteOutOfMemory(DialogPort* dialog, const char* stage, const FaceModel* reference,
+                     const FaceModel* target, int aligning) noexcept {
+  char referenceText[96], targetText[96];
+  describeModel(reference, referenceText, sizeof referenceText);
+  describeModel(target, targetText, sizeof targetText);
+  const char* advice = !aligning && partStage(stage)
+                           ? "; a huge turned part needs no profiles when it is aligned: tick "
+                             "\"Align turned parts\" (morvane-match --align)"
+                           : "";
+  addDetailLine(dialog,
+                "out of memory while %s (target: %s; reference: %s): close other programs or "
+                "split the model into smaller files%s",
+                stage, targetText, referenceText, advice);
+}
