@@ -389,11 +389,12 @@ int main(int argc, char** argv) {
   options.progress = console.live.enabled ? &live : nullptr;
   const int result = runMatchingWith(&progress, args.paths[0], args.paths[1], &options);
   clearLiveLine(&console.live);
-  printDetailLines(&console);
   if (!result) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
+    printDetailLines(&console);
     exitStatus = kExitRunFailed;
   } else {
+    printDetailLines(&console);
     addTallyLines(&progress, tallyMatches(referenceModel, targetModel), align ? 1 : 0);
     showLiveLine(&console.live, "writing", 0, 0, 1.0);
     errno = 0;
