@@ -95,18 +95,32 @@ void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   }
 }
 
-// Where a run is: the stage it is in, for the progress sink and for a line saying what ran out
-// of memory.
+// Where a run is: the stage it is in, for a line saying what ran out of memory. Reports reach
+// the front end's sink through `relay`, which notes each stage on the way.
 struct RunStages {
-  RunProgress* sink;
+  RunProgress relay;
+  RunProgress* sink;  // the front end's; may be null
   const char* stage;
 };
+
+void relayReport(RunProgress* self, const char* stage, int32_t part, int32_t parts,
+                 double fraction) {
+  auto* stages = static_cast<RunStages*>(self->context);
+  stages->stage = stage;
+  if (stages->sink && stages->sink->report)
+    stages->sink->report(stages->sink, stage, part, parts, fraction);
+}
+
+int relayCancel(RunProgress* self) {
+  auto* stages = static_cast<RunStages*>(self->context);
+  return stages->sink && stages->sink->cancelRequested ? stages->sink->cancelRequested(stages->sink)
+                                                       : 0;
+}
 
 // Enters `stage`, which starts at `from` and ends at `to` of the whole run. Returns false when
 // the run is to stop.
 bool enterStage(RunStages* stages, const char* stage, double from, double to) {
-  stages->stage = stage;
-  ProgressSpan span{stages->sink, from, to};
+  ProgressSpan span{&stages->relay, from, to};
   reportProgress(span, stage, 0, 0, 0);
   return !progressCancelled(span);
 }
@@ -131,7 +145,7 @@ int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
                     summary.candidateParts, summary.alignedFaces);
   }
   if (!enterStage(stages, "face tests", 0.40, 1.0)) return kRunCancelled;
-  const ProgressSpan span{stages->sink, 0.40, 1.0};
+  const ProgressSpan span{&stages->relay, 0.40, 1.0};
   int matched = matchFacesWith(reference, target, &span);
   if (matched == kRunCancelled) return matched;
   reportPartsTooLarge(dialog, target);
@@ -156,7 +170,8 @@ int runMatching(DialogPort* dialog, const char* referencePath, const char* targe
 int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
                     const RunOptions* options) noexcept {
   const RunOptions chosen = options ? *options : RunOptions{};
-  RunStages stages{chosen.progress, "reading"};
+  RunStages stages{{}, chosen.progress, "reading"};
+  stages.relay = RunProgress{&stages, relayReport, relayCancel};
   releaseRunData();
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
