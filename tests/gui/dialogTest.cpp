@@ -247,6 +247,50 @@ TEST_F(Dialog, RunKeepsTheWindowAliveAndRefusesASecondRun) {
   EXPECT_TRUE(progress().count('|') == 300 && progress().startsWith("Start...|line 0|"));
 }
 
+// While a run goes on the row under the pane shows its stage, part and share; "Cancel", Escape
+// and the close box each ask it to stop, and the dialog is then ready for the next run.
+TEST_F(Dialog, CancelEscapeAndTheCloseBoxStopARun) {
+  open([](DialogPort* port, const char*, const char*) {
+    addProgressLine(port, nullptr), addProgressLine(port, "Start...");
+    RunProgress* sink = port->runProgress;
+    for (int part = 1; !sink->cancelRequested(sink); part = part % 40 + 1)
+      sink->report(sink, "profiles", part, 40, 0.5), QThread::msleep(2);
+    return addProgressLine(port, "Cancelled"), 0;
+  });
+  auto* stage = dialog->findChild<QLabel*>("runStage");
+  auto* bar = dialog->findChild<QProgressBar*>();
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    bool seen = false;
+    QTimer watcher;  // acts from inside the dialog's wait, once the row shows the run
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      if (seen || !stage->text().startsWith("profiles, part ")) return;
+      seen = bar->value() == 500;
+      for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        if (way == 0 && button->text() == "Cancel") QTest::mouseClick(button, Qt::LeftButton);
+      if (way == 1) QTest::keyClick(dialog.get(), Qt::Key_Escape);
+      if (way == 2) dialog->close();
+    });
+    watcher.start(5);
+    click(kSaveTargetButtonId);
+    EXPECT_TRUE(seen && progress() == "Start...|Cancelled" &&
+                stage->text().startsWith("cancelled"));
+    EXPECT_TRUE(dialog->isVisible() && !dialog->isRunning() && !dialog->keepsResult() &&
+                dialog->control(kSaveTargetButtonId)->isEnabled());
+  }
+}
+
+// With no recent target, the target chooser starts in the folder of the reference's path.
+TEST_F(Dialog, TargetChooserStartsBesideTheReference) {
+  open();
+  type(kReferenceBoxId, QString::fromStdString(file("ref.dxf")));
+  click(kBrowseTargetId);
+  type(kReferenceBoxId, "/no/such/folder/ref.dxf");
+  click(kBrowseTargetId);
+  EXPECT_EQ(started.join('*'),
+            "1" + QString::fromStdString(folder.path) + "|*1" + QDir::homePath() + '|');
+}
+
 // The notes (from the notes path when one is set) show on the first start only; the switch word
 // shows the rotation box with the rotation in force, a choice there is written back, while a
 // hidden box leaves the rotation alone. "Align turned parts" shows bit 4 of the switch word and
