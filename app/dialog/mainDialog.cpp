@@ -150,7 +150,8 @@ QWidget* MainDialog::control(int id) const {
 
 void MainDialog::buildControls() {
   DialogUnits units = dialogUnitsOf(font());
-  setFixedSize(units.toPixelsX(kDialogWidth + kPreviewPaneWidth), units.toPixelsY(kDialogHeight));
+  setFixedSize(units.toPixelsX(kDialogWidth + kPreviewPaneWidth),
+               units.toPixelsY(kDialogHeight + kDialogGrowth));
   // A path box is as tall as its edit field needs; the ">>" beside it takes the same height.
   int pathRowHeight = units.toPixelsY(12);
   QWidget* previousInTabOrder = nullptr;
@@ -382,12 +383,14 @@ void MainDialog::onSaveTarget() {
 // Writes the kept result to `path`: "Written: PATH", or the write error and its reason.
 void MainDialog::saveResult(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
+  const QString runTook = stageLabel_->text();
   stageLabel_->setText(QStringLiteral("writing"));
   stageLabel_->repaint();
   errno = 0;
   const bool written = save_(name.constData()) != 0;
   const int error = errno;
-  stageLabel_->clear();
+  returnFreedMemory();  // the file's lines, built whole before they were written
+  stageLabel_->setText(runTook);
   if (written) {
     addListLine(QStringLiteral("Written: ") + path);
     return;
@@ -474,6 +477,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 
 int MainDialog::addListLine(const QString& line) {
   progressList_->addItem(line);
+  progressList_->scrollToBottom();
   return progressList_->count() - 1;
 }
 
@@ -541,12 +545,7 @@ DialogPort MainDialog::makePort(MainDialog* dialog) {
     QString text = QString::fromUtf8(line ? line : "");
     if (QThread::currentThread() == d->thread()) return d->addListLine(text);
     QMetaObject::invokeMethod(
-        d,
-        [d, text] {
-          d->addListLine(text);
-          d->progressList_->scrollToBottom();
-        },
-        Qt::QueuedConnection);
+        d, [d, text] { d->addListLine(text); }, Qt::QueuedConnection);
     return d->nextQueuedLine_++;
   };
   port.addDetailLine = port.addListLine;
