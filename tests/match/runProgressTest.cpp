@@ -2,11 +2,8 @@
 // the detail lines naming a file and its reason, and the run state cut down for saving.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "match/matchingRun.h"
 #include "match/runResult.h"
@@ -14,131 +11,110 @@
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 #include "textfiles/runProgress.h"
-#include "textfiles/settings.h"
 
 namespace {
 
-const std::string kExamples = testDataPath("../../examples/");
+const std::string kRef = testDataPath("../../examples/reference.dxf"),
+                  kTgt = testDataPath("../../examples/target.dxf");
 
-// Records the stages a run reports and asks it to stop at the first report of `stopAt`; at
-// the first report of `starveAt` the next allocation fails instead.
-struct StageRecorder {
-  RunProgress sink{this, report, cancel};
-  std::vector<std::string> stages;  // each stage once, in the order first reported
-  std::vector<double> fractions;
+// Records each stage as first reported and the shares done; at the first report of `stopAt`
+// it asks the run to stop, at that of `starveAt` the next allocation fails.
+struct Recorder {
+  RunProgress sink{this, report, [](RunProgress* p) { return int(of(p).stop); }};
+  Lines stages;
+  std::vector<double> shares;
   std::string stopAt, starveAt;
   bool stop = false;
-
-  static StageRecorder& of(RunProgress* p) { return *static_cast<StageRecorder*>(p->context); }
-  static void report(RunProgress* p, const char* stage, int32_t part, int32_t parts, double f) {
-    StageRecorder& r = of(p);
-    if (r.stages.empty() || r.stages.back() != stage) r.stages.push_back(stage);
-    r.fractions.push_back(f);
-    r.stop = r.stop || r.stopAt == stage;
-    if (r.starveAt == stage) gfailAllocationAfter(1), r.starveAt.clear();
-    EXPECT_TRUE(parts == 0 ? part == 0 : part >= 1 && part <= parts) << stage;
-  }
-  static int cancel(RunProgress* p) { return of(p).stop ? 1 : 0; }
-};
-
-struct ExampleRun {
   RecordingDialog dialog;
-  int result = 0;
-};
 
-ExampleRun runExample(StageRecorder* recorder,
-                      const std::string& reference = kExamples + "reference.dxf",
-                      const std::string& target = kExamples + "target.dxf") {
-  ExampleRun run;
-  RunOptions options{};
-  options.progress = recorder ? &recorder->sink : nullptr;
-  run.result = runMatchingWith(&run.dialog.port, reference.c_str(), target.c_str(), &options);
-  return run;
-}
+  static Recorder& of(RunProgress* p) { return *static_cast<Recorder*>(p->context); }
+  static void report(RunProgress* p, const char* stage, int32_t, int32_t, double share) {
+    Recorder& r = of(p);
+    if (r.stages.empty() || r.stages.back() != stage) r.stages.push_back(stage);
+    r.shares.push_back(share), r.stop = r.stop || r.stopAt == stage;
+    if (r.starveAt == stage) gfailAllocationAfter(1), r.starveAt.clear();
+  }
+  int run(const std::string& reference = kRef, const std::string& target = kTgt) {
+    RunOptions options{0, &sink};
+    int result = runMatchingWith(&dialog.port, reference.c_str(), target.c_str(), &options);
+    return gfailAllocationAfter(0), result;
+  }
+};
 
 }  // namespace
 
-// A sink sees every stage in order with the share done never going back; the run's lines are
-// those of a run without one. Asked to stop at any stage, the run ends with "Cancelled", holds
-// no model and leaves nothing allocated.
+// Every stage in order, the share done never going back, the run's lines those of a run
+// without a sink. Asked to stop at any stage, the run ends with "Cancelled" and nothing left.
 TEST(RunProgress, StagesInOrderAndAStopAtAnyOfThemReleasesEverything) {
   SettingsRestore reset;
   useDefaultSettings(), textureRotation = 0;
-  const ExampleRun plain = runExample(nullptr);
-  StageRecorder all;
-  const ExampleRun reported = runExample(&all);
-  EXPECT_EQ(reported.dialog.progress, plain.dialog.progress);
-  EXPECT_EQ(all.stages, (Lines{"reading the reference", "reading the target", "angle signatures",
-                               "pairing", "part matching", "face tests", "profiles", "propagation",
-                               "face tests", "profiles", "propagation", "face tests"}));
-  EXPECT_TRUE(std::is_sorted(all.fractions.begin(), all.fractions.end()) &&
-              all.fractions.front() == 0 && all.fractions.back() < 1);
+  RecordingDialog plain;
+  runMatching(&plain.port, kRef.c_str(), kTgt.c_str());
+  Recorder all;
+  ASSERT_EQ(all.run(), 1);
+  EXPECT_EQ(all.dialog.progress, plain.progress);
+  const Lines stages = {
+      "reading the reference", "reading the target", "angle signatures", "pairing",
+      "part matching",         "face tests",         "profiles",         "propagation"};
+  EXPECT_EQ(Lines(all.stages.begin(), all.stages.begin() + 8), stages);
+  EXPECT_TRUE(std::is_sorted(all.shares.begin(), all.shares.end()) && all.shares.back() < 1);
   releaseRunData();
   const long live = gliveBlocks();
-  for (const char* stage : {"reading the reference", "reading the target", "angle signatures",
-                            "pairing", "part matching", "face tests", "profiles", "propagation"}) {
-    SCOPED_TRACE(stage);
-    StageRecorder stopping;
+  for (const std::string& stage : stages) {
+    Recorder stopping;
     stopping.stopAt = stage;
-    const ExampleRun run = runExample(&stopping);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.dialog.progress.back(), "Cancelled");
-    EXPECT_EQ(std::count(run.dialog.progress.begin(), run.dialog.progress.end(), "Error Quit"), 0);
-    EXPECT_TRUE(!referenceModel && !targetModel && !commentList && gliveBlocks() == live);
+    const Lines& lines = stopping.dialog.progress;
+    EXPECT_TRUE(stopping.run() == 0 && lines.back() == "Cancelled" &&
+                std::count(lines.begin(), lines.end(), "Error Quit") == 0)
+        << stage;
+    EXPECT_TRUE(!referenceModel && !targetModel && !commentList && gliveBlocks() == live) << stage;
   }
 }
 
-// Detail lines name the file and the reason right where the run's own line says what failed;
-// a reference or target without faces is named; out of memory names the stage, the models'
-// sizes and what to try.
+// Detail lines name the file and the reason; a file without faces is named; out of memory names
+// the stage, the models' sizes and what to try.
 TEST(RunProgress, DetailLinesNameTheFileAndTheReason) {
   SettingsRestore reset;
   useDefaultSettings(), textureRotation = 0;
   QuietReports quiet;
-  const std::string missing = quiet.file("missing.dxf"), empty = quiet.file("empty.dxf");
+  const std::string none = quiet.file("none.dxf"), empty = quiet.file("empty.dxf");
   writeFileBytes(empty, "0\r\nEOF\r\n");
-  const std::string ref = kExamples + "reference.dxf", tgt = kExamples + "target.dxf";
+  const std::string noFile = ": No such file or directory", sizes =
+                                                                "43 faces, 44 points, largest "
+                                                                "part 18 faces";
   struct Case {
-    std::string reference, target, starveAt;
-    Lines details;
-    int result;
+    std::string reference, target, starveAt, detail;
   };
   const Case cases[] = {
-      {missing, tgt, "", {"cannot read " + missing + ": No such file or directory"}, 1},
-      {empty, tgt, "", {"no 3DFACE entities in " + empty}, 1},
-      {ref, missing, "", {"cannot read " + missing + ": No such file or directory"}, 0},
-      {ref, quiet.path, "", {"cannot read " + quiet.path + ": it is a folder"}, 0},
-      {ref, empty, "", {"no 3DFACE entities in " + empty}, 0},
-      {ref, "", "", {"no target file was given"}, 0},
-      {"NULL", tgt, "", {}, 1},
-      {ref,
-       tgt,
-       "profiles",
-       {"out of memory while profiles (target: 43 faces, 44 points, largest part 18 faces; "
-        "reference: 43 faces, 44 points, largest part 18 faces): close other programs or split "
-        "the model into smaller files; a huge turned part needs no profiles when it is aligned: "
-        "tick \"Align turned parts\" (morvane-match --align)"},
-       0},
+      {none, kTgt, "", "cannot read " + none + noFile},
+      {empty, kTgt, "", "no 3DFACE entities in " + empty},
+      {kRef, none, "", "cannot read " + none + noFile},
+      {kRef, quiet.path, "", "cannot read " + quiet.path + ": it is a folder"},
+      {kRef, empty, "", "no 3DFACE entities in " + empty},
+      {kRef, "", "", "no target file was given"},
+      {"NULL", kTgt, "", ""},
+      {kRef, kTgt, "profiles",
+       "out of memory while profiles (target: " + sizes + "; reference: " + sizes +
+           "): close other programs or split the model into smaller files; a huge turned part "
+           "needs no profiles when it is aligned: tick \"Align turned parts\" (morvane-match "
+           "--align)"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.reference + " | " + c.target);
-    StageRecorder recorder;
+    Recorder recorder;
     recorder.starveAt = c.starveAt;
-    const ExampleRun run = runExample(&recorder, c.reference, c.target);
-    gfailAllocationAfter(0);
-    EXPECT_EQ(run.result, c.result);
-    EXPECT_EQ(run.dialog.details, c.details);
+    recorder.run(c.reference, c.target);
+    EXPECT_EQ(recorder.dialog.details, c.detail.empty() ? Lines{} : Lines{c.detail});
   }
   releaseRunData();
 }
 
-// Cut down for saving, the run state writes the same file; the profiles and the points' face
-// lists are gone.
+// Cut down for saving, the run state writes the same file and tallies the same; the profiles
+// and the points' face lists are gone.
 TEST(RunProgress, TheStateKeptForSavingWritesTheSameFile) {
   SettingsRestore reset;
   useDefaultSettings(), textureRotation = 0;
   ScratchFolder folder;
-  ASSERT_EQ(runExample(nullptr).result, 1);
+  ASSERT_EQ(Recorder().run(), 1);
   const MatchTally before = tallyMatches(referenceModel, targetModel);
   ASSERT_EQ(saveTargetDxf(folder.file("whole.dxf").c_str()), 1);
   keepOnlyWhatSavingNeeds();
