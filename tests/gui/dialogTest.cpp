@@ -92,22 +92,26 @@ TEST_F(Dialog, ControlsFollowTheTemplateAndTheScreenshotIsSaved) {
               shot.save(QStringLiteral(MORVANE_TEST_ARTIFACTS "/morvane-dialog.png")));
 }
 
-// ">>" asks the chooser, starting from the box's recent list or the home folder; a chosen file
+// ">>" asks the chooser, starting from the box's recent list, else (the target's) from the
+// reference's folder, else the home folder; a chosen file
 // becomes the box's text, a cancel changes nothing. "Save Terget.." and Enter in a path box
 // start the run with the boxes' paths, trimmed and of any length; only then do non-empty ones
 // go to the top of the recent lists, which Escape, the close box and "exit" all write.
 TEST_F(Dialog, BrowseButtonsAndTypedPathsFeedTheRunAndEveryCloseWritesTheLists) {
   writeFileBytes(file("reflist.txt"), "/data/models/ref.dxf\r\n/old/one.dxf\r\n");
   open();
-  answers = {"/picked/a.dxf"};
-  click(kBrowseReferenceId), click(kBrowseTargetId);
-  EXPECT_EQ(started.join('*'), "0/data/models|ref.dxf*1" + QDir::homePath() + '|');
+  const QString picked = QString::fromStdString(file("a.dxf"));
+  answers = {picked};
+  click(kBrowseReferenceId), click(kBrowseTargetId), type(kReferenceBoxId, "/none/a.dxf");
+  click(kBrowseTargetId), type(kReferenceBoxId, picked);
+  EXPECT_EQ(started.join('*'), "0/data/models|ref.dxf*1" + QString::fromStdString(folder.path) +
+                                   "|*1" + QDir::homePath() + '|');
   const QString longTarget = QString(300, 't') + ".dxf";
   type(kTargetBoxId, longTarget);
   click(kSaveTargetButtonId);
   type(kReferenceBoxId, "/models/ref.dxf   "), type(kTargetBoxId, "  ");
   QTest::keyClick(box(kTargetBoxId)->lineEdit(), Qt::Key_Return);
-  EXPECT_EQ(calls, QStringList({"/picked/a.dxf|" + longTarget, "/models/ref.dxf|"}));
+  EXPECT_EQ(calls, QStringList({picked + '|' + longTarget, "/models/ref.dxf|"}));
   EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/models/ref.dxf   ");  // a failed run: as typed
   for (int way = 0; way < 3; ++way) {  // Escape, the close box, "exit"
     if (way == 0) QTest::keyClick(box(kReferenceBoxId)->lineEdit(), Qt::Key_Escape);
@@ -115,8 +119,9 @@ TEST_F(Dialog, BrowseButtonsAndTypedPathsFeedTheRunAndEveryCloseWritesTheLists) 
     if (way == 2) click(kExitButtonId);
     EXPECT_TRUE(!dialog->isVisible() && dialog->result() == QDialog::Rejected && !referenceList);
     EXPECT_EQ(readFileBytes(file("reflist.txt")) + readFileBytes(file("tergetlist.txt")),
-              "/models/ref.dxf\r\n/picked/a.dxf\r\n/data/models/ref.dxf\r\n/old/one.dxf\r\n" +
-                  longTarget.toStdString() + "\r\n");
+              "/models/ref.dxf\r\n" + picked.toStdString() +
+                  "\r\n/data/models/ref.dxf\r\n/old/one.dxf\r\n" + longTarget.toStdString() +
+                  "\r\n");
     open();
     std::remove(file("reflist.txt").c_str()), std::remove(file("tergetlist.txt").c_str());
   }
@@ -278,17 +283,6 @@ TEST_F(Dialog, CancelEscapeAndTheCloseBoxStopARun) {
     EXPECT_TRUE(dialog->isVisible() && !dialog->isRunning() && !dialog->keepsResult() &&
                 dialog->control(kSaveTargetButtonId)->isEnabled());
   }
-}
-
-// With no recent target, the target chooser starts in the folder of the reference's path.
-TEST_F(Dialog, TargetChooserStartsBesideTheReference) {
-  open();
-  type(kReferenceBoxId, QString::fromStdString(file("ref.dxf")));
-  click(kBrowseTargetId);
-  type(kReferenceBoxId, "/no/such/folder/ref.dxf");
-  click(kBrowseTargetId);
-  EXPECT_EQ(started.join('*'),
-            "1" + QString::fromStdString(folder.path) + "|*1" + QDir::homePath() + '|');
 }
 
 // The notes (from the notes path when one is set) show on the first start only; the switch word
