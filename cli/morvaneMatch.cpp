@@ -106,10 +106,13 @@ constexpr const char* kHelp =
     "stage, the part, the share done and the time taken, and is cleared at the end (--quiet\n"
     "leaves it out).\n"
     "\n"
+    "Ctrl-C stops the run before its next stage or part (\"Cancelled\"; nothing is written);\n"
+    "once the files are being written, they are finished first.\n"
+    "\n"
     "Exit status:\n"
     "  0  OUTPUT was written.\n"
-    "  1  The run failed (see the progress lines; out of memory is also reported on standard\n"
-    "     error and in perr.txt beside the program).\n"
+    "  1  The run failed or was stopped with Ctrl-C (see the progress lines; out of memory is\n"
+    "     also reported on standard error and in perr.txt beside the program).\n"
     "  2  Bad arguments, or the settings file given with --settings cannot be read.\n"
     "  3  OUTPUT could not be written (the progress log says \"Write Error : Terget DXF\").\n"
     "  4  OUTPUT was written, but the --preview or --report file could not be (standard\n"
@@ -331,6 +334,34 @@ void printDetailLines(Console* console) {
   console->details.clear();
 }
 
+// Ctrl-C during the run: the run stops before its next stage or part, releases everything and
+// writes nothing. A second one ends the tool at once. While a file is written, it waits.
+volatile std::sig_atomic_t interrupted = 0;
+
+void noteInterrupt(int) {
+  interrupted = 1;
+}
+
+void stopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = noteInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// Holds Ctrl-C back (`hold` true) while files are written, or lets it through again.
+void holdInterrupts(bool hold) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+int interruptRequested(RunProgress*) {
+  return interrupted;
+}
+
 void reportLive(RunProgress* self, const char* stage, int32_t part, int32_t parts,
                 double fraction) {
   showLiveLine(static_cast<LiveLine*>(self->context), stage, part, parts, fraction);
@@ -380,16 +411,22 @@ int main(int argc, char** argv) {
   RunProgress live{};
   live.context = &console.live;
   live.report = reportLive;
+  live.cancelRequested = interruptRequested;
+  stopOnInterrupt();
 
   const char* output = args.paths[2];
   int exitStatus = kExitWritten;
   RunOptions options{};
   const bool align = args.align || (matchSettings.sw & kSwitchAlignParts) != 0;
   options.alignParts = align ? 1 : 0;
-  options.progress = console.live.enabled ? &live : nullptr;
+  options.progress = &live;
   const int result = runMatchingWith(&progress, args.paths[0], args.paths[1], &options);
   clearLiveLine(&console.live);
-  if (!result) {
+  holdInterrupts(true);
+  if (!result && interrupted) {
+    std::fprintf(stderr, "morvane-match: interrupted; %s was not written\n", output);
+    exitStatus = kExitRunFailed;
+  } else if (!result) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
     printDetailLines(&console);
     exitStatus = kExitRunFailed;
