@@ -212,65 +212,40 @@ TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
   EXPECT_FALSE(pane->hasModel());
 }
 
-// The run goes on its own thread: lines appear while it runs, the
-// controls are disabled and neither a second run nor closing is possible until it ends.
-TEST_F(Dialog, RunKeepsTheWindowAliveAndRefusesASecondRun) {
-  std::atomic<int> runs{0}, release{0};
+// The run goes on its own thread: lines appear while it runs, the row under the pane shows its
+// stage, part and share, the controls are disabled and no second run can start. "Cancel",
+// Escape and the close box each ask it to stop; the dialog stays, ready for the next run.
+TEST_F(Dialog, RunKeepsTheWindowAliveRefusesASecondRunAndStopsWhenAsked) {
+  std::atomic<int> runs{0}, seen{0};
   open([&](DialogPort* port, const char*, const char*) {
     addProgressLine(port, nullptr), addProgressLine(port, "Start..."), ++runs;
-    while (!release)
-      QThread::msleep(2);
+    for (RunProgress* sink = port->runProgress; !sink->cancelRequested(sink);)
+      sink->report(sink, "profiles", 3, 40, 0.5), QThread::msleep(2);
     for (int i = 0; i < 300; ++i)
       addProgressLine(port, "line %d", i);
     return 0;
   });
-  QTimer watcher;  // checks made from inside the dialog's wait, once the run has started
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    if (runs == 0 || release) return;
-    bool shown = QTest::qWaitFor([&] { return progress() == "Start..."; }, 5000);
-    for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
-                   kSaveTargetButtonId, kExitButtonId})
-      EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
-    dialog->onSaveTarget(), dialog->close();
-    QTest::keyClick(dialog.get(), Qt::Key_Return), QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    release = shown && dialog->isVisible() && dialog->isRunning() ? 1 : 2;
-  });
-  watcher.start(5);
-  click(kSaveTargetButtonId);
-  EXPECT_TRUE(release == 1 && runs == 1 && dialog->control(kSaveTargetButtonId)->isEnabled());
-  EXPECT_TRUE(progress().count('|') == 300 && progress().startsWith("Start...|line 0|"));
-}
-
-// While a run goes on the row under the pane shows its stage, part and share; "Cancel", Escape
-// and the close box each ask it to stop, and the dialog is then ready for the next run.
-TEST_F(Dialog, CancelEscapeAndTheCloseBoxStopARun) {
-  open([](DialogPort* port, const char*, const char*) {
-    addProgressLine(port, nullptr), addProgressLine(port, "Start...");
-    RunProgress* sink = port->runProgress;
-    for (int part = 1; !sink->cancelRequested(sink); part = part % 40 + 1)
-      sink->report(sink, "profiles", part, 40, 0.5), QThread::msleep(2);
-    return addProgressLine(port, "Cancelled"), 0;
-  });
   auto* stage = dialog->findChild<QLabel*>("runStage");
-  auto* bar = dialog->findChild<QProgressBar*>();
   for (int way = 0; way < 3; ++way) {
-    SCOPED_TRACE(way);
-    bool seen = false;
-    QTimer watcher;  // acts from inside the dialog's wait, once the row shows the run
+    QTimer watcher;  // checks made from inside the dialog's wait, once the row shows the run
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-      if (seen || !stage->text().startsWith("profiles, part ")) return;
-      seen = bar->value() == 500;
+      if (seen > way || !stage->text().startsWith("profiles, part 3 of 40 ")) return;
+      seen += progress() == "Start..." && dialog->findChild<QProgressBar*>()->value() == 500;
+      for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
+                     kSaveTargetButtonId, kExitButtonId})
+        EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
+      dialog->onSaveTarget(), QTest::keyClick(dialog.get(), Qt::Key_Return);
       for (QPushButton* button : dialog->findChildren<QPushButton*>())
         if (way == 0 && button->text() == "Cancel") QTest::mouseClick(button, Qt::LeftButton);
-      if (way == 1) QTest::keyClick(dialog.get(), Qt::Key_Escape);
-      if (way == 2) dialog->close();
+      way == 1 ? QTest::keyClick(dialog.get(), Qt::Key_Escape) : void(way == 2 && dialog->close());
     });
     watcher.start(5);
     click(kSaveTargetButtonId);
-    EXPECT_TRUE(seen && progress() == "Start...|Cancelled" &&
-                stage->text().startsWith("cancelled"));
-    EXPECT_TRUE(dialog->isVisible() && !dialog->isRunning() && !dialog->keepsResult() &&
-                dialog->control(kSaveTargetButtonId)->isEnabled());
+    EXPECT_TRUE(seen == way + 1 && runs == way + 1 && dialog->isVisible() && !dialog->isRunning() &&
+                dialog->control(kSaveTargetButtonId)->isEnabled() &&
+                stage->text().startsWith("cancelled"))
+        << way;
+    EXPECT_TRUE(progress().count('|') == 300 && progress().startsWith("Start...|line 0|"));
   }
 }
 

@@ -86,33 +86,31 @@ TEST(RunProgress, DetailLinesNameTheFileAndTheReason) {
   SettingsRestore reset;
   useDefaultSettings(), textureRotation = 0;
   QuietReports quiet;
-  const std::string none = quiet.file("none.dxf"), empty = quiet.file("empty.dxf");
+  const std::string none = quiet.file("none.dxf"), empty = quiet.file("empty.dxf"),
+                    sizes = "43 faces, 44 points, largest part 18 faces";
   writeFileBytes(empty, "0\r\nEOF\r\n");
-  const std::string noFile = ": No such file or directory", sizes =
-                                                                "43 faces, 44 points, largest "
-                                                                "part 18 faces";
-  struct Case {
-    std::string reference, target, starveAt, detail;
+  // Reference, target, the stage where memory runs out, the detail lines.
+  const std::tuple<std::string, std::string, std::string, Lines> cases[] = {
+      {none, kTgt, "", {"cannot read " + none + ": No such file or directory"}},
+      {empty, kTgt, "", {"no 3DFACE entities in " + empty}},
+      {kRef, none, "", {"cannot read " + none + ": No such file or directory"}},
+      {kRef, quiet.path, "", {"cannot read " + quiet.path + ": it is a folder"}},
+      {kRef, empty, "", {"no 3DFACE entities in " + empty}},
+      {kRef, "", "", {"no target file was given"}},
+      {"NULL", kTgt, "", {}},
+      {kRef,
+       kTgt,
+       "profiles",
+       {"out of memory while profiles (target: " + sizes + "; reference: " + sizes +
+        "): close other programs or split the model into smaller files; a huge turned "
+        "part needs no profiles when it is aligned: tick \"Align turned parts\" (morvane-match "
+        "--align)"}},
   };
-  const Case cases[] = {
-      {none, kTgt, "", "cannot read " + none + noFile},
-      {empty, kTgt, "", "no 3DFACE entities in " + empty},
-      {kRef, none, "", "cannot read " + none + noFile},
-      {kRef, quiet.path, "", "cannot read " + quiet.path + ": it is a folder"},
-      {kRef, empty, "", "no 3DFACE entities in " + empty},
-      {kRef, "", "", "no target file was given"},
-      {"NULL", kTgt, "", ""},
-      {kRef, kTgt, "profiles",
-       "out of memory while profiles (target: " + sizes + "; reference: " + sizes +
-           "): close other programs or split the model into smaller files; a huge turned part "
-           "needs no profiles when it is aligned: tick \"Align turned parts\" (morvane-match "
-           "--align)"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [reference, target, starveAt, details] : cases) {
     Recorder recorder;
-    recorder.starveAt = c.starveAt;
-    recorder.run(c.reference, c.target);
-    EXPECT_EQ(recorder.dialog.details, c.detail.empty() ? Lines{} : Lines{c.detail});
+    recorder.starveAt = starveAt;
+    recorder.run(reference, target);
+    EXPECT_EQ(recorder.dialog.details, details);
   }
   releaseRunData();
 }
