@@ -74,6 +74,7 @@ TEST(RunProgress, StagesInOrderAndAStopAtAnyOfThemReleasesEverything) {
     stopping.stopAt = stage;
     const Lines& lines = stopping.dialog.progress;
     EXPECT_TRUE(stopping.run() == 0 && lines.back() == "Cancelled" &&
+                stopping.stages.back() == stage &&
                 std::count(lines.begin(), lines.end(), "Error Quit") == 0)
         << stage;
     EXPECT_TRUE(!referenceModel && !targetModel && !commentList && gliveBlocks() == live) << stage;
@@ -89,6 +90,11 @@ TEST(RunProgress, DetailLinesNameTheFileAndTheReason) {
   const std::string none = quiet.file("none.dxf"), empty = quiet.file("empty.dxf"),
                     sizes = "43 faces, 44 points, largest part 18 faces";
   writeFileBytes(empty, "0\r\nEOF\r\n");
+  const std::string oom = "out of memory while profiles (target: " + sizes +
+                          "; reference: " + sizes +
+                          "): close other programs or split the model into smaller "
+                          "files; a huge turned part needs no profiles when it is aligned: "
+                          "tick \"Align turned parts\" (morvane-match --align)";
   // Reference, target, the stage where memory runs out, the detail lines.
   const std::tuple<std::string, std::string, std::string, Lines> cases[] = {
       {none, kTgt, "", {"cannot read " + none + ": No such file or directory"}},
@@ -98,13 +104,7 @@ TEST(RunProgress, DetailLinesNameTheFileAndTheReason) {
       {kRef, empty, "", {"no 3DFACE entities in " + empty}},
       {kRef, "", "", {"no target file was given"}},
       {"NULL", kTgt, "", {}},
-      {kRef,
-       kTgt,
-       "profiles",
-       {"out of memory while profiles (target: " + sizes + "; reference: " + sizes +
-        "): close other programs or split the model into smaller files; a huge turned "
-        "part needs no profiles when it is aligned: tick \"Align turned parts\" (morvane-match "
-        "--align)"}},
+      {kRef, kTgt, "profiles", {oom}},
   };
   for (const auto& [reference, target, starveAt, details] : cases) {
     Recorder recorder;
