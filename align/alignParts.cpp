@@ -626,6 +626,7 @@ int32_t seedOrder(AlignRun& run, int32_t* order) {
 int alignParts(FaceModel* reference, FaceModel* target, AlignSummary* summary) noexcept {
   if (summary) *summary = AlignSummary{};
   if (!reference || !target || reference->partCount <= 0 || target->partCount <= 0) return 1;
+  const long failuresBefore = gfailureCount();
   AlignRun run{};
   run.reference = reference;
   run.target = target;
@@ -652,6 +653,8 @@ int alignParts(FaceModel* reference, FaceModel* target, AlignSummary* summary) n
     }
   }
   gfree(order);
+  // Memory that failed where a part or a fit was only passed over still ends the run.
+  if (gfailureCount() != failuresBefore) result = 0;
   if (summary) *summary = run.summary;
   releaseRun(run);
   return result;

@@ -9,5 +9,6 @@ constexpr int kBrowseTargetId = 1005;      // ">>" beside the target path box
 constexpr int kRotationBoxId = 1009;       // rotation box, hidden unless the switch word shows it
 constexpr int kRotationGroupId = 1010;     // "Rotation" group box around it
 constexpr int kAlignBoxId = 1011;          // "Align turned parts" check box
+constexpr int kKeepTargetBoxId = 1012;     // "Keep the rest of the target file" check box
 constexpr int kExitButtonId = 2;           // "exit" (cancel)
 constexpr int kIconId = 3;                 // the program icon (resource 128)

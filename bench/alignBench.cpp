@@ -14,6 +14,7 @@
 #include "align/faceAssignment.h"
 #include "align/pointTree.h"
 #include "app/programPath.h"
+#include "bench/formWriter.h"
 #include "bench/modelGenerator.h"
 #include "bench/processProbe.h"
 #include "match/matchingRun.h"
@@ -124,14 +125,27 @@ long long nearestCentroidRight(const std::vector<std::string>& truth) {
   return right;
 }
 
-// Child: generate the pair of scenario `index` at `faces`, run it as `mode` and report.
-int runChild(long long faces, int index, const std::string& mode, const std::string& folder) {
+// Writes the pair with both files in `form` ("3dface": as the generator writes them).
+bool writePair(const benchgen::GeneratedPair& pair, const std::string& form, const std::string& ref,
+               const std::string& tgt) {
+  benchgen::FileForm f = benchgen::FileForm::faces;
+  if (!benchgen::parseFileForm(form, &f)) return false;
+  if (f == benchgen::FileForm::faces)
+    return benchgen::writeReferenceDxf(pair, ref) && benchgen::writeTargetDxf(pair, tgt);
+  return benchgen::writeFormDxf(benchgen::referenceFormFaces(pair), {}, f, ref) &&
+         benchgen::writeFormDxf(benchgen::targetFormFaces(pair), {}, f, tgt);
+}
+
+// Child: generate the pair of scenario `index` at `faces`, write it in `form`, run it as `mode`
+// and report.
+int runChild(long long faces, int index, const std::string& mode, const std::string& folder,
+             const std::string& form) {
   using benchprobe::emit;
   Scenario scenario = scenarios(faces)[static_cast<size_t>(index)];
   benchgen::GeneratedPair pair = benchgen::generatePair(scenario.options);
   mkdir(folder.c_str(), 0777);
   std::string ref = folder + "/reference.dxf", tgt = folder + "/target.dxf";
-  if (!benchgen::writeReferenceDxf(pair, ref) || !benchgen::writeTargetDxf(pair, tgt)) return 1;
+  if (!writePair(pair, form, ref, tgt)) return 1;
   std::vector<std::string> truth = truthLayers(pair);
   setProgramDirectoryTo(folder.c_str());
   useDefaultSettings();
@@ -179,10 +193,11 @@ std::string selfPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 6 && std::strcmp(argv[1], "--child") == 0) {
-    return runChild(std::atoll(argv[2]), std::atoi(argv[3]), argv[4], argv[5]);
+  if (argc == 7 && std::strcmp(argv[1], "--child") == 0) {
+    return runChild(std::atoll(argv[2]), std::atoi(argv[3]), argv[4], argv[5], argv[6]);
   }
   std::vector<long long> sizes{5000, 50000};
+  std::vector<std::string> forms{"3dface"};
   bool skipDefault = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
@@ -194,8 +209,10 @@ int main(int argc, char** argv) {
       }
     } else if (std::strcmp(argv[i], "--align-only") == 0) {
       skipDefault = true;
+    } else if (std::strcmp(argv[i], "--forms") == 0) {
+      forms = {"3dface", "polyface", "mesh", "blocks", "mix"};
     } else {
-      std::fputs("usage: morvane-align-bench [--sizes N,N] [--align-only]\n", stderr);
+      std::fputs("usage: morvane-align-bench [--sizes N,N] [--align-only] [--forms]\n", stderr);
       return 2;
     }
   }
@@ -206,18 +223,21 @@ int main(int argc, char** argv) {
       "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (long long faces : sizes) {
     std::vector<Scenario> list = scenarios(faces);
-    for (size_t s = 0; s < list.size(); ++s) {
+    for (size_t row = 0; row < list.size() * forms.size(); ++row) {
+      const size_t s = row / forms.size();
+      const std::string& form = forms[row % forms.size()];
       auto run = [&](const char* mode) {
         return benchprobe::runChild(
-            {selfPath(), "--child", std::to_string(faces), std::to_string(s), mode, folder}, 900,
-            12ull << 30);
+            {selfPath(), "--child", std::to_string(faces), std::to_string(s), mode, folder, form},
+            900, 12ull << 30);
       };
       benchprobe::ChildResult a = run("align");
       benchprobe::ChildResult d;
       if (!skipDefault) d = run("default");
       double n = value(a, "faces");
       double guessed = value(a, "guessed"), guessedRight = value(a, "guessed_right");
-      std::printf("| %s | %.0f | %s | %s | %s | %.0f | %s | %s | %.2f | %.0f |\n", list[s].name, n,
+      const std::string name = list[s].name + (form == "3dface" ? "" : ", " + form);
+      std::printf("| %s | %.0f | %s | %s | %s | %.0f | %s | %s | %.2f | %.0f |\n", name.c_str(), n,
                   skipDefault ? "-" : share(value(d, "right"), n).c_str(),
                   share(value(a, "right"), n).c_str(),
                   share(value(a, "right") - guessedRight, n - guessed).c_str(), guessed,

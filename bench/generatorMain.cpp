@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/formWriter.h"
 #include "bench/modelGenerator.h"
 
 namespace {
@@ -30,7 +31,12 @@ const char kUsage[] =
     "  --reverse        every target face lists its corners the other way round\n"
     "  --split F        share F (0..1) of the quads is written as two triangles\n"
     "  --copies N       N parts get a copy of the same shape on other layers\n"
-    "  --assemblies N   every other moved part joins one of N groups moved as one body\n";
+    "  --assemblies N   every other moved part joins one of N groups moved as one body\n"
+    "  --reference-form F, --target-form F\n"
+    "                   write that file's faces as 3dface (default), polyface (POLYLINE\n"
+    "                   polyface meshes), mesh (MESH entities), blocks (nested blocks placed\n"
+    "                   by INSERT, faces on layer 0) or mix (all of them, with lines, texts\n"
+    "                   and a layer table); the faces read are the same in every form\n";
 
 bool parseShare(const char* text, double* value) {
   char* end = nullptr;
@@ -49,6 +55,7 @@ bool parseNumber(const char* text, long long* value) {
 int main(int argc, char** argv) {
   benchgen::GeneratorOptions options;
   std::string folder;
+  benchgen::FileForm referenceForm = benchgen::FileForm::faces, targetForm = referenceForm;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](long long* number) { return i + 1 < argc && parseNumber(argv[++i], number); };
@@ -90,6 +97,10 @@ int main(int argc, char** argv) {
       options.copies = static_cast<int32_t>(number);
     } else if (arg == "--assemblies" && value(&number) && number >= 0 && number < (1 << 20)) {
       options.assemblies = static_cast<int32_t>(number);
+    } else if (arg == "--reference-form" && i + 1 < argc &&
+               benchgen::parseFileForm(argv[++i], &referenceForm)) {
+    } else if (arg == "--target-form" && i + 1 < argc &&
+               benchgen::parseFileForm(argv[++i], &targetForm)) {
     } else if (folder.empty() && !arg.empty() && arg[0] != '-') {
       folder = arg;
     } else {
@@ -103,8 +114,16 @@ int main(int argc, char** argv) {
   }
   mkdir(folder.c_str(), 0777);
   benchgen::GeneratedPair pair = benchgen::generatePair(options);
-  bool ok = benchgen::writeReferenceDxf(pair, folder + "/reference.dxf") &&
-            benchgen::writeTargetDxf(pair, folder + "/target.dxf") &&
+  const std::string reference = folder + "/reference.dxf", target = folder + "/target.dxf";
+  const std::vector<std::string> comments = {"morvane-gen target model"};
+  bool ok = (referenceForm == benchgen::FileForm::faces
+                 ? benchgen::writeReferenceDxf(pair, reference)
+                 : benchgen::writeFormDxf(benchgen::referenceFormFaces(pair), {}, referenceForm,
+                                          reference)) &&
+            (targetForm == benchgen::FileForm::faces
+                 ? benchgen::writeTargetDxf(pair, target)
+                 : benchgen::writeFormDxf(benchgen::targetFormFaces(pair), comments, targetForm,
+                                          target)) &&
             benchgen::writeTruth(pair, folder + "/truth.bin");
   if (!ok) {
     std::fprintf(stderr, "morvane-gen: cannot write into %s\n", folder.c_str());

@@ -21,6 +21,7 @@
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
+#include "output/keepTarget.h"
 #include "render/renderView.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
@@ -42,8 +43,8 @@ constexpr int kExitExtraNotWritten = 4;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
-    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--quiet] REFERENCE TARGET "
-    "OUTPUT\n";
+    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--keep-target] [--quiet]\n"
+    "                     REFERENCE TARGET OUTPUT\n";
 
 constexpr const char* kHelp =
     "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
@@ -87,6 +88,12 @@ constexpr const char* kHelp =
     "                   in target order (face and reference indices from 0, how one of\n"
     "                   coincident, aligned, tests, propagation, unmatched; layer as written\n"
     "                   in OUTPUT; guess 1 when the layer is a guess).\n"
+    "  --keep-target    Write the target file back whole: everything in it stays as it is\n"
+    "                   (header, layer table, other entities, line ends) but the layers of\n"
+    "                   its faces (3DFACE, polyface meshes, MESH, blocks), and new layer names\n"
+    "                   get layer table entries (the dialog's \"Keep the rest of the target\n"
+    "                   file\"; bit value 8 of the switch word). Faces the reader could not\n"
+    "                   read do not stop the run then: they are written back as they were.\n"
     "  -q, --quiet      No live progress line on standard error.\n"
     "  --version        Show the version and exit.\n"
     "  -h, --help       Show this text and exit.\n"
@@ -130,6 +137,7 @@ struct Arguments {
   const char* previewPath = nullptr;  // --preview
   const char* viewName = nullptr;     // --view
   const char* reportPath = nullptr;   // --report
+  bool keepTarget = false;
 };
 
 int usageError(const char* message, const char* detail) {
@@ -201,6 +209,10 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     }
     if (std::strcmp(arg, "--align") == 0) {
       out->align = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--keep-target") == 0) {
+      out->keepTarget = true;
       continue;
     }
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -280,13 +292,15 @@ void explainWriteFailure(const char* output, int errorNumber, const char* fallba
   std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output, reason);
 }
 
-// Writes the --report and --preview files asked for, after OUTPUT was written. Returns
+// Writes the --report and --preview files asked for, after OUTPUT was written (the report's
+// layers follow the kept target's rule with `keepTarget`). Returns
 // kExitWritten, or kExitExtraNotWritten when one of them was not written (said on standard
 // error with its path and reason).
-int writeOutputExtras(const Arguments& args) {
+int writeOutputExtras(const Arguments& args, bool keepTarget) {
   int status = kExitWritten;
+  const LayerRule rule = keepTarget ? LayerRule::keptTarget : LayerRule::written;
   errno = 0;
-  if (args.reportPath && !saveFaceReport(args.reportPath)) {
+  if (args.reportPath && !saveFaceReport(args.reportPath, rule)) {
     explainWriteFailure(args.reportPath, errno);
     status = kExitExtraNotWritten;
   }
@@ -303,6 +317,19 @@ int writeOutputExtras(const Arguments& args) {
   }
 #endif
   return status;
+}
+
+// Writes the target back whole (--keep-target) and says what changed besides layers. Returns 1
+// when written.
+int saveKeptTargetWithLines(DialogPort* progress, const char* output, const char* reference) {
+  KeptTargetSummary kept = saveKeptTarget(output, reference);
+  if (kept.written && (kept.layersAdded || kept.meshesSplit || kept.insertsExploded)) {
+    addProgressLine(progress,
+                    "Kept the target: %d layers added, %d MESH split, %d INSERT exploded (%d "
+                    "other entities of their blocks left out)",
+                    kept.layersAdded, kept.meshesSplit, kept.insertsExploded, kept.entitiesDropped);
+  }
+  return kept.written;
 }
 
 // What standard output and standard error show of a run: its lines on standard output, the
@@ -419,6 +446,8 @@ int main(int argc, char** argv) {
   RunOptions options{};
   const bool align = args.align || (matchSettings.sw & kSwitchAlignParts) != 0;
   options.alignParts = align ? 1 : 0;
+  const bool keepTarget = args.keepTarget || (matchSettings.sw & kSwitchKeepTarget) != 0;
+  options.keepTarget = keepTarget ? 1 : 0;
   options.progress = &live;
   const int result = runMatchingWith(&progress, args.paths[0], args.paths[1], &options);
   clearLiveLine(&console.live);
@@ -435,7 +464,8 @@ int main(int argc, char** argv) {
     addTallyLines(&progress, tallyMatches(referenceModel, targetModel), align ? 1 : 0);
     showLiveLine(&console.live, "writing", 0, 0, 1.0);
     errno = 0;
-    const bool saved = saveTargetDxf(output) != 0;
+    const bool saved = (keepTarget ? saveKeptTargetWithLines(&progress, output, args.paths[0])
+                                   : saveTargetDxf(output)) != 0;
     const int saveError = errno;
     clearLiveLine(&console.live);
     if (!saved) {
@@ -444,7 +474,7 @@ int main(int argc, char** argv) {
       exitStatus = kExitNotWritten;
     } else {
       addProgressLine(&progress, "Written: %s", output);
-      exitStatus = writeOutputExtras(args);
+      exitStatus = writeOutputExtras(args, keepTarget);
     }
   }
   releaseRunData();

@@ -5,8 +5,9 @@
 #include "compare/influenceProfile.h"
 #include "match/coincidence.h"
 #include "match/faceMatching.h"
-#include "match/faceTests.h"
+#include "match/howMatched.h"
 #include "match/partMatching.h"
+#include "match/readReport.h"
 #include "match/runNotes.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
@@ -38,45 +39,83 @@ bool namesReferenceFile(const char* path) {
 }
 
 // Loads and reads the reference file into referenceModel. A file that cannot be opened is
-// reported and read as an empty file; memory that runs out leaves no reference model.
-void readReference(DialogPort* dialog, const char* path) {
+// reported and read as an empty file; memory that runs out leaves no reference model. Returns 0
+// when the run must stop (a binary DXF).
+int readReference(DialogPort* dialog, const char* path) {
   int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  DxfReadReport report{};
+  referenceModel = readDxfFile(path, "Ref", nullptr, textureRotation, &status, &report);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Reference DXF. continue...");
-    if (!lines) lines.reset(newLineList());
-  } else if (status != kLoadRead) {
-    lines.reset();
+    noteUnreadable(dialog, path);
+    referenceModel = readDxfBytes(nullptr, 0, "Ref", nullptr, textureRotation);
   }
-  if (lines) referenceModel = readDxfFaces(lines.get(), "Ref", nullptr, textureRotation);
-  if (!referenceModel) addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+  const bool binary = report.binary != 0;
+  if (binary) {
+    addBinaryLine(dialog, path);
+  } else if (!referenceModel) {
+    addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+    noteOutOfMemory(dialog, "reading the reference", nullptr, nullptr, 1);
+  } else {
+    addReadLines(dialog, path, report);
+    if (status == kLoadRead && referenceModel->faceCount == 0) noteNoFaces(dialog, path);
+  }
+  freeLineList(report.notes);
+  return binary ? 0 : 1;
+}
+
+// Whether the target's read leaves it whole: faces it could not read stop the run unless the
+// rest of the target file is written back as it is.
+bool targetReadWhole(DialogPort* dialog, const char* path, const DxfReadReport& report,
+                     const RunOptions& options) {
+  if (report.binary) {
+    addBinaryLine(dialog, path);
+    addProgressLine(dialog, "Read Error : Terget DXF");
+    return false;
+  }
+  addReadLines(dialog, path, report);
+  if (report.lostFaces == 0 || options.keepTarget) return true;
+  addProgressLine(dialog, "%s would lose faces: not written (--keep-target keeps them)", path);
+  return false;
 }
 
 // Loads and reads the target file into targetModel and commentList. Returns 1 when the model
 // has at least one part, 0 after the failure line.
-int readTarget(DialogPort* dialog, const char* path) {
+int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) {
   if (!path || !*path) {
     addProgressLine(dialog, "Read Error : Terget DXF");
+    addDetailLine(dialog, "no target file was given");
     return 0;
   }
-  int status = kLoadNotOpened;
-  OwnedLineList lines(loadLineListAs(path, LineSplit::keepEmpty, &status));
+  commentList = newLineList();
+  int status = kLoadNoMemory;
+  DxfReadReport report{};
+  if (commentList) {
+    const int flags = options.keepTarget ? kDxfKeepSource : 0;
+    targetModel =
+        readDxfFile(path, "Terget", commentList, textureRotation, &status, &report, flags);
+  }
+  if (status != kLoadRead) {  // nothing was read: no comment list, as before a read
+    freeLineList(commentList);
+    commentList = nullptr;
+  }
+  const bool whole =
+      status != kLoadRead || !targetModel || targetReadWhole(dialog, path, report, options);
+  freeLineList(report.notes);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Terget DXF");
+    noteUnreadable(dialog, path);
     return 0;
-  }
-  if (status == kLoadRead && lines) {
-    commentList = newLineList();
-    if (commentList) {
-      targetModel = readDxfFaces(lines.get(), "Terget", commentList, textureRotation);
-    }
   }
   if (!targetModel) {
     addProgressLine(dialog, "Syntax Error : Terget DXF");
+    noteOutOfMemory(dialog, "reading the target", referenceModel, nullptr, 1);
     return 0;
   }
+  if (!whole) return 0;
   if (targetModel->partCount == 0) {
     addProgressLine(dialog, "Empty Data : Terget DXF");
+    noteNoFaces(dialog, path);
     return 0;
   }
   return 1;
@@ -176,15 +215,16 @@ int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* t
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
 
-  // Each file's lines are released as soon as its model is read: the models keep nothing of them.
+  // Each file's bytes are released as soon as its model is read: the models keep nothing of them.
+  int result = 1;
   if (namesReferenceFile(referencePath)) {
     if (!enterStage(&stages, "reading the reference", 0, 0.10)) return endCancelledRun(dialog);
-    readReference(dialog, referencePath);
-    noteReferenceRead(dialog, referencePath);
+    result = readReference(dialog, referencePath);
   }
-  if (!enterStage(&stages, "reading the target", 0.10, 0.20)) return endCancelledRun(dialog);
-  int result = readTarget(dialog, targetPath);
-  if (!result) noteTargetRead(dialog, targetPath);
+  if (result) {
+    if (!enterStage(&stages, "reading the target", 0.10, 0.20)) return endCancelledRun(dialog);
+    result = readTarget(dialog, targetPath, chosen);
+  }
   if (result && referenceModel) {
     result = matchModels(dialog, referenceModel, targetModel, chosen, &stages);
     if (result == kRunCancelled) return endCancelledRun(dialog);
@@ -203,29 +243,23 @@ MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noe
   MatchTally tally{};
   if (!target) return tally;
   for (int32_t i = 0; i < target->faceCount; ++i) {
-    const ModelFace& face = target->faces[i];
-    int32_t matched = face.matchedFace;
-    if (!reference || matched < 0 || matched >= reference->faceCount) {
-      ++tally.unmatched;
-      continue;
-    }
-    if (face.partnerFace >= 0) {
-      ++tally.coincident;  // face matching takes the partner face before any test
-      continue;
-    }
-    if (face.alignedMatch) {
-      ++tally.aligned;
-      if (face.alignedMatch == kGuessedFace) ++tally.guesses;
-      continue;
-    }
-    const ModelFace& candidate = reference->faces[matched];
-    int32_t partIndex = face.part - 1;
-    bool inMatchedPart = partIndex >= 0 && partIndex < target->partCount &&
-                         candidate.part == target->parts[partIndex].matchedPart + 1;
-    if (inMatchedPart && faceTestsPassed(face, candidate) == kFaceTests) {
-      ++tally.byTests;
-    } else {
-      ++tally.byPropagation;
+    switch (howMatched(reference, *target, i)) {
+      case HowMatched::unmatched:
+        ++tally.unmatched;
+        break;
+      case HowMatched::coincident:
+        ++tally.coincident;
+        break;
+      case HowMatched::aligned:
+        ++tally.aligned;
+        tally.guesses += target->faces[i].alignedMatch == kGuessedFace;
+        break;
+      case HowMatched::tests:
+        ++tally.byTests;
+        break;
+      case HowMatched::propagation:
+        ++tally.byPropagation;
+        break;
     }
   }
   return tally;

@@ -18,11 +18,19 @@ struct RunProgress;
 // DXF" (memory ran out while it was loaded or read) or "Empty Data : Terget DXF" (no 3DFACE);
 // with a reference model the counts line "%d Parts / %d Faces / %d Points" of the target;
 // "Done."; "Error Quit" after every failure, including a matching stage that ran out of memory.
+// A file with faces in other forms than 3DFACE, or that the reader had notes on, adds the lines
+// of addReadLines (match/readReport.h) after its reading. A binary DXF in either file stops the
+// run with "binary DXF is not read: save PATH as ASCII DXF" (then "Read Error : Terget DXF" for
+// the target); a target with faces that could not be read stops it with "PATH would lose faces:
+// not written (--keep-target keeps them)" unless RunOptions::keepTarget is set.
 int runMatching(DialogPort* dialog, const char* referencePath, const char* targetPath) noexcept;
 
 // Choices of a run beyond the settings file. Zero-filled: the run runMatching makes.
 struct RunOptions {
-  int32_t alignParts;     // not 0: align turned, mirrored and rescaled parts before face matching
+  int32_t alignParts;  // not 0: align turned, mirrored and rescaled parts before face matching
+  int32_t keepTarget;  // not 0: the target model keeps its file's bytes and its faces' origins
+                       // (saveKeptTarget writes it back whole), so faces it could not read do
+                       // not stop the run
   RunProgress* progress;  // null: nothing reported; else told each stage and part, and polled
                           // between them for a request to stop
 };
@@ -48,11 +56,7 @@ struct MatchTally {
   int32_t guesses;        // of the aligned, faces of symmetric parts whose layer is a guess
 };
 
-// Counts the faces of `target` after a run with `reference` (either may be null). A face counts
-// as matched by the direct tests when its matched reference face lies in the reference part its
-// part was matched to and passes the angle, normal and position tests against it: the tests
-// take the first such face of that part and the propagation never changes a match, while a
-// face left to the propagation passed them with no face of that part. Faces with a coincident
-// partner count as coincident, then faces matched through their part's alignment as aligned.
-// Reads the settings the run used (matchSettings).
+// Counts the faces of `target` after a run with `reference` (either may be null) by how each
+// was matched (howMatched in match/howMatched.h states the rule). Reads the settings the run
+// used (matchSettings).
 MatchTally tallyMatches(const FaceModel* reference, const FaceModel* target) noexcept;

@@ -33,30 +33,16 @@ bool partStage(const char* stage) {
   return false;
 }
 
-// Why `path` gave no model or no faces: the read problem, out of memory, or no faces at all.
-void noteRead(DialogPort* dialog, const char* path, const FaceModel* model, bool hasFaces) {
-  char reason[kReasonSize];
-  if (fileReadProblem(path, reason, sizeof reason)) {
-    addDetailLine(dialog, "cannot read %s: %s", path, reason);
-  } else if (!model) {
-    noteOutOfMemory(dialog, "reading", referenceModel, targetModel, 1);
-  } else if (!hasFaces) {
-    addDetailLine(dialog, "no 3DFACE entities in %s", path);
-  }
-}
-
 }  // namespace
 
-void noteReferenceRead(DialogPort* dialog, const char* path) noexcept {
-  noteRead(dialog, path, referenceModel, referenceModel && referenceModel->faceCount > 0);
+void noteUnreadable(DialogPort* dialog, const char* path) noexcept {
+  char reason[kReasonSize] = "it could not be opened";
+  fileReadProblem(path, reason, sizeof reason);
+  addDetailLine(dialog, "cannot read %s: %s", path, reason);
 }
 
-void noteTargetRead(DialogPort* dialog, const char* path) noexcept {
-  if (!path || !*path) {
-    addDetailLine(dialog, "no target file was given");
-    return;
-  }
-  noteRead(dialog, path, targetModel, targetModel && targetModel->partCount > 0);
+void noteNoFaces(DialogPort* dialog, const char* path) noexcept {
+  addDetailLine(dialog, "no 3DFACE entities in %s", path);
 }
 
 void noteOutOfMemory(DialogPort* dialog, const char* stage, const FaceModel* reference,

@@ -2,6 +2,7 @@
 // Reading the two kinds of number a DXF file holds: group codes and coordinate values. Both
 // read a prefix of the text the way the C library's atoi and strtod do in the C locale, and
 // never depend on the process locale.
+#include <cstddef>
 #include <cstdint>
 
 // A group code that the reader knows nothing about: the code of a line whose number does not
@@ -13,6 +14,8 @@ constexpr int32_t kUnknownGroupCode = -1;
 // decimal digits; whatever follows is ignored. A line that does not begin with a number reads
 // 0; a number outside the 32-bit range reads kUnknownGroupCode.
 int32_t readGroupCode(const char* text) noexcept;
+// The same for the `length` bytes at `text`, which need not end in a NUL (nor hold one).
+int32_t readGroupCodeIn(const char* text, size_t length) noexcept;
 
 // The number at the start of a value line, as strtod reads it in the C locale: leading white
 // space, an optional sign, then decimal digits with an optional point and exponent, or "inf",

@@ -2,71 +2,14 @@
 
 #include <cstring>
 
-#include "model/dxfNumbers.h"
+#include "model/dxfEntities.h"
 #include "model/faceModel.h"
 #include "model/partGrouping.h"
 #include "textfiles/allocator.h"
+#include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
-#include "textfiles/numberText.h"
 
 namespace {
-
-constexpr int32_t kCodeEntity = 0;
-constexpr int32_t kCodeName = 2;
-constexpr int32_t kCodeLayer = 8;
-constexpr int32_t kCodeComment = 999;
-
-// Whether `text` equals `name` once surrounding white space is removed.
-bool isName(const char* text, const char* name) {
-  const char* p = skipWhiteSpace(text);
-  size_t n = std::strlen(name);
-  return std::strncmp(p, name, n) == 0 && *skipWhiteSpace(p + n) == '\0';
-}
-
-// Entity names are taken as 3DFACE by their first six characters after leading white space
-// (case-sensitive; anything after them is ignored).
-bool isFaceName(const char* text) {
-  return std::strncmp(skipWhiteSpace(text), "3DFACE", 6) == 0;
-}
-
-// Slot 0..11 of a corner coordinate group (10..13 x, 20..23 y, 30..33 z), -1 for any other code.
-int coordinateSlot(int32_t code) {
-  int axis = code / 10 - 1;
-  int corner = code % 10;
-  if (code < 10 || axis > 2 || corner > 3) return -1;
-  return corner * 3 + axis;
-}
-
-// The groups of one 3DFACE gathered so far. The first occurrence of each group counts.
-struct FaceGroups {
-  const char* layer;  // value of the first group 8 after leading white space; borrowed
-  bool layerSeen;
-  unsigned seenSlots;  // bit s set once coordinate slot s was read
-  double values[12];   // x0 y0 z0 x1 ... z3; 0 where absent
-
-  void reset() {
-    layer = "";
-    layerSeen = false;
-    seenSlots = 0;
-    for (double& v : values)
-      v = 0.0;
-  }
-};
-
-constexpr unsigned kSlotX0 = 1u << 0;
-constexpr unsigned kSlotsCorner3 = 7u << 9;
-
-// Adds the gathered face: dropped without a group 10; a face without any of 13, 23, 33 has
-// its fourth corner copied from its third. Returns 0 only when memory failed.
-int finishFace(FaceModel* model, const FaceGroups& face) {
-  if (!(face.seenSlots & kSlotX0)) return 1;
-  Vec3 corners[4];
-  for (int k = 0; k < 4; ++k) {
-    corners[k] = {face.values[k * 3], face.values[k * 3 + 1], face.values[k * 3 + 2]};
-  }
-  if (!(face.seenSlots & kSlotsCorner3)) corners[3] = corners[2];
-  return addFace(model, face.layer, corners);
-}
 
 // Turns every face's corner order by `rotation` (0..3): entry j becomes old entry
 // (j + rotation) mod cornerCount. sortedCorners are not touched.
@@ -93,79 +36,121 @@ void dropCommentsAfter(LineList* comments, int32_t keep) {
   }
 }
 
-// One pass over the file's groups (a group-code line and its value line each). Returns 0 only
-// when memory failed.
-int readGroups(const LineList* lines, FaceModel* model, LineList* comments) {
-  FaceGroups face;
-  face.reset();
-  bool inFace = false;
-  bool afterSection = false;  // the previous group was a group 0 "SECTION"
-  bool inBlocks = false;      // between SECTION / 2 BLOCKS and the next ENDSEC
-  const int32_t count = lines->count;
-  char* const* items = lines->items;
-  // A group-code line without a value line (the last line) is no group.
-  for (int32_t i = 0; i + 1 < count; i += 2) {
-    const int32_t code = readGroupCode(items[i]);
-    const char* value = items[i + 1];
-    if (code == kCodeEntity) {
-      if (inFace && !finishFace(model, face)) return 0;
-      inFace = false;
-      if (isName(value, "SECTION")) {
-        afterSection = true;
-        continue;
-      }
-      afterSection = false;
-      if (inBlocks) {
-        if (isName(value, "ENDSEC")) inBlocks = false;
-      } else if (isFaceName(value)) {
-        inFace = true;
-        face.reset();
-      }
-      continue;
-    }
-    if (afterSection) {
-      afterSection = false;
-      if (code == kCodeName && isName(value, "BLOCKS")) inBlocks = true;
-    }
-    if (code == kCodeComment) {
-      const char* text = skipWhiteSpace(value);
-      if (comments && *text != '\0' && appendLine(comments, text) < 0) return 0;
-      continue;
-    }
-    if (!inFace) continue;
-    if (code == kCodeLayer) {
-      if (!face.layerSeen) {
-        face.layerSeen = true;
-        face.layer = skipWhiteSpace(value);
-      }
-      continue;
-    }
-    int slot = coordinateSlot(code);
-    if (slot >= 0 && !(face.seenSlots & (1u << slot))) {
-      face.seenSlots |= 1u << slot;
-      face.values[slot] = readCoordinate(value);
-    }
+// Faces the file can hold at most: one per "3DFACE" in it, and never more than one per 40
+// bytes (an entity takes at least 20 lines).
+int32_t faceNamesIn(const char* bytes, size_t size) {
+  size_t count = 0;
+  const size_t most = size / 40 + 1;
+  for (const char* at = bytes; count < most;) {
+    const void* found = memmem(at, size - static_cast<size_t>(at - bytes), "3DFACE", 6);
+    if (!found) break;
+    ++count;
+    at = static_cast<const char*>(found) + 6;
   }
-  if (inFace && !finishFace(model, face)) return 0;
-  return 1;
+  return count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int32_t>(count);
 }
 
-}  // namespace
+// How a read treats the bytes it reads.
+enum class ReadMode {
+  plain,       // left as they are
+  dropRead,    // handed back to the system as they are read
+  keepSource,  // kept for the model, with every face's origin
+};
 
-FaceModel* readDxfFaces(const LineList* lines, const char* source, LineList* comments,
-                        int rotation) noexcept {
+// Whether the bytes are a binary DXF file (its sentinel line).
+bool isBinaryDxf(const char* bytes, size_t size) {
+  static const char kSentinel[] = "AutoCAD Binary DXF";
+  return size >= sizeof kSentinel - 1 && std::memcmp(bytes, kSentinel, sizeof kSentinel - 1) == 0;
+}
+
+// Reads every entity of the text into the model. False when memory failed.
+bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments,
+                  DxfReadReport* report, ReadMode mode) {
+  if (isBinaryDxf(bytes, size)) {
+    report->binary = 1;
+    return true;
+  }
+  int32_t faces = faceNamesIn(bytes, size);
+  if (faces > 0 && !reserveFaces(model, faces)) return false;
+  DxfReader reader{};
+  reader.bytes = bytes;
+  reader.size = size;
+  reader.model = model;
+  reader.comments = comments;
+  reader.report = report;
+  reader.budget = kMostPlacedGroups;
+  reader.dropRead = mode == ReadMode::dropRead;
+  reader.keepOrigins = mode == ReadMode::keepSource;
+  Where top{};
+  top.placement = identityPlacement();
+  bool ok = walkEntities(&reader, {bytes, size, 0}, top, true);
+  endDxfReader(&reader);
+  return ok;
+}
+
+// readDxfBytes, the bytes handed back as they are read or kept with the faces' origins.
+FaceModel* readText(char* bytes, size_t size, const char* source, LineList* comments, int rotation,
+                    DxfReadReport* report, ReadMode mode) {
+  DxfReadReport ignored{};
+  if (!report) report = &ignored;
   FaceModel* model = createModel(source);
   if (!model) return nullptr;
   const int32_t commentsBefore = comments ? comments->count : 0;
-  bool ok = !lines || readGroups(lines, model, comments);
+  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode);
   if (ok && model->faceCount > 0) {
     rotateCorners(model, rotation < 0 ? 0 : rotation % 4);
     ok = groupParts(model) && measureParts(model);
   }
+  freeLineList(ignored.notes);
   if (!ok) {
     dropCommentsAfter(comments, commentsBefore);
     releaseModel(model);
     return nullptr;
   }
+  return model;
+}
+
+}  // namespace
+
+FaceModel* readDxfBytes(char* bytes, size_t size, const char* source, LineList* comments,
+                        int rotation, DxfReadReport* report) noexcept {
+  return readText(bytes, size, source, comments, rotation, report, ReadMode::plain);
+}
+
+FaceModel* readDxfFile(const char* path, const char* source, LineList* comments, int rotation,
+                       int* status, DxfReadReport* report, int flags) noexcept {
+  char* bytes = nullptr;
+  size_t size = 0;
+  *status = loadFileBytes(path, &bytes, &size);
+  if (*status != kLoadRead) return nullptr;
+  const bool keep = (flags & kDxfKeepSource) != 0;
+  FaceModel* model = readText(bytes, size, source, comments, rotation, report,
+                              keep ? ReadMode::keepSource : ReadMode::dropRead);
+  if (model && keep) {
+    model->sourceBytes = bytes;
+    model->sourceSize = static_cast<int64_t>(size);
+  } else {
+    gfree(bytes);
+  }
+  return model;
+}
+
+FaceModel* readDxfFaces(const LineList* lines, const char* source, LineList* comments,
+                        int rotation) noexcept {
+  size_t size = 0;
+  for (int32_t i = 0; lines && i < lines->count; ++i)
+    size += std::strlen(lines->items[i]) + 1;
+  auto* bytes = static_cast<char*>(gmalloc(size + 1));
+  if (!bytes) return nullptr;
+  char* at = bytes;
+  for (int32_t i = 0; lines && i < lines->count; ++i) {
+    size_t length = std::strlen(lines->items[i]);
+    std::memcpy(at, lines->items[i], length);
+    at[length] = '\n';
+    at += length + 1;
+  }
+  *at = '\0';
+  FaceModel* model = readDxfBytes(bytes, size, source, comments, rotation);
+  gfree(bytes);
   return model;
 }

@@ -34,9 +34,8 @@ PointKey keyOf(double x, double y, double z) noexcept {
   return key;
 }
 
-bool sameKey(const PointKey& key, const ModelPoint& point) noexcept {
-  PointKey other = keyOf(point.x, point.y, point.z);
-  return key.x == other.x && key.y == other.y && key.z == other.z;
+bool sameKey(const PointKey& key, const PointSlot& slot) noexcept {
+  return key.x == slot.x && key.y == slot.y && key.z == slot.z;
 }
 
 uint64_t hashOf(const PointKey& key) noexcept {
@@ -53,9 +52,8 @@ uint64_t hashOf(const PointKey& key) noexcept {
   return h;
 }
 
-// Index slot s is the pair pointIndex[2s] (point index + 1; 0 for an empty slot) and
-// pointIndex[2s + 1] (the upper half of the position's hash, compared before the point itself
-// so that collisions rarely touch the point array).
+// An index slot holds the point's index + 1 (0 for an empty slot), the upper half of the
+// position's hash (compared first) and the position's bits.
 struct Probe {
   PointKey key;
   uint64_t hash;
@@ -78,7 +76,7 @@ int32_t hashTag(uint64_t hash) noexcept {
 
 // Starts loading the slot a probe begins at, so that several lookups overlap their misses.
 void prefetchSlot(const FaceModel* model, uint64_t hash) noexcept {
-  __builtin_prefetch(model->pointIndex + 2 * (static_cast<uint32_t>(hash) & slotMask(model)));
+  __builtin_prefetch(model->pointIndex + (static_cast<uint32_t>(hash) & slotMask(model)));
 }
 
 // Looks a position up in the index. Returns the point's index, or -1 with `*emptySlot` set to
@@ -88,21 +86,26 @@ int32_t findIndexed(const FaceModel* model, const Probe& probe, uint32_t* emptyS
   uint32_t slot = static_cast<uint32_t>(probe.hash) & mask;
   int32_t tag = hashTag(probe.hash);
   for (;;) {
-    int32_t entry = model->pointIndex[2 * slot];
+    const PointSlot& at = model->pointIndex[slot];
+    int32_t entry = at.entry;
     if (entry == 0) {
       *emptySlot = slot;
       return -1;
     }
-    if (model->pointIndex[2 * slot + 1] == tag && sameKey(probe.key, model->points[entry - 1])) {
+    if (at.tag == tag && sameKey(probe.key, at)) {
       return entry - 1;
     }
     slot = (slot + 1) & mask;
   }
 }
 
-void enterPoint(FaceModel* model, uint32_t slot, int32_t index, uint64_t hash) noexcept {
-  model->pointIndex[2 * slot] = index + 1;
-  model->pointIndex[2 * slot + 1] = hashTag(hash);
+void enterPoint(FaceModel* model, uint32_t slot, int32_t index, const Probe& probe) noexcept {
+  PointSlot& at = model->pointIndex[slot];
+  at.entry = index + 1;
+  at.tag = hashTag(probe.hash);
+  at.x = probe.key.x;
+  at.y = probe.key.y;
+  at.z = probe.key.z;
 }
 
 Probe probeOfPoint(const ModelPoint& p) noexcept {
@@ -119,7 +122,7 @@ void indexNewPoints(FaceModel* model) noexcept {
       prefetchSlot(model, probeOfPoint(model->points[i + kLookahead]).hash);
     Probe probe = probeOfPoint(model->points[i]);
     uint32_t slot = 0;
-    if (findIndexed(model, probe, &slot) < 0) enterPoint(model, slot, i, probe.hash);
+    if (findIndexed(model, probe, &slot) < 0) enterPoint(model, slot, i, probe);
   }
   model->pointIndexCount = count;
 }
@@ -131,7 +134,7 @@ bool prepareIndex(FaceModel* model, int32_t extra) noexcept {
     // Points were taken away behind the index's back: start it again.
     if (model->pointIndex) {
       std::memset(model->pointIndex, 0,
-                  2 * sizeof(int32_t) * static_cast<size_t>(model->pointIndexCapacity));
+                  sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity));
     }
     model->pointIndexCount = 0;
   }
@@ -146,8 +149,8 @@ bool prepareIndex(FaceModel* model, int32_t extra) noexcept {
   }
   // More points than the index can hold: a request no allocator grants, so that the failure
   // is reported like any other.
-  size_t bytes = slots < needed ? kRefusedSize : 2 * sizeof(int32_t) * static_cast<size_t>(slots);
-  auto* table = static_cast<int32_t*>(gcalloc(bytes));
+  size_t bytes = slots < needed ? kRefusedSize : sizeof(PointSlot) * static_cast<size_t>(slots);
+  auto* table = static_cast<PointSlot*>(gcalloc(bytes));
   if (!table) return false;
   gfree(model->pointIndex);
   model->pointIndex = table;
@@ -204,13 +207,69 @@ int32_t findOrAppendPoint(FaceModel* model, const Probe& probe) noexcept {
   std::memcpy(&point.y, &probe.key.y, sizeof point.y);
   std::memcpy(&point.z, &probe.key.z, sizeof point.z);
   point.partner = -1;
-  enterPoint(model, slot, index, probe.hash);
+  enterPoint(model, slot, index, probe);
   model->pointCount = index + 1;
   model->pointIndexCount = model->pointCount;
   return index;
 }
 
+uint64_t textHash(const char* text) noexcept {
+  uint64_t h = 0xCBF29CE484222325ull;  // FNV-1a
+  for (; *text; ++text)
+    h = (h ^ static_cast<unsigned char>(*text)) * 0x100000001B3ull;
+  return h;
+}
+
+// Enters name `index` into the layer table (which has an empty slot).
+void enterLayer(FaceModel* model, int32_t index) noexcept {
+  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+  uint32_t slot = static_cast<uint32_t>(textHash(model->layerNames[index])) & mask;
+  while (model->layerIndex[slot] != 0)
+    slot = (slot + 1) & mask;
+  model->layerIndex[slot] = index + 1;
+}
+
+// Room for one more layer name: the name array and a table kept at most half full.
+bool reserveLayer(FaceModel* model) noexcept {
+  if (!reserveSlots(&model->layerNames, &model->layerCapacity, model->layerCount, 1, 16))
+    return false;
+  if (2 * (int64_t{model->layerCount} + 1) <= model->layerIndexCapacity) return true;
+  int64_t slots = model->layerIndexCapacity > 0 ? 2 * int64_t{model->layerIndexCapacity} : 64;
+  if (slots > kMaxIndexSlots) return gcalloc(kRefusedSize) != nullptr;
+  auto* table = static_cast<int32_t*>(gcalloc(sizeof(int32_t) * static_cast<size_t>(slots)));
+  if (!table) return false;
+  gfree(model->layerIndex);
+  model->layerIndex = table;
+  model->layerIndexCapacity = static_cast<int32_t>(slots);
+  for (int32_t i = 0; i < model->layerCount; ++i)
+    enterLayer(model, i);
+  return true;
+}
+
+// The model's copy of the layer name `text`, stored on its first use. Null when memory failed.
+char* layerName(FaceModel* model, const char* text) noexcept {
+  int32_t found = findLayerName(model, text);
+  if (found >= 0) return model->layerNames[found];
+  if (!reserveLayer(model)) return nullptr;
+  char* name = copyText(text);
+  if (!name) return nullptr;
+  model->layerNames[model->layerCount] = name;
+  enterLayer(model, model->layerCount++);
+  return name;
+}
+
 }  // namespace
+
+int32_t findLayerName(const FaceModel* model, const char* text) noexcept {
+  if (!model || !text || model->layerIndexCapacity == 0) return -1;
+  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+  for (uint32_t slot = static_cast<uint32_t>(textHash(text)) & mask; model->layerIndex[slot] != 0;
+       slot = (slot + 1) & mask) {
+    int32_t index = model->layerIndex[slot] - 1;
+    if (std::strcmp(model->layerNames[index], text) == 0) return index;
+  }
+  return -1;
+}
 
 FaceModel* createModel(const char* name) noexcept {
   auto* model = static_cast<FaceModel*>(gcalloc(sizeof(FaceModel)));
@@ -236,12 +295,18 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept {
   return findOrAppendPoint(model, probe);
 }
 
+int reserveFaces(FaceModel* model, int32_t count) noexcept {
+  if (!model || count <= model->faceCount) return model != nullptr;
+  return reserveSlots(&model->faces, &model->faceCapacity, model->faceCount,
+                      count - model->faceCount, kFaceStep);
+}
+
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept {
   if (!model || !corners) return 0;
   // Everything that can fail comes first, so a failure leaves neither a face nor its points.
   if (!reserveSlots(&model->faces, &model->faceCapacity, model->faceCount, 1, kFaceStep)) return 0;
   if (!reservePoints(model, 4)) return 0;
-  char* layerCopy = copyText(layer ? layer : "");
+  char* layerCopy = layerName(model, layer ? layer : "");
   if (!layerCopy) return 0;
 
   ModelFace& face = model->faces[model->faceCount];
@@ -283,7 +348,6 @@ void releaseModel(FaceModel* model) noexcept {
     for (int32_t i = 0; i < model->faceCount; ++i) {
       ModelFace& face = model->faces[i];
       gfree(face.profile);
-      gfree(face.layer);
     }
     gfree(model->faces);
   }
@@ -293,6 +357,12 @@ void releaseModel(FaceModel* model) noexcept {
     gfree(model->parts);
   }
   gfree(model->pointIndex);
+  for (int32_t i = 0; i < model->layerCount; ++i)
+    gfree(model->layerNames[i]);
+  gfree(model->layerNames);
+  gfree(model->layerIndex);
+  gfree(model->sourceBytes);
+  gfree(model->origins);
   gfree(model->sourceName);
   gfree(model);
 }

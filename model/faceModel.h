@@ -44,7 +44,7 @@ struct ModelFace {
   int32_t cornerCount;       // 3 or 4
   int32_t corners[4];        // point indices in drawing order (after rotation)
   int32_t sortedCorners[4];  // first cornerCount indices ascending
-  char* layer;               // owned, the whole layer name; null reads as ""
+  char* layer;               // the whole layer name, one of the model's layerNames; null reads ""
   int32_t partnerFace;       // coincident face of the other model, -1 none
   int32_t matchedFace;       // target: reference face whose layer it takes, -1 none
   int32_t matchLevel;        // target: direct tests passed; kMatchLevelCoincident
@@ -77,6 +77,23 @@ struct ModelPart {
   double angleSignature[17];
 };
 
+// A slot of FaceModel::pointIndex: a point's index + 1 (0: an empty slot), a tag from the hash
+// of its position and the position's exact bits, so that a lookup never reads the points.
+struct PointSlot {
+  int32_t entry;
+  int32_t tag;
+  uint64_t x, y, z;
+};
+
+// Where a face comes from in its file, kept when the file is to be written back whole.
+struct FaceOrigin {
+  int64_t entity;       // offset of the group 0 of the entity in the file's top level that
+                        // holds it: its 3DFACE, polyface face record (VERTEX), POLYLINE polygon
+                        // mesh, MESH, or the INSERT that placed it
+  int32_t item;         // MESH: the polygon of its face list (from 0); polygon mesh: the cell
+  int32_t insertLayer;  // 1: placed by an INSERT on layer "0", so it took the INSERT's layer
+};
+
 struct FaceModel {
   char* sourceName;       // owned copy of "Ref" / "Terget"
   int32_t pointCapacity;  // grows by 512
@@ -88,12 +105,24 @@ struct FaceModel {
   int32_t partCount;
   ModelPart* parts;
   double meanSize;
-  // Index for addPoint: an open-addressing table keyed on the exact bit patterns of x, y, z;
-  // each slot is two int32, point index + 1 (0 = empty slot) and a hash tag. Owned; rebuilt
-  // as it fills.
-  int32_t* pointIndex;
-  int32_t pointIndexCapacity;  // slots (2 int32 each); a power of two, or 0
+  // Index for addPoint: an open-addressing table keyed on the exact bit patterns of x, y, z.
+  // Owned; rebuilt as it fills.
+  PointSlot* pointIndex;
+  int32_t pointIndexCapacity;  // slots; a power of two, or 0
   int32_t pointIndexCount;     // points 0 .. pointIndexCount - 1 are entered in pointIndex
+  // The distinct layer names of the faces, each stored once: owned texts, in order of first
+  // use, and an open-addressing table of name index + 1 (0 = empty slot), at most half full.
+  char** layerNames;
+  int32_t layerCount;
+  int32_t layerCapacity;
+  int32_t* layerIndex;
+  int32_t layerIndexCapacity;  // slots; a power of two, or 0
+  // Kept only when the file is to be written back whole (readDxfFile with kDxfKeepSource): its
+  // bytes (sourceSize of them and a NUL) and, per face, where it comes from. Owned.
+  char* sourceBytes;
+  int64_t sourceSize;
+  FaceOrigin* origins;
+  int32_t originCapacity;
 };
 
 static_assert(std::is_trivial_v<ModelPoint> && std::is_trivial_v<ModelFace> &&
@@ -125,10 +154,15 @@ FaceModel* createModel(const char* name) noexcept;
 // Points appended to `points` by other means are found too; coordinates must not be changed
 // after a point has been added.
 int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
+// Makes room for `count` faces in all, so that adding them needs no growth. Returns 1, or 0
+// when memory failed (the model is unchanged).
+int reserveFaces(FaceModel* model, int32_t count) noexcept;
 // Adds a face on `layer` (copied whole; null reads as "") with four corner positions. A face
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// The index in layerNames of the layer name `text`, -1 when no face has it.
+int32_t findLayerName(const FaceModel* model, const char* text) noexcept;
 // Sets face `f`'s mark and flags its part kPartMarked (faces are in range; a face outside every
 // part, which grouping never leaves, is only marked).
 inline void setFaceMark(FaceModel& model, int32_t f, int32_t mark) {

@@ -18,23 +18,24 @@ bool validPoint(const FaceModel* model, int32_t index) noexcept {
   return index >= 0 && index < model->pointCount;
 }
 
-// Union-find over faces during grouping, with the parent of each face kept in its `part`
-// field. A set's root is always its lowest face index, so every parent is at most its child.
-int32_t findRoot(ModelFace* faces, int32_t face) noexcept {
-  while (faces[face].part != face) {
-    faces[face].part = faces[faces[face].part].part;  // path halving keeps parents lower
-    face = faces[face].part;
+// Union-find over faces during grouping, with the parent of each face in `parents` (a compact
+// array: the face records are large). A set's root is always its lowest face index, so every
+// parent is at most its child.
+int32_t findRoot(int32_t* parents, int32_t face) noexcept {
+  while (parents[face] != face) {
+    parents[face] = parents[parents[face]];  // path halving keeps parents lower
+    face = parents[face];
   }
   return face;
 }
 
-void joinFaces(ModelFace* faces, int32_t a, int32_t b) noexcept {
-  int32_t rootA = findRoot(faces, a);
-  int32_t rootB = findRoot(faces, b);
+void joinFaces(int32_t* parents, int32_t a, int32_t b) noexcept {
+  int32_t rootA = findRoot(parents, a);
+  int32_t rootB = findRoot(parents, b);
   if (rootA < rootB) {
-    faces[rootB].part = rootA;
+    parents[rootB] = rootA;
   } else if (rootB < rootA) {
-    faces[rootA].part = rootB;
+    parents[rootA] = rootB;
   }
 }
 
@@ -50,6 +51,17 @@ void releaseParts(FaceModel* model) noexcept {
     gfree(model->parts[i].faces);
   gfree(model->parts);
   model->parts = nullptr;
+}
+
+// Starts loading the record of the part's face `record` and the points of its face `corners`
+// (whose record is loaded by now): a part's faces lie all over the model's arrays.
+void prefetchFace(const FaceModel* model, const ModelPart& part, int32_t record,
+                  int32_t corners) noexcept {
+  if (record < part.faceCount) __builtin_prefetch(model->faces + part.faces[record]);
+  if (corners >= part.faceCount) return;
+  const ModelFace& face = model->faces[part.faces[corners]];
+  for (int32_t c = 0; c < cornersOf(face); ++c)
+    if (validPoint(model, face.corners[c])) __builtin_prefetch(model->points + face.corners[c]);
 }
 
 // Per part: centre, point offsets, radiusSum, then the measures of its faces and its size.
@@ -78,6 +90,7 @@ double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
 
   double size = 0.0;
   for (int32_t k = 0; k < part.faceCount; ++k) {
+    prefetchFace(model, part, k + 16, k + 8);
     ModelFace& face = model->faces[part.faces[k]];
     int32_t n = usedCorners(face);
     Vec3 b[4];
@@ -123,20 +136,23 @@ int groupParts(FaceModel* model) noexcept {
     return 1;
   }
 
-  // Join each face with the first face met at each of its points. While grouping, a point's
-  // `part` holds that first face + 1 (0: not met yet) and a face's `part` its parent.
+  // Join each face with the first face met at each of its points (`firstFace`: that face + 1,
+  // 0 while the point was not met).
+  ScopedBlocks work;
+  auto* parents = work.raw<int32_t>(static_cast<size_t>(faceCount));
+  auto* firstFace = work.zeroed<int32_t>(static_cast<size_t>(model->pointCount) + 1);
+  if (!parents || !firstFace) return 0;
   for (int32_t f = 0; f < faceCount; ++f)
-    faces[f].part = f;
+    parents[f] = f;
   for (int32_t f = 0; f < faceCount; ++f) {
     int32_t n = usedCorners(faces[f]);
     for (int32_t c = 0; c < n; ++c) {
       int32_t index = faces[f].corners[c];
       if (!validPoint(model, index)) continue;
-      ModelPoint& point = model->points[index];
-      if (point.part == 0) {
-        point.part = f + 1;
+      if (firstFace[index] == 0) {
+        firstFace[index] = f + 1;
       } else {
-        joinFaces(faces, point.part - 1, f);
+        joinFaces(parents, firstFace[index] - 1, f);
       }
     }
   }
@@ -145,12 +161,12 @@ int groupParts(FaceModel* model) noexcept {
   // so it already carries its number when the face is reached; a root starts a new part.
   int32_t partCount = 0;
   for (int32_t f = 0; f < faceCount; ++f) {
-    int32_t parent = faces[f].part;
-    faces[f].part = parent == f ? ++partCount : faces[parent].part;
+    int32_t parent = parents[f];
+    parents[f] = parent == f ? ++partCount : parents[parent];
+    faces[f].part = parents[f];
   }
   for (int32_t i = 0; i < model->pointCount; ++i) {
-    ModelPoint& point = model->points[i];
-    if (point.part > 0) point.part = faces[point.part - 1].part;
+    if (firstFace[i] > 0) model->points[i].part = parents[firstFace[i] - 1];
   }
   model->partCount = partCount;
   return 1;

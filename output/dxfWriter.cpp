@@ -1,85 +1,140 @@
 #include "output/dxfWriter.h"
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <initializer_list>
 
 #include "model/faceModel.h"
 #include "output/dxfWriterInternal.h"
 #include "output/outputLayer.h"
+#include "textfiles/allocator.h"
+#include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
-#include "textfiles/scopedBlocks.h"
 
 namespace {
 
-// Room for the longest fixed-point double: 309 integer digits, sign, point and five decimals.
-constexpr size_t kValueBufferSize = 400;
-
-// `value` as "%-10.5f" in the C locale with its trailing blanks cut, which is the plain "%.5f"
-// text: "-0.00000" for negative values that round to zero, "inf", "-inf", "nan", "-nan".
-void formatCoordinate(double value, char (&text)[kValueBufferSize]) {
-  std::to_chars_result r =
-      std::to_chars(text, text + kValueBufferSize - 1, value, std::chars_format::fixed, 5);
-  *r.ptr = '\0';  // the buffer always fits a double (ec is never set here)
-}
-
-bool appendAll(LineList* list, std::initializer_list<const char*> texts) {
-  for (const char* text : texts) {
-    if (appendLine(list, text) < 0) return false;
+bool writeLines(ByteSink* sink, std::initializer_list<const char*> lines) {
+  for (const char* line : lines) {
+    if (!sinkLine(sink, line)) return false;
   }
   return true;
 }
 
-bool appendFaces(LineList* list, const FaceModel& model) {
-  for (int32_t f = 0; f < model.faceCount; ++f) {
-    const ModelFace& face = model.faces[f];
-    if (!appendAll(list, {"0", "3DFACE", "8", outputLayer(face)})) return false;
-    int n = face.cornerCount < 4 ? face.cornerCount : 4;
-    for (int k = 0; k < n; ++k) {
-      if (!appendCorner(list, pointPosition(model.points[face.corners[k]]), k)) return false;
-    }
-    // Every written face has four corners: a triangle repeats its third.
-    if (n == 3 && !appendCorner(list, pointPosition(model.points[face.corners[2]]), 3)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-int appendCorner(LineList* list, const Vec3& point, int corner) noexcept {
-  if (corner < 0 || corner > 3) return 0;
+// The six lines of corner `corner` (0..3): "1k", x, "2k", y, "3k", z.
+bool writeCorner(ByteSink* sink, const ModelPoint& point, int corner) {
   const double values[3] = {point.x, point.y, point.z};
-  char code[3] = {'1', static_cast<char>('0' + corner), '\0'};
-  char text[kValueBufferSize];
+  char code[4] = {'1', static_cast<char>('0' + corner), '\r', '\n'};
+  char text[kCoordinateTextSize + 2];
   for (int axis = 0; axis < 3; ++axis) {
     code[0] = static_cast<char>('1' + axis);
-    formatCoordinate(values[axis], text);
-    if (appendLine(list, code) < 0 || appendLine(list, text) < 0) return 0;
+    size_t length = formatCoordinate(values[axis], text);
+    text[length] = '\r';
+    text[length + 1] = '\n';
+    if (!sinkWrite(sink, code, 4) || !sinkWrite(sink, text, length + 2)) return false;
   }
-  return 1;
+  return true;
 }
 
-LineList* buildTargetDxf() noexcept {
-  if (!targetModel) return nullptr;
-  OwnedLineList list(newLineList());
-  if (!list || !appendAll(list.get(), {"0", "SECTION", "2", "ENTITIES"})) return nullptr;
+// Starts loading the points of a face written soon: faces name points all over the model.
+void prefetchCorners(const FaceModel& model, int32_t f) {
+  if (f >= model.faceCount) return;
+  const ModelFace& face = model.faces[f];
+  for (int k = 0; k < cornersOf(face); ++k)
+    __builtin_prefetch(&model.points[face.corners[k]]);
+}
+
+bool writeFaces(ByteSink* sink, const FaceModel& model) {
+  constexpr int32_t kLookahead = 8;
+  for (int32_t f = 0; f < model.faceCount; ++f) {
+    prefetchCorners(model, f + kLookahead);
+    const ModelFace& face = model.faces[f];
+    if (!sinkText(sink, "0\r\n3DFACE\r\n8\r\n") || !sinkLine(sink, outputLayer(face))) return false;
+    int n = face.cornerCount < 4 ? face.cornerCount : 4;
+    for (int k = 0; k < n; ++k) {
+      if (!writeCorner(sink, model.points[face.corners[k]], k)) return false;
+    }
+    // Every written face has four corners: a triangle repeats its third.
+    if (n == 3 && !writeCorner(sink, model.points[face.corners[2]], 3)) return false;
+  }
+  return true;
+}
+
+// The whole output file: section head, the target's comments, its faces, the closing lines.
+bool writeTargetDxf(ByteSink* sink, const void*) {
+  if (!targetModel || !writeLines(sink, {"0", "SECTION", "2", "ENTITIES"})) return false;
   if (commentList) {
     for (int32_t i = 0; i < commentList->count; ++i) {
       // An empty value line would not be written and would shift every later group.
       const char* text = commentList->items[i];
       if (!text || !*text) continue;
-      if (!appendAll(list.get(), {"999", text})) return nullptr;
+      if (!writeLines(sink, {"999", text})) return false;
     }
   }
-  if (!appendFaces(list.get(), *targetModel)) return nullptr;
-  if (!appendAll(list.get(), {"0", "ENDSEC", "0", "EOF"})) return nullptr;
-  return list.release();
+  return writeFaces(sink, *targetModel) && writeLines(sink, {"0", "ENDSEC", "0", "EOF"});
+}
+
+// "%.5f" of a finite `value` below 2^63 / 10^5 in magnitude and not below 2^-60 (0 included),
+// computed exactly in integers: value = m / 2^k, so value * 10^5 = m * 10^5 / 2^k, rounded to
+// the nearest integer, ties to even (as printf rounds the exact value). Returns the length, or
+// 0 for any other value (left to the general routine).
+size_t formatCommonCoordinate(double value, char* text) {
+  uint64_t bits = std::bit_cast<uint64_t>(value);
+  const bool negative = bits >> 63;
+  const int exponent = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  if (exponent == 0x7FF || (exponent == 0 && mantissa != 0)) return 0;  // inf, nan, denormal
+  int shift = 0;  // value = mantissa / 2^shift
+  if (exponent != 0) {
+    mantissa |= uint64_t{1} << 52;
+    shift = 1075 - exponent;
+  }
+  if (shift < 0 || shift > 112) return 0;
+  const unsigned __int128 one = 1;
+  unsigned __int128 whole = static_cast<unsigned __int128>(mantissa) * 100000u;
+  if (shift > 0) {
+    unsigned __int128 rest = whole & ((one << shift) - 1), half = one << (shift - 1);
+    whole >>= shift;
+    if (rest > half || (rest == half && (whole & 1))) ++whole;
+  }
+  if (whole >> 63) return 0;
+  uint64_t units = static_cast<uint64_t>(whole);
+  char digits[24];
+  int n = 0;
+  for (; units > 0 || n < 6; units /= 10)
+    digits[n++] = static_cast<char>('0' + units % 10);
+  size_t length = 0;
+  if (negative) text[length++] = '-';
+  while (n > 5)
+    text[length++] = digits[--n];
+  text[length++] = '.';
+  while (n > 0)
+    text[length++] = digits[--n];
+  return length;
+}
+
+}  // namespace
+
+size_t formatCoordinate(double value, char* text) noexcept {
+  size_t length = formatCommonCoordinate(value, text);
+  if (length > 0) return length;
+  std::to_chars_result r =
+      std::to_chars(text, text + kCoordinateTextSize, value, std::chars_format::fixed, 5);
+  return static_cast<size_t>(r.ptr - text);  // the buffer always fits a double
+}
+
+LineList* buildTargetDxf() noexcept {
+  if (!targetModel) return nullptr;
+  ByteSink sink{};
+  sink.fd = -1;
+  LineList* list = nullptr;
+  if (writeTargetDxf(&sink, nullptr))
+    list = splitTextLines(sink.data, sink.used, LineSplit::keepEmpty);
+  gfree(sink.data);
+  return list;
 }
 
 int saveTargetDxf(const char* path) noexcept {
-  if (!path) return 0;
-  OwnedLineList list(buildTargetDxf());
-  if (!list) return 0;
-  return saveLineListAs(list.get(), path) == 1 ? 1 : 0;
+  if (!path || !targetModel) return 0;
+  return saveFileWith(path, writeTargetDxf, nullptr);
 }

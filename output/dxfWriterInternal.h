@@ -1,9 +1,11 @@
 #pragma once
-// Inside the DXF writer, open to its tests: one corner's lines.
-#include "model/vectors.h"
+// Inside the DXF writer, open to its tests: how a coordinate is written.
+#include <cstddef>
 
-struct LineList;
+// Room for the longest fixed-point double: 309 integer digits, sign, point and five decimals.
+constexpr size_t kCoordinateTextSize = 400;
 
-// Appends the six lines of corner `corner` (0..3): "1k", x, "2k", y, "3k", z, each value as
-// "%-10.5f" without trailing blanks, independent of the locale. Returns 1, 0 on memory failure.
-int appendCorner(LineList* list, const Vec3& point, int corner) noexcept;
+// Writes `value` as "%.5f" does in the C locale ("-0.00000" for negative values that round to
+// zero, "inf", "-inf", "nan", "-nan"), exactly rounded, into `text` (room for
+// kCoordinateTextSize bytes); returns its length. No NUL is written.
+size_t formatCoordinate(double value, char* text) noexcept;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "match/howMatched.h"
 #include "model/faceModel.h"
-#include "output/howMatched.h"
 #include "output/outputLayer.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
@@ -32,9 +32,10 @@ bool ensureRoom(char** buffer, size_t* room, size_t size) {
 }
 
 // Appends the row of target face f, built in *buffer; false when memory failed.
-bool appendRow(LineList* list, const FaceModel& target, int32_t f, char** buffer, size_t* room) {
+bool appendRow(LineList* list, const FaceModel& target, int32_t f, LayerRule rule, char** buffer,
+               size_t* room) {
   const ModelFace& face = target.faces[f];
-  const char* layer = outputLayer(face);
+  const char* layer = layerByRule(rule, face);
   if (!ensureRoom(buffer, room, 2 * std::strlen(layer) + kRowRoomBesidesLayer)) return false;
   HowMatched how = howMatched(referenceModel, target, f);
   char* out = *buffer;
@@ -72,7 +73,7 @@ size_t formatCsvField(const char* text, char* out, size_t room) noexcept {
   return n;
 }
 
-LineList* buildFaceReport() noexcept {
+LineList* buildFaceReport(LayerRule rule) noexcept {
   if (!targetModel) return nullptr;
   OwnedLineList list(newLineList());
   if (!list || appendLine(list.get(), kHeader) < 0) return nullptr;
@@ -80,14 +81,14 @@ LineList* buildFaceReport() noexcept {
   size_t room = 0;
   bool built = true;
   for (int32_t f = 0; built && f < targetModel->faceCount; ++f)
-    built = appendRow(list.get(), *targetModel, f, &buffer, &room);
+    built = appendRow(list.get(), *targetModel, f, rule, &buffer, &room);
   gfree(buffer);
   return built ? list.release() : nullptr;
 }
 
-int saveFaceReport(const char* path) noexcept {
+int saveFaceReport(const char* path, LayerRule rule) noexcept {
   if (!path) return 0;
-  OwnedLineList list(buildFaceReport());
+  OwnedLineList list(buildFaceReport(rule));
   if (!list) return 0;
   return saveLineListAs(list.get(), path) == 1 ? 1 : 0;
 }

@@ -10,3 +10,11 @@ const char* outputLayer(const ModelFace& face) noexcept {
   const char* layer = faceLayer(*source);
   return *layer ? layer : "Obj1";
 }
+
+const char* keptTargetLayer(const ModelFace& face) noexcept {
+  if (referenceModel && face.matchedFace >= 0 && face.matchedFace < referenceModel->faceCount) {
+    const char* layer = faceLayer(referenceModel->faces[face.matchedFace]);
+    if (*layer) return layer;
+  }
+  return faceLayer(face);
+}

@@ -4,7 +4,7 @@
 // per kind of match.
 #include <cstdint>
 
-#include "output/howMatched.h"
+#include "match/howMatched.h"
 
 struct FaceModel;
 

@@ -15,7 +15,10 @@ void printFailure(const char* entryName) {
 
 std::atomic<AllocationFailureHandler> failureHandler{printFailure};
 
+std::atomic<long> failureCount{0};
+
 void reportFailure(const char* entryName) noexcept {
+  failureCount.fetch_add(1, std::memory_order_relaxed);
   failureHandler.load(std::memory_order_acquire)(entryName);
 }
 
@@ -114,6 +117,10 @@ size_t roundUp8(size_t n) noexcept {
 }
 
 }  // namespace
+
+long gfailureCount() noexcept {
+  return failureCount.load(std::memory_order_relaxed);
+}
 
 void greportFailure(const char* entryName) noexcept {
   reportFailure(entryName);

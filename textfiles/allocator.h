@@ -29,6 +29,10 @@ void gfree(void* block) noexcept;
 // Size in bytes of a live block as requested (0 requests read 1); 0 for null.
 size_t gblockSize(const void* block) noexcept;
 
+// Failures reported so far (by the entries and greportFailure): a stage that passes over what
+// memory it could not get can still end its run by comparing the count before and after.
+long gfailureCount() noexcept;
+
 // Blocks handed out and not yet released, for leak checks in tests.
 long gliveBlocks() noexcept;
 

@@ -59,15 +59,25 @@ const char* skipWhiteSpace(const char* text) noexcept {
 }
 
 const char* readRealNumber(const char* text, double* value, RealForms forms) noexcept {
-  const char* s = skipWhiteSpace(text);
+  return readRealNumberIn(text, std::strlen(text), value, forms);
+}
+
+const char* readRealNumberIn(const char* text, size_t length, double* value,
+                             RealForms forms) noexcept {
+  const char* end = text + length;
+  const char* s = text;
+  while (s < end && isSpace(*s))
+    ++s;
+  if (s == end) return nullptr;
   bool negative = *s == '-';
   if (*s == '+' || *s == '-') ++s;
-  const char* end = s + std::strlen(s);
+  if (s == end) return nullptr;
   double result = 0.0;
   std::from_chars_result read{};
   int base = 10;
-  if (forms == RealForms::decimalOrHex && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
-      (isHexDigit(s[2]) || (s[2] == '.' && isHexDigit(s[3])))) {
+  if (forms == RealForms::decimalOrHex && end - s >= 3 && s[0] == '0' &&
+      (s[1] == 'x' || s[1] == 'X') &&
+      (isHexDigit(s[2]) || (s[2] == '.' && end - s >= 4 && isHexDigit(s[3])))) {
     base = 16;
     s += 2;
     read = std::from_chars(s, end, result, std::chars_format::hex);

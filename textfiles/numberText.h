@@ -2,6 +2,8 @@
 // Reading numbers out of text the way the C library's strtod does in the C locale, whatever
 // the process locale is: the one reader behind the settings file and the DXF values.
 
+#include <cstddef>
+
 // Position of the first character of `text` that is not white space (space, \t \n \v \f \r).
 const char* skipWhiteSpace(const char* text) noexcept;
 
@@ -17,3 +19,7 @@ enum class RealForms {
 // reads as an infinity of its sign, one too small as a zero of its sign. Returns the end of the
 // number, or null when the text does not start with one (`*value` unchanged).
 const char* readRealNumber(const char* text, double* value, RealForms forms) noexcept;
+// The same for the `length` bytes at `text`; the byte after them must not continue a number
+// (a NUL, a line break), as isHugeMagnitude's scan of an out-of-range number may look at it.
+const char* readRealNumberIn(const char* text, size_t length, double* value,
+                             RealForms forms) noexcept;

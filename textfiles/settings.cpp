@@ -201,22 +201,34 @@ void setTextureRotation(int selection) noexcept {
   saveSettingsOnExit = true;
 }
 
-void setAlignParts(bool on) noexcept {
-  if (on == ((matchSettings.sw & kSwitchAlignParts) != 0)) return;
-  matchSettings.sw ^= kSwitchAlignParts;
+namespace {
+
+// Sets one bit of the switch word in matchSettings.sw and in settings line 1, marking the file.
+void setSwitchBit(int32_t bit, bool on) noexcept {
+  if (on == ((matchSettings.sw & bit) != 0)) return;
+  matchSettings.sw ^= bit;
   if (settingsLines && settingsLines->count > 0) {
     char*& line = settingsLines->items[0];
     // The file's own word: in memory the notes bit may be cleared for a first showing.
     int32_t word = 0;
     readInteger(line ? line : "", &word);
-    char* changed = lineWithSwitchWord(line ? line : "",
-                                       on ? word | kSwitchAlignParts : word & ~kSwitchAlignParts);
+    char* changed = lineWithSwitchWord(line ? line : "", on ? word | bit : word & ~bit);
     if (changed) {
       gfree(line);
       line = changed;
     }
   }
   saveSettingsOnExit = true;
+}
+
+}  // namespace
+
+void setAlignParts(bool on) noexcept {
+  setSwitchBit(kSwitchAlignParts, on);
+}
+
+void setKeepTarget(bool on) noexcept {
+  setSwitchBit(kSwitchKeepTarget, on);
 }
 
 void saveSettingsAndLists() noexcept {

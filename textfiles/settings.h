@@ -9,6 +9,7 @@ struct LineList;
 constexpr int32_t kSwitchHideNotes = 1;        // do not show readme.txt
 constexpr int32_t kSwitchShowRotationBox = 2;  // show the rotation box; line 4 is the rotation
 constexpr int32_t kSwitchAlignParts = 4;       // align turned parts ("Align turned parts")
+constexpr int32_t kSwitchKeepTarget = 8;       // write the target back whole ("Keep the rest...")
 
 struct MatchSettings {
   int32_t sw;                     // kSwitch... bits
@@ -54,6 +55,8 @@ void setTextureRotation(int selection) noexcept;
 // starts settings line 1 (the digits and a blank go in front of a line without one), and the
 // file is marked.
 void setAlignParts(bool on) noexcept;
+// The "Keep the rest of the target file" choice, kept as kSwitchKeepTarget the same way.
+void setKeepTarget(bool on) noexcept;
 // Writes both recent lists (and the settings file when marked), then releases the three lists.
 void saveSettingsAndLists() noexcept;
 // Restores matchSettings to the defaults (as parsed from the default lines) without files.

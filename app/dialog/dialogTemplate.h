@@ -55,6 +55,8 @@ constexpr ControlTemplate kDialogControls[] = {
     {kRotationBoxId, ControlKind::listCombo, "", 48, 94, 43, 59, true},
     {kSaveTargetButtonId, ControlKind::defaultButton, "Save Terget..", 157, 92, 76, 18, false},
     {kExitButtonId, ControlKind::button, "exit", 244, 92, 49, 18, false},
+    {kKeepTargetBoxId, ControlKind::checkBox, "Keep the rest of the target file", 157, 113, 136, 10,
+     false},
     {kStaticId, ControlKind::separator, "", 0, 127, 299, 1, false},
     {kProgressListId, ControlKind::progressList, "", 0, 129, 299, 37, false},
 };

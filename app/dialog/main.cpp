@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include <csignal>
+#include <string>
 
 #include "app/dialog/errorBox.h"
 #include "app/dialog/fileChooser.h"
@@ -11,15 +12,29 @@
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
+#include "output/keepTarget.h"
 #include "textfiles/settings.h"
 
-// The matching run, aligning turned parts when the dialog's check box asks for it, reporting
-// its stages to the dialog's progress bar.
+// The reference of the latest run: its layer table gives new layers their colours when the
+// target is written back whole.
+static std::string latestReference;
+
+// The matching run, aligning turned parts and keeping the target's bytes when the dialog's
+// check boxes ask for it, reporting its stages to the dialog's progress row.
 static int runAsChosen(DialogPort* dialog, const char* referencePath, const char* targetPath) {
   RunOptions options{};
   options.alignParts = (matchSettings.sw & kSwitchAlignParts) ? 1 : 0;
+  options.keepTarget = (matchSettings.sw & kSwitchKeepTarget) ? 1 : 0;
+  latestReference = referencePath ? referencePath : "";
   options.progress = dialog ? dialog->runProgress : nullptr;
   return runMatchingWith(dialog, referencePath, targetPath, &options);
+}
+
+// The output: the target written back whole when the run kept it, else the faces alone.
+static int saveAsChosen(const char* path) {
+  if (targetModel && targetModel->sourceBytes)
+    return saveKeptTarget(path, latestReference.c_str()).written;
+  return saveTargetDxf(path);
 }
 
 int main(int argc, char** argv) {
@@ -34,7 +49,7 @@ int main(int argc, char** argv) {
   setErrorPresenter(showErrorBox);
   {
     QtFileChooser chooser;
-    MainDialog dialog(chooser, runAsChosen, saveTargetDxf);
+    MainDialog dialog(chooser, runAsChosen, saveAsChosen);
     dialog.exec();
   }
   setErrorPresenter(nullptr);

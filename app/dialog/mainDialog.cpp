@@ -139,6 +139,7 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   buildControls();
   loadSettings(&port_);
   alignBox_->setChecked((matchSettings.sw & kSwitchAlignParts) != 0);
+  keepTargetBox_->setChecked((matchSettings.sw & kSwitchKeepTarget) != 0);
 }
 
 MainDialog::~MainDialog() = default;
@@ -240,6 +241,7 @@ void MainDialog::buildControls() {
   targetBox_ = qobject_cast<QComboBox*>(control(kTargetBoxId));
   rotationBox_ = qobject_cast<QComboBox*>(control(kRotationBoxId));
   alignBox_ = qobject_cast<QCheckBox*>(control(kAlignBoxId));
+  keepTargetBox_ = qobject_cast<QCheckBox*>(control(kKeepTargetBoxId));
   progressList_ = qobject_cast<QListWidget*>(control(kProgressListId));
   connect(qobject_cast<QPushButton*>(control(kBrowseReferenceId)), &QPushButton::clicked, this,
           &MainDialog::onBrowseReference);
@@ -360,6 +362,7 @@ void MainDialog::onSaveTarget() {
   // 3: the rotation box's selection (-1 when nothing is selected).
   setTextureRotation(rotationBox_->currentIndex());
   setAlignParts(alignBox_->isChecked());
+  setKeepTarget(keepTargetBox_->isChecked());
   // 4: the run, unless the kept result comes from the same inputs; on failure the progress
   // list already says why.
   RunInputs inputs = currentRunInputs(referencePath, targetPath);
@@ -449,8 +452,9 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
 }
 
 void MainDialog::setControlsEnabled(bool enabled) {
-  for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId, kAlignBoxId,
-                 kRotationGroupId, kRotationBoxId, kSaveTargetButtonId, kExitButtonId})
+  for (int id :
+       {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId, kAlignBoxId,
+        kKeepTargetBoxId, kRotationGroupId, kRotationBoxId, kSaveTargetButtonId, kExitButtonId})
     control(id)->setEnabled(enabled);
   preview_->setEnabled(enabled);
 }
@@ -461,6 +465,7 @@ void MainDialog::reject() {
   closed_ = true;
   QDialog::reject();
   setAlignParts(alignBox_->isChecked());
+  setKeepTarget(keepTargetBox_->isChecked());
   saveSettingsAndLists();
 }
 

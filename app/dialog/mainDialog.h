@@ -125,6 +125,7 @@ class MainDialog : public QDialog {
   QComboBox* targetBox_ = nullptr;
   QComboBox* rotationBox_ = nullptr;
   QCheckBox* alignBox_ = nullptr;
+  QCheckBox* keepTargetBox_ = nullptr;
   QListWidget* progressList_ = nullptr;
   PreviewPane* preview_ = nullptr;
   QProgressBar* progressBar_ = nullptr;

@@ -177,7 +177,8 @@ TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
 TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
   const QString examples = QString::fromStdString(testDataPath("../../examples/"));
   open([](DialogPort* port, const char* reference, const char* target) {
-    RunOptions options{1, nullptr};
+    RunOptions options{};
+    options.alignParts = 1;
     return runMatchingWith(port, reference, target, &options);
   });
   auto* pane = dialog->findChild<PreviewPane*>();
@@ -251,10 +252,11 @@ TEST_F(Dialog, RunKeepsTheWindowAliveRefusesASecondRunAndStopsWhenAsked) {
 
 // The notes (from the notes path when one is set) show on the first start only; the switch word
 // shows the rotation box with the rotation in force, a choice there is written back, while a
-// hidden box leaves the rotation alone. "Align turned parts" shows bit 4 of the switch word and
-// writes it back when it changed.
+// hidden box leaves the rotation alone. "Align turned parts" and "Keep the rest of the target
+// file" show bits 4 and 8 of the switch word and write them back when they changed.
 TEST_F(Dialog, SettingsDecideTheNotesTheRotationBoxAndTheAlignBox) {
   auto align = [this] { return qobject_cast<QCheckBox*>(dialog->control(kAlignBoxId)); };
+  auto keep = [this] { return qobject_cast<QCheckBox*>(dialog->control(kKeepTargetBoxId)); };
   writeFileBytes(file("notes"), "first note\r\n\r\nsecond note\r\n");
   ASSERT_EQ(setNotesPath(file("notes").c_str()), 1);
   open();
@@ -269,13 +271,13 @@ TEST_F(Dialog, SettingsDecideTheNotesTheRotationBoxAndTheAlignBox) {
   EXPECT_TRUE(progress() == "" && textureRotation == 1 && box(kRotationBoxId)->count() == 4 &&
               box(kRotationBoxId)->currentText() == "1" &&
               dialog->control(kRotationGroupId)->isVisible() && align()->isVisible() &&
-              !align()->isChecked());
-  box(kRotationBoxId)->setCurrentIndex(2), align()->setChecked(true);
+              !align()->isChecked() && !keep()->isChecked());
+  box(kRotationBoxId)->setCurrentIndex(2), align()->setChecked(true), keep()->setChecked(true);
   click(kSaveTargetButtonId), click(kExitButtonId);
   EXPECT_EQ(readFileBytes(file("param.txt")),
-            settings.replace(settings.find("1 ;2;"), 1, "2").replace(0, 1, "7"));
+            settings.replace(settings.find("1 ;2;"), 1, "2").replace(0, 1, "15"));
   open();
-  EXPECT_TRUE(align()->isChecked());
+  EXPECT_TRUE(align()->isChecked() && keep()->isChecked());
 }
 
 // A chooser starts in the folder of the first recent file with its name filled in (the root

@@ -35,7 +35,7 @@ struct Recorder {
     if (r.starveAt == stage) gfailAllocationAfter(1), r.starveAt.clear();
   }
   int run(const std::string& reference = kRef, const std::string& target = kTgt) {
-    RunOptions options{0, &sink};
+    RunOptions options{0, 0, &sink};
     int result = runMatchingWith(&dialog.port, reference.c_str(), target.c_str(), &options);
     return gfailAllocationAfter(0), result;
   }

@@ -13,25 +13,11 @@
 #include "model/dxfReader.h"
 #include "model/partGrouping.h"
 #include "reference/faceModelReference.h"
+#include "reference/lineDxfReader.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
 namespace {
-
-// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
-// -nan stay apart), in face order, joined by " / ".
-std::string faceTexts(const FaceModel& model) {
-  std::string texts;
-  for (int f = 0; f < model.faceCount; ++f) {
-    texts.append(f ? " / " : "").append(faceLayer(model.faces[f])).append(":");
-    for (int k = 0; k < model.faces[f].cornerCount; ++k) {
-      Vec3 c = pointPosition(model.points[model.faces[f].corners[k]]);
-      char corner[96];
-      texts.append(corner, std::snprintf(corner, 96, " (%.17g %.17g %.17g)", c.x, c.y, c.z));
-    }
-  }
-  return texts;
-}
 
 // Numbers as the shortest decimals that read back, each after a blank.
 std::string shortest(std::initializer_list<double> values) {
@@ -77,19 +63,31 @@ struct Read {
   std::string faces;  // faceTexts
   std::vector<std::string> comments = {"kept"}, parts;
   ModelPtr model;
+  std::string report;  // faces per form other than 3DFACE, the report's counts, "| note" each
 };
 
 // Loads and reads a file as a run does; checks the model with expectAsPlain and against a read
 // without rotation nor comments; with `failures`, failing any one allocation of the read must
 // give null, leave the comments alone and leak nothing.
 Read readPath(const std::string& path, int rotation = 0, bool failures = false) {
-  LineListPtr lines(loadLineListAs(path.c_str(), LineSplit::keepEmpty, nullptr));
   LineListPtr comments = testLines({"kept"});
   Read read;
+  int status = 0;
   long first = gallocationCount();
-  read.model.reset(lines ? readDxfFaces(lines.get(), "Terget", comments.get(), rotation) : 0);
+  DxfReadReport r{};
+  read.model.reset(readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status, &r));
+  if (status == kLoadNotOpened) read.model.reset(readDxfBytes(nullptr, 0, "Terget", nullptr, 0));
   const long allocations = gallocationCount() - first;
   if (!read.model) return ADD_FAILURE() << path, std::move(read);
+  char counts[160];
+  read.report.assign(counts, std::snprintf(counts, 160,
+                                           "%d %d %d placed %d lost %d solids %d "
+                                           "binary %d more %d",
+                                           r.faces[1], r.faces[2], r.faces[3], r.placedFaces,
+                                           r.lostFaces, r.solids, r.binary, r.moreNotes));
+  for (const std::string& note : linesOf(r.notes))
+    read.report += "| " + note;
+  freeLineList(r.notes);
   const FaceModel& model = *read.model;
   read.comments = linesOf(comments.get());
   read.faces = faceTexts(model);
@@ -97,7 +95,9 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
     read.parts.push_back(std::to_string(part));
   EXPECT_EQ(model.faceCount > 0, model.partCount > 0 && model.parts);
   if (model.faceCount > 0) expectAsPlain(model);
-  ModelPtr plain(readDxfFaces(lines.get(), "Ref", nullptr, 0));  // no rotation nor comments
+  ModelPtr plain(
+      readDxfFile(path.c_str(), "Ref", nullptr, 0, &status));  // no rotation nor comments
+  if (!plain) plain.reset(readDxfBytes(nullptr, 0, "Ref", nullptr, 0));
   EXPECT_TRUE(plain->faceCount == model.faceCount && (rotation || faceTexts(*plain) == read.faces));
   for (int32_t f = 0; f < model.faceCount && f < plain->faceCount; ++f)
     EXPECT_EQ(std::to_array(model.faces[f].sortedCorners),
@@ -105,7 +105,7 @@ Read readPath(const std::string& path, int rotation = 0, bool failures = false) 
   comments = testLines({"kept"});
   for (long n = 1, live = gliveBlocks(); failures && n <= allocations; ++n) {
     gfailAllocationAfter(n);
-    FaceModel* failed = readDxfFaces(lines.get(), "Terget", comments.get(), rotation);
+    FaceModel* failed = readDxfFile(path.c_str(), "Terget", comments.get(), rotation, &status);
     gfailAllocationAfter(0);
     releaseModel(failed);
     EXPECT_TRUE(!failed && linesOf(comments.get()) == std::vector<std::string>{"kept"} &&
@@ -245,12 +245,15 @@ TEST(ReadDxfFaces, ReadingRulesRotationCommentsPartsAndMemoryFailure) {
     if (line[0] == '@') rotation = std::stoi(value);
     if (line[0] == '*') expected.comments = splitText("kept|" + value, '|');
     if (line[0] == '%') expected.parts = splitText(value, ' ');
+    if (line[0] == '!') expected.report = value;
     if (line[0] != '=') continue;
     writeFileBytes(folder.file("case.dxf"), replaced(expand(piped, tri, far), "|", "\n") + "\n");
     Read read = readPath(folder.file("case.dxf"), rotation, true);
     EXPECT_TRUE(read.faces == expand(value, T, F) && read.comments == expected.comments &&
-                (expected.parts.empty() || read.parts == expected.parts))
-        << piped << "\ngives " << read.faces;
+                (expected.parts.empty() || read.parts == expected.parts) &&
+                (expected.report.empty() || read.report == expected.report))
+        << piped << "\ngives " << read.faces << "\n"
+        << read.report;
     piped.clear(), expected = Read{}, rotation = 0, ++cases;
   }
   EXPECT_GT(cases, 60);
@@ -308,4 +311,62 @@ TEST(ReadDxfFaces, MalformedBytesLineEndsAndRealWritersFiles) {
   }
   EXPECT_EQ(readPath(testDataPath("real/POLI-ALL210_12.DXF")).faces,
             "0: (-6 13 0) (18 13 0) (18 -11 0) (-6 -11 0)");
+}
+
+// The reader walks the bytes as the line-list reader walked the lines (tests/reference): random
+// texts of DXF words, numbers, NULs and every kind of line end, odd group counts and trailing
+// garbage give the same faces, layers, parts and comments, and leave the bytes as they were. A
+// file of 24 MiB read from disk (its pages handed back while reading) gives what its bytes give.
+TEST(ReadDxfFaces, BytesReadAsTheLineListReaderReadsLines) {
+  const std::vector<std::string> words = {"0",           "8",       "10",
+                                          "20",          "30",      "11",
+                                          "21",          "31",      "12",
+                                          "22",          "32",      "13",
+                                          "23",          "33",      "2",
+                                          "999",         " 10 ",    "+8",
+                                          "99999999999", "3DFACE",  " 3DFACEX",
+                                          "3dface",      "SECTION", "BLOCKS",
+                                          "ENDSEC",      "1.5",     "-0",
+                                          "nan",         "1e999",   "",
+                                          "  ",          " Wall ",  std::string("a\0b", 3),
+                                          "\xC4"};
+  const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\n\r", "\r\r\n", "\r\r", "\n\n"};
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::string text;
+    for (int n = random() % 400; n > 0; --n) {
+      const bool face = random() % 3 == 0;  // whole 3DFACE groups make faces likely
+      text += face ? "0\n3DFACE\n8\nL" + std::to_string(random() % 4) + "\n1" +
+                         std::to_string(random() % 4) + "\n" + std::to_string(random() % 3)
+                   : words[random() % words.size()];
+      text += ends[random() % (random() % 4 ? 1 : ends.size())];
+    }
+    if (random() % 2) text += words[random() % words.size()];  // no line end, or garbage
+    const PlainDxf plain = plainReadDxf(text);
+    std::string expected;  // as faceTexts writes them; a fourth corner equal to the third drops
+    for (size_t f = 0; f < plain.layers.size(); ++f) {
+      const double* c = plain.corners[f].data();
+      expected.append(f ? " / " : "").append(plain.layers[f]).append(":");
+      for (int k = 0; k < (std::memcmp(c + 6, c + 9, 24) ? 4 : 3); ++k) {
+        char corner[96];
+        expected.append(corner, std::snprintf(corner, 96, " (%.17g %.17g %.17g)", c[3 * k],
+                                              c[3 * k + 1], c[3 * k + 2]));
+      }
+    }
+    LineListPtr comments(newLineList());
+    std::string bytes = text;
+    ModelPtr model(readDxfBytes(bytes.data(), bytes.size(), "Terget", comments.get(), 0));
+    ASSERT_TRUE(model && bytes == text);
+    ASSERT_TRUE(faceTexts(*model) == expected && linesOf(comments.get()) == plain.comments)
+        << trial << ": " << text;
+  }
+  std::string big = "999\nbig\n0\nSECTION\n2\nENTITIES\n";
+  for (int f = 0; big.size() < (24u << 20); ++f)
+    big += dxfText(
+        {{"L" + std::to_string(f % 7), {{f * 1.0, 0, 0}, {f + 1.0, 0, 0}, {f * 1.0, 1, 0}}}});
+  ScratchFolder folder;
+  writeFileBytes(folder.file("big.dxf"), big);
+  int status = 0;
+  ModelPtr read(readDxfFile(folder.file("big.dxf").c_str(), "Ref", nullptr, 0, &status));
+  EXPECT_TRUE(read && faceTexts(*read) == faceTexts(*readDxfText(big)) && read->faceCount > 1e5);
 }

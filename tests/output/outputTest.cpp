@@ -3,12 +3,17 @@
 // through the reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <clocale>
 #include <filesystem>
+#include <random>
 
+#include "model/dxfReader.h"
 #include "output/dxfWriter.h"
 #include "output/dxfWriterInternal.h"
+#include "output/keepTarget.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
@@ -46,22 +51,50 @@ TEST(DxfWriter, LayersFromMatchedFacesSavedWholeOrNotAtAll) {
   releaseRunData();
 }
 
-TEST(DxfWriter, AppendCornerFormatsLikePrintfInTheCLocale) {
+// Extremes (zeros, ties at the fifth decimal, the largest, smallest and denormal values,
+// infinities, NaNs of both signs) and random bit patterns, as "%.5f" prints them in the C locale.
+TEST(DxfWriter, CoordinatesAsPrintfFixedFiveInTheCLocale) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
-  auto printed = [](double v, std::string text = std::string(400, ' ')) {
-    text.resize(std::snprintf(text.data(), text.size(), "%-10.5f", v));
-    return text.erase(text.find_last_not_of(' ') + 1);
-  };
-  for (double v :
-       {0.0,        -0.0,          1.5,        -0.000001,    0.123456789,   5e-6,
-        1.5e-5,     0.125,         2.5e-6,     -2.5e-6,      0.1,           0.3,
-        123456.789, -99999.999995, 1e15 + 0.5, 1e22,         1e308,         DBL_MAX,
-        DBL_MIN,    DBL_TRUE_MIN,  HUGE_VAL,   std::nan(""), -std::nan(""), 1719.436845718917}) {
-    LineListPtr list(newLineList());  // no corner 4 nor -1
-    ASSERT_TRUE(!appendCorner(list.get(), {}, 4) && !appendCorner(list.get(), {}, -1) &&
-                appendCorner(list.get(), {v, -v, v}, 2));
-    EXPECT_EQ(linesOf(list.get()),
-              (std::vector<std::string>{"12", printed(v), "22", printed(-v), "32", printed(v)}));
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1.5,
+                                -0.000001,
+                                0.123456789,
+                                5e-6,
+                                1.5e-5,
+                                0.125,
+                                2.5e-6,
+                                -2.5e-6,
+                                0.000005,
+                                0.000015,
+                                0.1,
+                                0.3,
+                                1.000005,
+                                2.000015,
+                                -99999.999995,
+                                1e15 + 0.5,
+                                1e22,
+                                1e308,
+                                DBL_MAX,
+                                -DBL_MAX,
+                                DBL_MIN,
+                                DBL_TRUE_MIN,
+                                -DBL_TRUE_MIN,
+                                HUGE_VAL,
+                                -HUGE_VAL,
+                                std::nan(""),
+                                -std::nan(""),
+                                123456.789,
+                                1719.436845718917};
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {  // any bits; then values near five-decimal ties
+    values.push_back(std::bit_cast<double>(random()));
+    values.push_back((int64_t(random() % 2000000001) - 1000000000 + 0.5) * 1e-5);
+  }
+  char text[kCoordinateTextSize], printed[kCoordinateTextSize];
+  for (double v : values) {
+    const std::string got(text, formatCoordinate(v, text));
+    ASSERT_EQ(got, std::string(printed, std::snprintf(printed, sizeof printed, "%.5f", v))) << v;
   }
 }
 
@@ -84,5 +117,47 @@ TEST(DxfWriter, RoundTripIsStable) {
     }
     EXPECT_TRUE(seen[0] == seen[1]) << name;
   }
+  releaseRunData();
+}
+
+// tests/data/output/keep-target.dxf holds faces in every form (LF line ends, a layer table,
+// other entities); each face takes the layer of reference face "ABA-ABBCA-ABC"[f] ('-': none).
+// Read back, the kept file gives the same faces on those layers; its bytes are those of
+// kept.dxf (only layers changed: group 8 replaced or inserted, the MESH split by layer, the
+// second INSERT exploded with its attributes, new LAYER entries with the reference's colour
+// and linetype); any failed allocation writes nothing and leaks nothing.
+TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
+  QuietReports folder;
+  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf");
+  int status = 0;
+  referenceModel = readDxfText(readFileBytes(ref)).release();
+  targetModel = readDxfFile(testDataPath("output/keep-target.dxf").c_str(), "Terget", nullptr, 0,
+                            &status, nullptr, kDxfKeepSource);
+  ASSERT_TRUE(targetModel && targetModel->faceCount == 13);
+  const std::string layers = "ABA-ABBCA-ABC";
+  auto faces = [&](const FaceModel& model, bool matched) {  // each "layer: corners", sorted
+    std::vector<std::string> texts = splitText(" " + faceTexts(model) + " ", '/');
+    for (size_t f = 0; f < texts.size(); ++f) {
+      texts[f] = texts[f].substr(1, texts[f].size() - 2);
+      if (matched && layers[f] != '-') texts[f] = layers[f] + texts[f].substr(texts[f].find(':'));
+    }
+    return std::sort(texts.begin(), texts.end()), texts;
+  };
+  for (int f = 0; f < 13; ++f)
+    targetModel->faces[f].matchedFace = layers[f] == '-' ? -1 : layers[f] - 'A';
+  const std::vector<std::string> expected = faces(*targetModel, true);
+  const long first = gallocationCount(), live = gliveBlocks();
+  const KeptTargetSummary kept = saveKeptTarget(out.c_str(), ref.c_str());
+  const long allocations = gallocationCount() - first;
+  EXPECT_TRUE(kept.written && kept.layersAdded == 3 && kept.meshesSplit == 1 &&
+              kept.insertsExploded == 1 && kept.entitiesDropped == 1);
+  EXPECT_EQ(faces(*readDxfText(readFileBytes(out)), false), expected);
+  EXPECT_EQ(readFileBytes(out), readFileBytes(testDataPath("output/kept.dxf")));
+  for (long n = 1; n <= allocations; ++n) {
+    gfailAllocationAfter(n);
+    EXPECT_TRUE(!saveKeptTarget(folder.file("no.dxf").c_str(), ref.c_str()).written &&
+                !std::filesystem::exists(folder.file("no.dxf")) && gliveBlocks() == live);
+  }
+  gfailAllocationAfter(0);
   releaseRunData();
 }

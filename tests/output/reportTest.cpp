@@ -59,7 +59,7 @@ TEST(FaceReport, RowsNameTheWrittenLayersAndTheKindsAddUpToTheFacesLine) {
                  dxfText({{"", b}, {"", a}, {"", {{9, 9, 9}, {10, 9, 9}, {9, 10, 9}}}}));
   for (Lines pair : {Lines{examples + "reference.dxf", examples + "target.dxf"},
                      Lines{examples + "reference.dxf", examples + "target.dxf", "--align"},
-                     Lines{"@r.dxf", "@t.dxf"}}) {
+                     Lines{"@r.dxf", "@t.dxf"}, Lines{"--keep-target", "@r.dxf", "@t.dxf"}}) {
     pair.push_back("@plain.dxf");
     auto [plainStatus, plain] = tool.run(pair);
     pair.back() = "@out.dxf";
@@ -86,7 +86,7 @@ TEST(FaceReport, RowsNameTheWrittenLayersAndTheKindsAddUpToTheFacesLine) {
     }
     std::string facesLine =
         "Faces: " + std::to_string(kinds["coincident"]) + " coincident / " +
-        (pair.size() == 4 ? std::to_string(kinds["aligned"]) + " aligned / " : "") +
+        (std::count(pair.begin(), pair.end(), "--align") ? std::to_string(kinds["aligned"]) + " aligned / " : "") +
         std::to_string(kinds["tests"]) + " by tests / " + std::to_string(kinds["propagation"]) +
         " by propagation / " + std::to_string(kinds["unmatched"]) + " unmatched\n";
     EXPECT_NE(text.find(facesLine), std::string::npos) << text << facesLine;

@@ -80,8 +80,8 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   releaseRunData();
   referenceModel = tinyModel(true).release();
   targetModel = tinyModel(false).release();
-  gfree(referenceModel->faces[0].layer), gfree(targetModel->faces[1].layer);
-  referenceModel->faces[0].layer = copyText("WALL"), targetModel->faces[1].layer = copyText("x");
+  static char wall[] = "WALL", x[] = "x";  // face layers are borrowed from the model's names
+  referenceModel->faces[0].layer = wall, targetModel->faces[1].layer = x;
   targetModel->faces[0].matchedFace = 0, targetModel->faces[1].matchedFace = -1;
   LayerTable table{};
   ASSERT_TRUE(buildLayerTable(&table));

@@ -131,8 +131,8 @@ std::string testDataPath(const std::string& name) {
 }
 
 ModelPtr readDxfText(const std::string& bytes, LineList* comments, int rotation) {
-  LineListPtr lines(splitTextLines(bytes.data(), bytes.size(), LineSplit::keepEmpty));
-  return ModelPtr(lines ? readDxfFaces(lines.get(), "Terget", comments, rotation) : nullptr);
+  std::string text = bytes;  // the reader writes into the bytes and puts them back
+  return ModelPtr(readDxfBytes(text.data(), text.size(), "Terget", comments, rotation));
 }
 
 std::string dxfText(const std::vector<DxfFace>& faces, const std::vector<std::string>& comments) {
@@ -215,4 +215,19 @@ std::vector<SurfaceFace> shuffledSurface(const std::vector<SurfaceFace>& faces, 
       c = {c.x + offset.x, c.y + offset.y, c.z + offset.z};
   }
   return out;
+}
+
+// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
+// -nan stay apart), in face order, joined by " / ".
+std::string faceTexts(const FaceModel& model) {
+  std::string texts;
+  for (int f = 0; f < model.faceCount; ++f) {
+    texts.append(f ? " / " : "").append(faceLayer(model.faces[f])).append(":");
+    for (int k = 0; k < model.faces[f].cornerCount; ++k) {
+      Vec3 c = pointPosition(model.points[model.faces[f].corners[k]]);
+      char corner[96];
+      texts.append(corner, std::snprintf(corner, 96, " (%.17g %.17g %.17g)", c.x, c.y, c.z));
+    }
+  }
+  return texts;
 }

@@ -87,6 +87,9 @@ struct DxfFace {
 // written with up to 17 significant digits, independent of the locale.
 std::string dxfText(const std::vector<DxfFace>& faces,
                     const std::vector<std::string>& comments = {});
+// Every face as "layer: (x y z) (x y z) ..." with coordinates as "%.17g" (so -0, inf, nan and
+// -nan stay apart), in face order, joined by " / ".
+std::string faceTexts(const FaceModel& model);
 // The layer of every 3DFACE of a DXF file's bytes, in file order (the line after the "8" that
 // directly follows "3DFACE").
 std::vector<std::string> dxfLayers(const std::string& bytes);

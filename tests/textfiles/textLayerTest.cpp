@@ -125,7 +125,7 @@ TEST(LineFiles, SavesWithCrLfKeepingModesAndLinksAndFailuresLeaveFilesAsTheyWere
   ScratchFolder folder;
   const std::string path = folder.file("list"), fifo = folder.file("pipe"),
                     dir = folder.file("dir");
-  const std::string odd = "C:\\path with spaces\\\xE9\xFF.dxf", big(70000, 'b');
+  const std::string odd = "C:\\path with spaces\\\xE9\xFF.dxf", big(2200000, 'b');
   LineListPtr list = testLines({"a", "", big.c_str(), odd.c_str()});
   list->path = copyText(path.c_str());
   EXPECT_TRUE(saveLineList(list.get()) == 1 && readFileBytes(path) == crlfJoin({"a", big, odd}));

@@ -14,9 +14,9 @@ enum class HowMatched : int32_t {
 };
 constexpr int32_t kHowMatchedKinds = 5;
 
-// Target face `face` (an index into target) after a run with `reference` (may be null). The
-// same rule as the run's "Faces:" tally (tallyMatches), so the kinds counted over a model are
-// that line's numbers. Reads matchSettings, as the run left them.
+// Target face `face` (an index into target) after a run with `reference` (may be null); the
+// run's "Faces:" tally (tallyMatches) counts these kinds. Reads matchSettings, as the run left
+// them.
 HowMatched howMatched(const FaceModel* reference, const FaceModel& target, int32_t face) noexcept;
 // The kind's word: "unmatched", "coincident", "aligned", "tests" or "propagation".
 const char* howMatchedName(HowMatched how) noexcept;

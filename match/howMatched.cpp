@@ -1,4 +1,4 @@
-#include "output/howMatched.h"
+#include "match/howMatched.h"
 
 #include "align/alignParts.h"
 #include "match/faceTests.h"
