@@ -182,8 +182,9 @@ using Bits8 = int64_t __attribute__((vector_size(64)));
   }
 }  // namespace
 
-// Each lane runs signatureDistance's operations in its order.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void signatureDistances(
+// Each lane runs signatureDistance's operations in its order. The clones live inside this file:
+// clang resolves the clones of a function other files call under another name than g++ does.
+__attribute__((target_clones("avx512f", "avx2", "default"))) static void signatureDistancesCloned(
     const double a[kSignatureBins], const double* layout, double* out) noexcept {
   constexpr int kGroups = kSignatureBlock / 8;
   const int64_t m = INT64_MAX;
@@ -211,3 +212,8 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void signatureDista
   }
 }
 #undef MORVANE_SPLAT8
+
+void signatureDistances(const double a[kSignatureBins], const double* layout,
+                        double* out) noexcept {
+  signatureDistancesCloned(a, layout, out);
+}

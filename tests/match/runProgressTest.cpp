@@ -112,5 +112,4 @@ TEST(RunProgress, DetailLinesNameTheFileAndTheReason) {
     recorder.run(reference, target);
     EXPECT_EQ(recorder.dialog.details, details);
   }
-  releaseRunData();
 }
