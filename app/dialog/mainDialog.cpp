@@ -138,6 +138,7 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   setWindowIcon(programIcon());
   buildControls();
   loadSettings(&port_);
+  progressList_->scrollToTop();  // the notes read from their first line
   alignBox_->setChecked((matchSettings.sw & kSwitchAlignParts) != 0);
   keepTargetBox_->setChecked((matchSettings.sw & kSwitchKeepTarget) != 0);
 }
