@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "app/dialog/dialogTemplate.h"
+#include "app/dialog/errorBox.h"
 #include "app/dialog/previewPane.h"
 #include "app/picture/previewPicture.h"
 #include "app/settingsDialog.h"
@@ -420,6 +421,8 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   cancelButton_->setEnabled(true);
   showRunProgress();
   progressTimer_.start();
+  memoryDetail_.clear();
+  holdErrorBoxes(true);
   int result = 0;
   std::atomic<bool> finished{false};
   QEventLoop loop;
@@ -438,6 +441,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   while (!finished)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   worker.join();
+  holdErrorBoxes(false);
   QCoreApplication::sendPostedEvents(this);
   progressTimer_.stop();
   cancelButton_->setEnabled(false);
@@ -448,6 +452,10 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   running_ = false;
   setControlsEnabled(true);
   if (result) preview_->showRunState();
+  // Out of memory: the entry's name, then what ran out and what to try.
+  for (const QString& message : takeHeldErrorBoxes())
+    showErrorBox(
+        QString(message + QLatin1Char('\n') + memoryDetail_).trimmed().toUtf8().constData());
   if (focused && focused->isEnabled()) focused->setFocus();
   return result;
 }
@@ -554,7 +562,12 @@ DialogPort MainDialog::makePort(MainDialog* dialog) {
         d, [d, text] { d->addListLine(text); }, Qt::QueuedConnection);
     return d->nextQueuedLine_++;
   };
-  port.addDetailLine = port.addListLine;
+  port.addDetailLine = [](DialogPort* self, const char* line) {
+    MainDialog* d = dialogOf(self);
+    QString text = QString::fromUtf8(line ? line : "");
+    if (text.startsWith(QLatin1String("out of memory"))) d->memoryDetail_ = text;
+    return d->port_.addListLine(self, line);
+  };
   port.clearList = [](DialogPort* self) {
     MainDialog* d = dialogOf(self);
     if (QThread::currentThread() == d->thread()) return d->clearList();

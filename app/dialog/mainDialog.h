@@ -136,6 +136,8 @@ class MainDialog : public QDialog {
   RunWatch watch_;
   RunProgress runProgress_{};
   std::optional<RunInputs> keptInputs_;
+  QString memoryDetail_;  // the run's "out of memory ..." line, written on the run's thread
+                          // before the run ends and read on this one after
   bool running_ = false;
   bool closed_ = false;
   // Index the next progress line added from the run's thread will get; lines from there are
