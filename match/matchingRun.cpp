@@ -55,7 +55,7 @@ int readReference(DialogPort* dialog, const char* path) {
     addBinaryLine(dialog, path);
   } else if (!referenceModel) {
     addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
-    noteOutOfMemory(dialog, "reading the reference", nullptr, nullptr, 1);
+    noteOutOfMemoryReading(dialog, path);
   } else {
     addReadLines(dialog, path, report);
     if (status == kLoadRead && referenceModel->faceCount == 0) noteNoFaces(dialog, path);
@@ -109,7 +109,7 @@ int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) 
   }
   if (!targetModel) {
     addProgressLine(dialog, "Syntax Error : Terget DXF");
-    noteOutOfMemory(dialog, "reading the target", referenceModel, nullptr, 1);
+    noteOutOfMemoryReading(dialog, path);
     return 0;
   }
   if (!whole) return 0;

@@ -45,6 +45,14 @@ void noteNoFaces(DialogPort* dialog, const char* path) noexcept {
   addDetailLine(dialog, "no 3DFACE entities in %s", path);
 }
 
+void noteOutOfMemoryReading(DialogPort* dialog, const char* path) noexcept {
+  const long long mib = fileStamp(path).size / 1048576;
+  addDetailLine(dialog,
+                "out of memory while reading %s (%lld MiB): close other programs or split the "
+                "model into smaller files",
+                path, mib);
+}
+
 void noteOutOfMemory(DialogPort* dialog, const char* stage, const FaceModel* reference,
                      const FaceModel* target, int aligning) noexcept {
   char referenceText[96], targetText[96];

@@ -8,6 +8,8 @@ struct FaceModel;
 void noteUnreadable(DialogPort* dialog, const char* path) noexcept;
 // "no 3DFACE entities in PATH", for a file that was read and gave no faces.
 void noteNoFaces(DialogPort* dialog, const char* path) noexcept;
+// "out of memory while reading PATH (N MiB): ..." when a file's model could not be made.
+void noteOutOfMemoryReading(DialogPort* dialog, const char* path) noexcept;
 // "out of memory while STAGE (...)": the stage, the sizes of both models (either may be null)
 // and what to try; the alignment option is suggested when `aligning` is 0 and the stage works
 // part by part.
