@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/configFolder.h"
 #include "app/errorReport.h"
 #include "app/programPath.h"
+#include "cli/liveLine.h"
 #include "match/matchingRun.h"
+#include "match/runResult.h"
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
@@ -22,6 +25,8 @@
 #include "render/renderView.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
+#include "textfiles/platform.h"
+#include "textfiles/runProgress.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
 #if MORVANE_PICTURES
@@ -38,8 +43,8 @@ constexpr int kExitExtraNotWritten = 4;
 constexpr int kSettingsLineCount = 9;
 
 constexpr const char* kUsage =
-    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--keep-target] REFERENCE "
-    "TARGET\n       OUTPUT\n";
+    "Usage: morvane-match [--settings FILE] [--rotation N] [--align] [--keep-target] [--quiet]\n"
+    "                     REFERENCE TARGET OUTPUT\n";
 
 constexpr const char* kHelp =
     "Gives the faces of TARGET the layer names of the matching faces of REFERENCE and writes\n"
@@ -89,6 +94,8 @@ constexpr const char* kHelp =
     "                   get layer table entries (the dialog's \"Keep the rest of the target\n"
     "                   file\"; bit value 8 of the switch word). Faces the reader could not\n"
     "                   read do not stop the run then: they are written back as they were.\n"
+    "  -q, --quiet      No live progress line on standard error.\n"
+    "  --version        Show the version and exit.\n"
     "  -h, --help       Show this text and exit.\n"
     "  --               Take every later argument as a path.\n"
     "\n"
@@ -98,11 +105,21 @@ constexpr const char* kHelp =
     "their own layer). With --align it reads \"Faces: c coincident / a aligned / t by tests /\n"
     "p by propagation / u unmatched\", followed by \"k faces on symmetric parts: their layer is\n"
     "a guess\" when alignments that the geometry cannot tell apart would give other layers.\n"
+    "Once OUTPUT is written, \"Written: OUTPUT\" follows.\n"
+    "\n"
+    "Standard error names a file that cannot be read or written with the system's reason, warns\n"
+    "of a file without 3DFACE entities, and after running out of memory names the stage, the\n"
+    "models' sizes and what to try. When standard error is a terminal, a live line shows the\n"
+    "stage, the part, the share done and the time taken, and is cleared at the end (--quiet\n"
+    "leaves it out).\n"
+    "\n"
+    "Ctrl-C stops the run before its next stage or part (\"Cancelled\"; nothing is written);\n"
+    "once the files are being written, they are finished first.\n"
     "\n"
     "Exit status:\n"
     "  0  OUTPUT was written.\n"
-    "  1  The run failed (see the progress lines; out of memory is also reported on standard\n"
-    "     error and in perr.txt beside the program).\n"
+    "  1  The run failed or was stopped with Ctrl-C (see the progress lines; out of memory is\n"
+    "     also reported on standard error and in perr.txt beside the program).\n"
     "  2  Bad arguments, or the settings file given with --settings cannot be read.\n"
     "  3  OUTPUT could not be written (the progress log says \"Write Error : Terget DXF\").\n"
     "  4  OUTPUT was written, but the --preview or --report file could not be (standard\n"
@@ -114,6 +131,8 @@ struct Arguments {
   const char* paths[3] = {};
   int pathCount = 0;
   bool help = false;
+  bool version = false;
+  bool quiet = false;
   bool align = false;
   const char* previewPath = nullptr;  // --preview
   const char* viewName = nullptr;     // --view
@@ -200,6 +219,14 @@ int parseArguments(int argc, char** argv, Arguments* out) {
       out->help = true;
       continue;
     }
+    if (std::strcmp(arg, "--version") == 0) {
+      out->version = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+      out->quiet = true;
+      continue;
+    }
     bool matched = false;
     const char* value = optionValue(argc, argv, &i, "--settings", &matched);
     if (matched) {
@@ -221,7 +248,7 @@ int parseArguments(int argc, char** argv, Arguments* out) {
     }
     return usageError("unknown option: ", arg);
   }
-  if (out->help) return 0;
+  if (out->help || out->version) return 0;
   if (int status = checkOutputOptions(*out)) return status;
   if (out->pathCount < 3) return usageError("REFERENCE, TARGET and OUTPUT are needed", nullptr);
   if (!out->paths[1][0]) return usageError("TARGET is empty", nullptr);
@@ -254,24 +281,15 @@ bool readSettingsFile(const char* path, bool mustExist) {
   return true;
 }
 
-// Says on standard error why `output` could not be written; `fallback` (when given) is the
-// reason when the folder and the path show none.
-void explainWriteFailure(const std::string& output, const char* fallback = nullptr) {
-  std::string folder = ".";
-  size_t slash = output.find_last_of('/');
-  if (slash != std::string::npos) folder = slash == 0 ? "/" : output.substr(0, slash);
-  struct stat info {};
-  const char* reason = fallback && *fallback ? fallback : "it could not be written";
-  if (stat(folder.c_str(), &info) != 0) {
-    reason = "its folder does not exist";
-  } else if (!S_ISDIR(info.st_mode)) {
-    reason = "its folder is not a folder";
-  } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
-    reason = "its folder is not writable";
-  } else if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    reason = "it is a folder";
-  }
-  std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output.c_str(), reason);
+// Says on standard error why `output` could not be written: the folder's or the path's
+// problem, else the system's text of `errorNumber`, else `fallback` (when given).
+void explainWriteFailure(const char* output, int errorNumber, const char* fallback = nullptr) {
+  char reason[320];
+  fileWriteProblem(output, errorNumber, reason, sizeof reason);
+  if (fallback && *fallback && errorNumber == 0 &&
+      std::strcmp(reason, "it could not be written") == 0)
+    std::snprintf(reason, sizeof reason, "%s", fallback);
+  std::fprintf(stderr, "morvane-match: %s was not written: %s\n", output, reason);
 }
 
 // Writes the --report and --preview files asked for, after OUTPUT was written (the report's
@@ -281,8 +299,9 @@ void explainWriteFailure(const std::string& output, const char* fallback = nullp
 int writeOutputExtras(const Arguments& args, bool keepTarget) {
   int status = kExitWritten;
   const LayerRule rule = keepTarget ? LayerRule::keptTarget : LayerRule::written;
+  errno = 0;
   if (args.reportPath && !saveFaceReport(args.reportPath, rule)) {
-    explainWriteFailure(args.reportPath);
+    explainWriteFailure(args.reportPath, errno);
     status = kExitExtraNotWritten;
   }
 #if MORVANE_PICTURES
@@ -292,7 +311,7 @@ int writeOutputExtras(const Arguments& args, bool keepTarget) {
     auto application = startPaintingApplication();
     QString reason;
     if (!savePreviewPicture(args.previewPath, view, &reason)) {
-      explainWriteFailure(args.previewPath, reason.toLocal8Bit().constData());
+      explainWriteFailure(args.previewPath, 0, reason.toLocal8Bit().constData());
       status = kExitExtraNotWritten;
     }
   }
@@ -313,10 +332,66 @@ int saveKeptTargetWithLines(DialogPort* progress, const char* output, const char
   return kept.written;
 }
 
+// What standard output and standard error show of a run: its lines on standard output, the
+// detail lines kept for standard error, and the live progress line on a terminal.
+struct Console {
+  int lineCount;
+  LiveLine live;
+  std::vector<std::string> details;
+};
+
 int printLine(DialogPort* self, const char* line) {
+  auto* console = static_cast<Console*>(self->context);
+  clearLiveLine(&console->live);
   std::fputs(line, stdout);
   std::fputc('\n', stdout);
-  return (*static_cast<int*>(self->context))++;
+  return console->lineCount++;
+}
+
+int keepDetailLine(DialogPort* self, const char* line) {
+  auto* console = static_cast<Console*>(self->context);
+  console->details.emplace_back(line);
+  return static_cast<int>(console->details.size()) - 1;
+}
+
+// The run's detail lines, on standard error after its own lines.
+void printDetailLines(Console* console) {
+  for (const std::string& line : console->details)
+    std::fprintf(stderr, "morvane-match: %s\n", line.c_str());
+  console->details.clear();
+}
+
+// Ctrl-C during the run: the run stops before its next stage or part, releases everything and
+// writes nothing. A second one ends the tool at once. While a file is written, it waits.
+volatile std::sig_atomic_t interrupted = 0;
+
+void noteInterrupt(int) {
+  interrupted = 1;
+}
+
+void stopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = noteInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// Holds Ctrl-C back (`hold` true) while files are written, or lets it through again.
+void holdInterrupts(bool hold) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+int interruptRequested(RunProgress*) {
+  return interrupted;
+}
+
+void reportLive(RunProgress* self, const char* stage, int32_t part, int32_t parts,
+                double fraction) {
+  showLiveLine(static_cast<LiveLine*>(self->context), stage, part, parts, fraction);
 }
 
 }  // namespace
@@ -330,6 +405,10 @@ int main(int argc, char** argv) {
   if (args.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    return kExitWritten;
+  }
+  if (args.version) {
+    std::printf("morvane-match %s\n", MORVANE_VERSION);
     return kExitWritten;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -348,10 +427,19 @@ int main(int argc, char** argv) {
   textureRotation = rotationFromSettings();
   if (args.rotation >= 0) setTextureRotation(args.rotation);
 
-  int lineCount = 0;
+  Console console{};
+  console.live.shown = false;
+  console.live.enabled = !args.quiet && standardErrorIsTerminal();
+  startLiveLine(&console.live);
   DialogPort progress{};
-  progress.context = &lineCount;
+  progress.context = &console;
   progress.addListLine = printLine;
+  progress.addDetailLine = keepDetailLine;
+  RunProgress live{};
+  live.context = &console.live;
+  live.report = reportLive;
+  live.cancelRequested = interruptRequested;
+  stopOnInterrupt();
 
   const char* output = args.paths[2];
   int exitStatus = kExitWritten;
@@ -360,31 +448,32 @@ int main(int argc, char** argv) {
   options.alignParts = align ? 1 : 0;
   const bool keepTarget = args.keepTarget || (matchSettings.sw & kSwitchKeepTarget) != 0;
   options.keepTarget = keepTarget ? 1 : 0;
-  if (!runMatchingWith(&progress, args.paths[0], args.paths[1], &options)) {
+  options.progress = &live;
+  const int result = runMatchingWith(&progress, args.paths[0], args.paths[1], &options);
+  clearLiveLine(&console.live);
+  holdInterrupts(true);
+  if (!result && interrupted) {
+    std::fprintf(stderr, "morvane-match: interrupted; %s was not written\n", output);
+    exitStatus = kExitRunFailed;
+  } else if (!result) {
     std::fprintf(stderr, "morvane-match: the matching run failed; %s was not written\n", output);
+    printDetailLines(&console);
     exitStatus = kExitRunFailed;
   } else {
-    MatchTally tally = tallyMatches(referenceModel, targetModel);
-    if (align) {
-      addProgressLine(
-          &progress,
-          "Faces: %d coincident / %d aligned / %d by tests / %d by propagation / %d unmatched",
-          tally.coincident, tally.aligned, tally.byTests, tally.byPropagation, tally.unmatched);
-      if (tally.guesses > 0) {
-        addProgressLine(&progress, "%d faces on symmetric parts: their layer is a guess",
-                        tally.guesses);
-      }
-    } else {
-      addProgressLine(&progress,
-                      "Faces: %d coincident / %d by tests / %d by propagation / %d unmatched",
-                      tally.coincident, tally.byTests, tally.byPropagation, tally.unmatched);
-    }
-    if (!(keepTarget ? saveKeptTargetWithLines(&progress, output, args.paths[0])
-                     : saveTargetDxf(output))) {
+    printDetailLines(&console);
+    addTallyLines(&progress, tallyMatches(referenceModel, targetModel), align ? 1 : 0);
+    showLiveLine(&console.live, "writing", 0, 0, 1.0);
+    errno = 0;
+    const bool saved = (keepTarget ? saveKeptTargetWithLines(&progress, output, args.paths[0])
+                                   : saveTargetDxf(output)) != 0;
+    const int saveError = errno;
+    clearLiveLine(&console.live);
+    if (!saved) {
       addProgressLine(&progress, "Write Error : Terget DXF");
-      explainWriteFailure(output);
+      explainWriteFailure(output, saveError);
       exitStatus = kExitNotWritten;
     } else {
+      addProgressLine(&progress, "Written: %s", output);
       exitStatus = writeOutputExtras(args, keepTarget);
     }
   }

@@ -8,6 +8,7 @@
 #include "compare/propagation.h"
 #include "match/faceTests.h"
 #include "model/faceModel.h"
+#include "textfiles/runProgress.h"
 #include "textfiles/scopedBlocks.h"
 
 namespace {
@@ -110,7 +111,15 @@ int32_t partOfFace(const FaceModel& model, int32_t r) noexcept {
 }  // namespace
 
 int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
+  return matchFacesWith(reference, target, nullptr);
+}
+
+int matchFacesWith(FaceModel* reference, FaceModel* target, const ProgressSpan* span) noexcept {
   if (!target) return 1;
+  const ProgressSpan none{};
+  const ProgressSpan& progress = span ? *span : none;
+  const double faceShare = target->faceCount > 0 ? 1.0 / target->faceCount : 0;
+  int64_t facesDone = 0;
   if (reference) {
     for (int32_t i = 0; i < reference->partCount; ++i)
       reference->parts[i].flags &= kPartMarked;
@@ -118,6 +127,14 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
   for (int32_t t = 0; t < target->partCount; ++t) {
     ModelPart& part = target->parts[t];
     int32_t count = part.faces ? part.faceCount : 0;
+    // Reported as the part starts: stage, part t + 1 of partCount, faces of earlier parts done.
+    const double doneBefore = static_cast<double>(facesDone) * faceShare;
+    auto stage = [&](const char* name) {
+      reportProgress(progress, name, t + 1, target->partCount, doneBefore);
+      return !progressCancelled(progress);
+    };
+    if (!stage("face tests")) return kRunCancelled;
+    facesDone += count;
     bool matched = reference && part.matchedPart >= 0 && part.matchedPart < reference->partCount;
     if (!matched) {
       for (int32_t i = 0; i < count; ++i)
@@ -130,6 +147,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
     if (matchedCount == count) continue;
     part.flags &= kPartMarked;
     // A part whose profiles cannot have the memory they need keeps what the tests gave.
+    if (!stage("profiles")) return kRunCancelled;
     int computed = computePartProfiles(target, t);
     if (computed == kProfilesTooLarge) continue;
     if (computed) computed = computePartProfiles(reference, part.matchedPart);
@@ -141,6 +159,7 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
       int32_t other = partOfFace(*reference, target->faces[part.faces[i]].partnerFace);
       if (other >= 0 && !computePartProfiles(reference, other)) return 0;
     }
+    if (!stage("propagation")) return kRunCancelled;
     if (!propagateMatches(reference, target, t)) return 0;
     // Nothing reads a target part's profiles once it is propagated; reference parts keep
     // theirs for the other target parts matched to them.

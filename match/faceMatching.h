@@ -7,5 +7,11 @@
 // A target part's profiles are released once it is propagated.
 struct FaceModel;
 
+struct ProgressSpan;
+
 // Returns 1, or 0 when memory failed.
 int matchFaces(FaceModel* reference, FaceModel* target) noexcept;
+// The same, reporting each target part ("face tests", "profiles", "propagation", part k of n,
+// by the share of faces done) to `span` (may be null) and stopping between parts when it asks:
+// kRunCancelled then, with the parts done so far matched.
+int matchFacesWith(FaceModel* reference, FaceModel* target, const ProgressSpan* span) noexcept;

@@ -8,11 +8,14 @@
 #include "match/howMatched.h"
 #include "match/partMatching.h"
 #include "match/readReport.h"
+#include "match/runNotes.h"
 #include "model/dxfReader.h"
 #include "model/faceModel.h"
 #include "model/vectors.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
+#include "textfiles/platform.h"
+#include "textfiles/runProgress.h"
 #include "textfiles/scopedBlocks.h"
 #include "textfiles/settings.h"
 
@@ -44,6 +47,7 @@ int readReference(DialogPort* dialog, const char* path) {
   referenceModel = readDxfFile(path, "Ref", nullptr, textureRotation, &status, &report);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Reference DXF. continue...");
+    noteUnreadable(dialog, path);
     referenceModel = readDxfBytes(nullptr, 0, "Ref", nullptr, textureRotation);
   }
   const bool binary = report.binary != 0;
@@ -51,8 +55,10 @@ int readReference(DialogPort* dialog, const char* path) {
     addBinaryLine(dialog, path);
   } else if (!referenceModel) {
     addProgressLine(dialog, "Syntax Error : Reference DXF. continue...");
+    noteOutOfMemoryReading(dialog, path);
   } else {
     addReadLines(dialog, path, report);
+    if (status == kLoadRead && referenceModel->faceCount == 0) noteNoFaces(dialog, path);
   }
   freeLineList(report.notes);
   return binary ? 0 : 1;
@@ -78,6 +84,7 @@ bool targetReadWhole(DialogPort* dialog, const char* path, const DxfReadReport& 
 int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) {
   if (!path || !*path) {
     addProgressLine(dialog, "Read Error : Terget DXF");
+    addDetailLine(dialog, "no target file was given");
     return 0;
   }
   commentList = newLineList();
@@ -97,15 +104,18 @@ int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) 
   freeLineList(report.notes);
   if (status == kLoadNotOpened) {
     addProgressLine(dialog, "Read Error : Terget DXF");
+    noteUnreadable(dialog, path);
     return 0;
   }
   if (!targetModel) {
     addProgressLine(dialog, "Syntax Error : Terget DXF");
+    noteOutOfMemoryReading(dialog, path);
     return 0;
   }
   if (!whole) return 0;
   if (targetModel->partCount == 0) {
     addProgressLine(dialog, "Empty Data : Terget DXF");
+    noteNoFaces(dialog, path);
     return 0;
   }
   return 1;
@@ -124,24 +134,70 @@ void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   }
 }
 
-// The matching stages over both models. Returns 1, or 0 when a stage ran out of memory.
+// Where a run is: the stage it is in, for a line saying what ran out of memory. Reports reach
+// the front end's sink through `relay`, which notes each stage on the way.
+struct RunStages {
+  RunProgress relay;
+  RunProgress* sink;  // the front end's; may be null
+  const char* stage;
+};
+
+void relayReport(RunProgress* self, const char* stage, int32_t part, int32_t parts,
+                 double fraction) {
+  auto* stages = static_cast<RunStages*>(self->context);
+  stages->stage = stage;
+  if (stages->sink && stages->sink->report)
+    stages->sink->report(stages->sink, stage, part, parts, fraction);
+}
+
+int relayCancel(RunProgress* self) {
+  auto* stages = static_cast<RunStages*>(self->context);
+  return stages->sink && stages->sink->cancelRequested ? stages->sink->cancelRequested(stages->sink)
+                                                       : 0;
+}
+
+// Enters `stage`, which starts at `from` and ends at `to` of the whole run. Returns false when
+// the run is to stop.
+bool enterStage(RunStages* stages, const char* stage, double from, double to) {
+  ProgressSpan span{&stages->relay, from, to};
+  reportProgress(span, stage, 0, 0, 0);
+  return !progressCancelled(span);
+}
+
+// The matching stages over both models. Returns 1, 0 when a stage ran out of memory, or
+// kRunCancelled when the run was asked to stop.
 int matchModels(DialogPort* dialog, FaceModel* reference, FaceModel* target,
-                const RunOptions& options) {
+                const RunOptions& options, RunStages* stages) {
+  if (!enterStage(stages, "angle signatures", 0.20, 0.25)) return kRunCancelled;
   if (!computeAngleSignatures(target) || !computeAngleSignatures(reference)) return 0;
+  if (!enterStage(stages, "pairing", 0.25, 0.30)) return kRunCancelled;
   if (!pairCoincidentGeometry(reference, target)) return 0;
+  if (!enterStage(stages, "part matching", 0.30, 0.35)) return kRunCancelled;
   matchParts(reference, target);
   addProgressLine(dialog, "%d Parts / %d Faces / %d Points", target->partCount, target->faceCount,
                   target->pointCount);
   if (options.alignParts) {
+    if (!enterStage(stages, "aligning", 0.35, 0.40)) return kRunCancelled;
     AlignSummary summary{};
     if (!alignParts(reference, target, &summary)) return 0;
     addProgressLine(dialog, "Align: %d of %d parts, %d faces", summary.alignedParts,
                     summary.candidateParts, summary.alignedFaces);
   }
-  int matched = matchFaces(reference, target);
+  if (!enterStage(stages, "face tests", 0.40, 1.0)) return kRunCancelled;
+  const ProgressSpan span{&stages->relay, 0.40, 1.0};
+  int matched = matchFacesWith(reference, target, &span);
+  if (matched == kRunCancelled) return matched;
   reportPartsTooLarge(dialog, target);
   reportPartsTooLarge(dialog, reference);
   return matched;
+}
+
+// Ends a run that was asked to stop: everything it made is released.
+int endCancelledRun(DialogPort* dialog) {
+  releaseRunData();
+  returnFreedMemory();
+  addProgressLine(dialog, "Cancelled");
+  return 0;
 }
 
 }  // namespace
@@ -153,15 +209,27 @@ int runMatching(DialogPort* dialog, const char* referencePath, const char* targe
 int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
                     const RunOptions* options) noexcept {
   const RunOptions chosen = options ? *options : RunOptions{};
+  RunStages stages{{}, chosen.progress, "reading"};
+  stages.relay = RunProgress{&stages, relayReport, relayCancel};
   releaseRunData();
   addProgressLine(dialog, nullptr);
   addProgressLine(dialog, "Start...");
 
   // Each file's bytes are released as soon as its model is read: the models keep nothing of them.
-  int result = namesReferenceFile(referencePath) ? readReference(dialog, referencePath) : 1;
-  if (result) result = readTarget(dialog, targetPath, chosen);
+  int result = 1;
+  if (namesReferenceFile(referencePath)) {
+    if (!enterStage(&stages, "reading the reference", 0, 0.10)) return endCancelledRun(dialog);
+    result = readReference(dialog, referencePath);
+  }
+  if (result) {
+    if (!enterStage(&stages, "reading the target", 0.10, 0.20)) return endCancelledRun(dialog);
+    result = readTarget(dialog, targetPath, chosen);
+  }
   if (result && referenceModel) {
-    result = matchModels(dialog, referenceModel, targetModel, chosen);
+    result = matchModels(dialog, referenceModel, targetModel, chosen, &stages);
+    if (result == kRunCancelled) return endCancelledRun(dialog);
+    if (!result)
+      noteOutOfMemory(dialog, stages.stage, referenceModel, targetModel, chosen.alignParts);
   }
   if (result) {
     addProgressLine(dialog, "Done.");

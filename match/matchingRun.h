@@ -4,6 +4,7 @@
 
 struct DialogPort;
 struct FaceModel;
+struct RunProgress;
 
 // Runs the whole matching. `referencePath` may be empty, "NULL" or "No Use" (any case) for none.
 // Fills the run state (referenceModel, targetModel, commentList). Returns 1 when the target gave
@@ -30,11 +31,18 @@ struct RunOptions {
   int32_t keepTarget;  // not 0: the target model keeps its file's bytes and its faces' origins
                        // (saveKeptTarget writes it back whole), so faces it could not read do
                        // not stop the run
+  RunProgress* progress;  // null: nothing reported; else told each stage and part, and polled
+                          // between them for a request to stop
 };
 
 // runMatching with `options` (null: all zero). With alignParts set, the line "Align: %d of %d
 // parts, %d faces" (parts aligned, parts tried, faces matched through them) follows the counts
 // line, and faces of aligned parts keep their reference faces through face matching.
+// Detail lines (DialogPort::addDetailLine) follow a failure line: the file and the system's
+// reason when a file cannot be read, "no 3DFACE entities in PATH" for a file without faces (the
+// reference's run goes on), and after a stage that ran out of memory, the stage, the models'
+// sizes and what to try. When the progress record asks the run to stop, it releases the run
+// state, adds "Cancelled" instead of "Error Quit" and returns 0.
 int runMatchingWith(DialogPort* dialog, const char* referencePath, const char* targetPath,
                     const RunOptions* options) noexcept;
 

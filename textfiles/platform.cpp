@@ -1,8 +1,13 @@
 #include "textfiles/platform.h"
 
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,4 +67,102 @@ uint64_t addressSpaceHeadroom() noexcept {
 uint64_t availableMemoryBytes() noexcept {
   uint64_t machine = numberInFile("/proc/meminfo", "MemAvailable", 1024);
   return least(least(machine, controlGroupHeadroom()), addressSpaceHeadroom());
+}
+
+namespace {
+
+// "/a/b.dxf" gives "/a", "/b.dxf" gives "/", "b.dxf" gives ".".
+void folderOf(const char* path, char* folder, size_t size) noexcept {
+  const char* slash = std::strrchr(path, '/');
+  if (!slash) {
+    std::snprintf(folder, size, ".");
+    return;
+  }
+  int length = slash == path ? 1 : static_cast<int>(slash - path);
+  std::snprintf(folder, size, "%.*s", length, path);
+}
+
+void sayWithSystemText(char* reason, size_t size, const char* what, int errorNumber) noexcept {
+  std::snprintf(reason, size, "%s (%s)", what, std::strerror(errorNumber));
+}
+
+}  // namespace
+
+uint64_t residentBytes() noexcept {
+  uint64_t bytes = numberInFile("/proc/self/status", "VmRSS", 1024);
+  return bytes == kUnknown ? 0 : bytes;
+}
+
+uint64_t peakResidentBytes() noexcept {
+  uint64_t bytes = numberInFile("/proc/self/status", "VmHWM", 1024);
+  return bytes == kUnknown ? 0 : bytes;
+}
+
+void returnFreedMemory() noexcept {
+  malloc_trim(0);
+}
+
+int fileReadProblem(const char* path, char* reason, size_t size) noexcept {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    std::snprintf(reason, size, "%s", std::strerror(errno));
+    return 1;
+  }
+  struct stat info {};
+  int problem = 0;
+  if (fstat(fd, &info) != 0) {
+    std::snprintf(reason, size, "%s", std::strerror(errno));
+    problem = 1;
+  } else if (S_ISDIR(info.st_mode)) {
+    std::snprintf(reason, size, "it is a folder");
+    problem = 1;
+  } else if (!S_ISREG(info.st_mode)) {
+    std::snprintf(reason, size, "it is not a regular file");
+    problem = 1;
+  }
+  close(fd);
+  return problem;
+}
+
+void fileWriteProblem(const char* path, int errorNumber, char* reason, size_t size) noexcept {
+  char folder[4096];
+  folderOf(path, folder, sizeof folder);
+  struct stat info {};
+  if (stat(folder, &info) != 0) {
+    sayWithSystemText(reason, size, "its folder does not exist", errno);
+  } else if (!S_ISDIR(info.st_mode)) {
+    sayWithSystemText(reason, size, "its folder is not a folder", ENOTDIR);
+  } else if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
+    sayWithSystemText(reason, size, "it is a folder", EISDIR);
+  } else if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+    std::snprintf(reason, size, "it is not a regular file");
+  } else if (access(folder, W_OK | X_OK) != 0) {
+    sayWithSystemText(reason, size, "its folder is not writable", errno);
+  } else if (errorNumber != 0) {
+    std::snprintf(reason, size, "%s", std::strerror(errorNumber));
+  } else {
+    std::snprintf(reason, size, "it could not be written");
+  }
+}
+
+FileStamp fileStamp(const char* path) noexcept {
+  FileStamp stamp{};
+  struct stat info {};
+  if (!path || stat(path, &info) != 0) return stamp;
+  stamp.device = static_cast<uint64_t>(info.st_dev);
+  stamp.inode = static_cast<uint64_t>(info.st_ino);
+  stamp.size = static_cast<int64_t>(info.st_size);
+  stamp.modifiedNanoseconds =
+      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return stamp;
+}
+
+bool standardErrorIsTerminal() noexcept {
+  return isatty(STDERR_FILENO) != 0;
+}
+
+int standardErrorColumns() noexcept {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
 }

@@ -1,9 +1,43 @@
 #pragma once
 // What the operating system can tell about this process's surroundings. Every system query
 // the core makes lives here, so a port replaces this file only.
+#include <cstddef>
 #include <cstdint>
 
 // Bytes this process could still be given: the least of the memory the machine has available,
 // what the process's control group still allows and what its address-space limit leaves.
 // UINT64_MAX when nothing is known.
 uint64_t availableMemoryBytes() noexcept;
+
+// Resident memory of this process now, and its peak so far, in bytes (0 when unknown).
+uint64_t residentBytes() noexcept;
+uint64_t peakResidentBytes() noexcept;
+
+// Hands memory the process has freed back to the system (the C library keeps freed blocks for
+// reuse otherwise), so that an idle process holds only what it still uses.
+void returnFreedMemory() noexcept;
+
+// Why `path` cannot be read as a regular file: 0 when it can; otherwise 1 and `reason` (of
+// `size` bytes, NUL-ended) holds the system's error text or "it is a folder" / "it is not a
+// regular file". Opening never waits (a FIFO is not read).
+int fileReadProblem(const char* path, char* reason, size_t size) noexcept;
+
+// Why `path` could not be written, for a message after a failed save: its folder is missing,
+// not a folder or not writable, or `path` is a folder or not a regular file, each followed by
+// the system's text in brackets; else the system's text of `errorNumber` (the errno the
+// failed write left; 0 when unknown), else "it could not be written". Fills `reason`.
+void fileWriteProblem(const char* path, int errorNumber, char* reason, size_t size) noexcept;
+
+// What identifies a file's contents cheaply: device, inode, size and modification time. Zero
+// when the file cannot be looked at.
+struct FileStamp {
+  uint64_t device;
+  uint64_t inode;
+  int64_t size;
+  int64_t modifiedNanoseconds;
+};
+FileStamp fileStamp(const char* path) noexcept;
+
+// Whether standard error is a terminal, and that terminal's width in columns (80 when unknown).
+bool standardErrorIsTerminal() noexcept;
+int standardErrorColumns() noexcept;

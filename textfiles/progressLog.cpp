@@ -21,6 +21,17 @@ void copyFormat(char (&out)[kFormatLimit + 1], const char* format) {
   }
 }
 
+// The line `format` gives with `values`, its format cut at kFormatLimit and the line at
+// kLineLimit.
+void formatLine(char (&line)[kLineLimit + 1], const char* format, va_list values) {
+  char shortFormat[kFormatLimit + 1];
+  copyFormat(shortFormat, format);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  std::vsnprintf(line, sizeof line, shortFormat, values);
+#pragma GCC diagnostic pop
+}
+
 }  // namespace
 
 int addProgressLine(DialogPort* dialog, const char* format, ...) noexcept {
@@ -29,15 +40,20 @@ int addProgressLine(DialogPort* dialog, const char* format, ...) noexcept {
     if (dialog->clearList) dialog->clearList(dialog);
     return 0;
   }
-  char shortFormat[kFormatLimit + 1];
-  copyFormat(shortFormat, format);
   char line[kLineLimit + 1];
   va_list values;
   va_start(values, format);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  std::vsnprintf(line, sizeof line, shortFormat, values);
-#pragma GCC diagnostic pop
+  formatLine(line, format, values);
   va_end(values);
   return dialog->addListLine(dialog, line);
+}
+
+int addDetailLine(DialogPort* dialog, const char* format, ...) noexcept {
+  if (!dialog || !dialog->addDetailLine || !format) return 0;
+  char line[kLineLimit + 1];
+  va_list values;
+  va_start(values, format);
+  formatLine(line, format, values);
+  va_end(values);
+  return dialog->addDetailLine(dialog, line);
 }

@@ -32,6 +32,12 @@ struct ControlTemplate {
 constexpr const char* kDialogCaption = "Morvane ver. 2.01";
 constexpr int kDialogWidth = 299;   // dialog units
 constexpr int kDialogHeight = 166;  // dialog units
+// The dialog is taller than its template by this much, all of it given to the progress list,
+// which reaches down to the dialog's foot: the run's lines, its tally and what was written
+// show without scrolling.
+constexpr int kDialogGrowth = 40;  // dialog units
+// Height of the row under the preview pane: the run's stage, its progress bar and "Cancel".
+constexpr int kProgressRowHeight = 12;  // dialog units
 
 // The controls in tab order.
 constexpr ControlTemplate kDialogControls[] = {

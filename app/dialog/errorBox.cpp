@@ -4,8 +4,14 @@
 #include <QMessageBox>
 #include <QThread>
 #include <cstdio>
+#include <mutex>
+#include <utility>
 
 namespace {
+
+std::mutex heldMutex;
+bool holding = false;
+QStringList held;
 
 void showOnThisThread(const QString& text) {
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kErrorBoxTitle), text,
@@ -25,8 +31,24 @@ void showErrorBox(const char* message) {
   }
   if (QThread::currentThread() == application->thread()) {
     showOnThisThread(text);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(heldMutex);
+  if (holding) {
+    held << text;
   } else {
+    lock.unlock();
     QMetaObject::invokeMethod(
         application, [text] { showOnThisThread(text); }, Qt::BlockingQueuedConnection);
   }
+}
+
+void holdErrorBoxes(bool hold) {
+  std::lock_guard<std::mutex> lock(heldMutex);
+  holding = hold;
+}
+
+QStringList takeHeldErrorBoxes() {
+  std::lock_guard<std::mutex> lock(heldMutex);
+  return std::exchange(held, QStringList());
 }

@@ -20,12 +20,13 @@
 static std::string latestReference;
 
 // The matching run, aligning turned parts and keeping the target's bytes when the dialog's
-// check boxes ask for it.
+// check boxes ask for it, reporting its stages to the dialog's progress row.
 static int runAsChosen(DialogPort* dialog, const char* referencePath, const char* targetPath) {
   RunOptions options{};
   options.alignParts = (matchSettings.sw & kSwitchAlignParts) ? 1 : 0;
   options.keepTarget = (matchSettings.sw & kSwitchKeepTarget) ? 1 : 0;
   latestReference = referencePath ? referencePath : "";
+  options.progress = dialog ? dialog->runProgress : nullptr;
   return runMatchingWith(dialog, referencePath, targetPath, &options);
 }
 

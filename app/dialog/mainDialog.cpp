@@ -13,16 +13,22 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
 #include "app/dialog/dialogTemplate.h"
+#include "app/dialog/errorBox.h"
 #include "app/dialog/previewPane.h"
 #include "app/picture/previewPicture.h"
 #include "app/settingsDialog.h"
+#include "match/matchingRun.h"
+#include "match/runResult.h"
+#include "model/faceModel.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 
@@ -66,11 +72,66 @@ int answerOnThreadOf(QObject* object, Call call) {
   return answer;
 }
 
+bool sameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modifiedNanoseconds == b.modifiedNanoseconds;
+}
+
+// The run's reports, kept for the progress row's next look.
+void watchRun(RunProgress* self, const char* stage, int32_t part, int32_t parts, double fraction) {
+  auto* watch = static_cast<RunWatch*>(self->context);
+  watch->stage = stage;
+  watch->part = part;
+  watch->parts = parts;
+  watch->permille = static_cast<int>(fraction * 1000);
+}
+
+int cancelWatched(RunProgress* self) {
+  return static_cast<RunWatch*>(self->context)->cancel.load();
+}
+
+// "m:ss" of a time in milliseconds.
+QString minutesAndSeconds(qint64 ms) {
+  qint64 seconds = ms / 1000;
+  return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
+
+RunInputs currentRunInputs(const QByteArray& referencePath, const QByteArray& targetPath) {
+  RunInputs inputs{};
+  inputs.referencePath = referencePath;
+  inputs.targetPath = targetPath;
+  inputs.referenceStamp = fileStamp(referencePath.constData());
+  inputs.targetStamp = fileStamp(targetPath.constData());
+  inputs.rotation = textureRotation;
+  inputs.settings = matchSettings;
+  return inputs;
+}
+
+bool sameRunInputs(const RunInputs& a, const RunInputs& b) {
+  const MatchSettings &x = a.settings, &y = b.settings;
+  // Tolerances compared bit for bit: a NaN read from the file equals itself.
+  auto same = [](double u, double v) { return std::memcmp(&u, &v, sizeof u) == 0; };
+  return a.referencePath == b.referencePath && a.targetPath == b.targetPath &&
+         sameStamp(a.referenceStamp, b.referenceStamp) && sameStamp(a.targetStamp, b.targetStamp) &&
+         a.rotation == b.rotation && x.sw == y.sw &&
+         same(x.groupMultipleMatching, y.groupMultipleMatching) &&
+         same(x.groupSingleMatching, y.groupSingleMatching) &&
+         same(x.textureRotation, y.textureRotation) && same(x.vectorMatching, y.vectorMatching) &&
+         same(x.facePositionMatching, y.facePositionMatching) &&
+         same(x.faceCountMatching, y.faceCountMatching) &&
+         same(x.faceAngleMatching, y.faceAngleMatching) &&
+         same(x.sameFaceAngleAdvantage, y.sameFaceAngleAdvantage);
+}
 
 MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save, QWidget* parent)
     : QDialog(parent), chooser_(chooser), run_(std::move(run)), save_(std::move(save)) {
   port_ = makePort(this);
+  runProgress_.context = &watch_;
+  runProgress_.report = watchRun;
+  runProgress_.cancelRequested = cancelWatched;
+  port_.runProgress = &runProgress_;
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -78,6 +139,7 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   setWindowIcon(programIcon());
   buildControls();
   loadSettings(&port_);
+  progressList_->scrollToTop();  // the notes read from their first line
   alignBox_->setChecked((matchSettings.sw & kSwitchAlignParts) != 0);
   keepTargetBox_->setChecked((matchSettings.sw & kSwitchKeepTarget) != 0);
 }
@@ -91,7 +153,8 @@ QWidget* MainDialog::control(int id) const {
 
 void MainDialog::buildControls() {
   DialogUnits units = dialogUnitsOf(font());
-  setFixedSize(units.toPixelsX(kDialogWidth + kPreviewPaneWidth), units.toPixelsY(kDialogHeight));
+  setFixedSize(units.toPixelsX(kDialogWidth + kPreviewPaneWidth),
+               units.toPixelsY(kDialogHeight + kDialogGrowth));
   // A path box is as tall as its edit field needs; the ">>" beside it takes the same height.
   int pathRowHeight = units.toPixelsY(12);
   QWidget* previousInTabOrder = nullptr;
@@ -191,22 +254,73 @@ void MainDialog::buildControls() {
   connect(qobject_cast<QPushButton*>(control(kExitButtonId)), &QPushButton::clicked, this,
           &MainDialog::reject);
   buildPreviewPane(units);
+  buildProgressRow(units);
   referenceBox_->setFocus();
 }
 
-// The preview pane to the right of the template's controls, from top to foot.
+// The preview pane to the right of the template's controls, from the top down to the progress
+// row.
 void MainDialog::buildPreviewPane(const DialogUnits& units) {
   preview_ = new PreviewPane(this);
   int left = units.toPixelsX(kDialogWidth + 4), top = units.toPixelsY(4);
-  preview_->setGeometry(left, top, width() - left - units.toPixelsX(4), height() - 2 * top);
+  int row = units.toPixelsY(kProgressRowHeight + 4);
+  preview_->setGeometry(left, top, width() - left - units.toPixelsX(4), height() - 2 * top - row);
   connect(preview_, &PreviewPane::savePictureRequested, this, &MainDialog::onSavePicture);
+}
+
+// Under the preview pane: the stage and the time taken, the progress bar, "Cancel".
+void MainDialog::buildProgressRow(const DialogUnits& units) {
+  const int left = units.toPixelsX(kDialogWidth + 4), right = width() - units.toPixelsX(4);
+  const int height = units.toPixelsY(kProgressRowHeight);
+  const int top = this->height() - units.toPixelsY(4) - height;
+  const int buttonWidth = units.toPixelsX(40), barWidth = units.toPixelsX(70);
+  const int gap = units.toPixelsX(3);
+  stageLabel_ = new QLabel(this);
+  stageLabel_->setObjectName(QStringLiteral("runStage"));
+  stageLabel_->setGeometry(left, top, right - left - buttonWidth - barWidth - 2 * gap, height);
+  progressBar_ = new QProgressBar(this);
+  progressBar_->setRange(0, 1000);
+  progressBar_->setValue(0);
+  progressBar_->setTextVisible(false);
+  progressBar_->setGeometry(stageLabel_->geometry().right() + gap, top, barWidth, height);
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelButton_->setAutoDefault(false);
+  cancelButton_->setEnabled(false);
+  cancelButton_->setFocusPolicy(Qt::NoFocus);  // the template's tab order stays as it is
+  cancelButton_->setGeometry(right - buttonWidth, top, buttonWidth, height);
+  connect(cancelButton_, &QPushButton::clicked, this, &MainDialog::cancelRun);
+  progressTimer_.setInterval(100);
+  connect(&progressTimer_, &QTimer::timeout, this, &MainDialog::showRunProgress);
+}
+
+void MainDialog::showRunProgress() {
+  const char* stage = watch_.stage.load();
+  QString text = QString::fromLatin1(stage ? stage : "starting");
+  if (watch_.parts > 0)
+    text += QStringLiteral(", part %1 of %2").arg(watch_.part).arg(watch_.parts);
+  if (watch_.cancel) text = QStringLiteral("cancelling");
+  stageLabel_->setText(text + QStringLiteral("  ") + minutesAndSeconds(runClock_.elapsed()));
+  progressBar_->setValue(watch_.permille);
+}
+
+void MainDialog::cancelRun() {
+  if (!running_) return;
+  watch_.cancel = 1;
+  cancelButton_->setEnabled(false);
+  showRunProgress();
 }
 
 // ---- handlers ----
 
+// With no recent target, the target chooser starts in the folder of the reference's path.
 QString MainDialog::chooseDxfFile(ChooserKind kind) {
   const LineList* recent = kind == ChooserKind::openReference ? referenceList : targetList;
-  return chooser_.choose(this, chooserRequest(kind, recent, QDir::homePath()));
+  QString fallback = QDir::homePath();
+  if (kind == ChooserKind::openTarget) {
+    QString referenceFolder = splitStartPath(QFile::decodeName(trimmedPath(referenceBox_))).first;
+    if (!referenceFolder.isEmpty() && QDir(referenceFolder).exists()) fallback = referenceFolder;
+  }
+  return chooser_.choose(this, chooserRequest(kind, recent, fallback));
 }
 
 void MainDialog::onSavePicture() {
@@ -251,14 +365,45 @@ void MainDialog::onSaveTarget() {
   setTextureRotation(rotationBox_->currentIndex());
   setAlignParts(alignBox_->isChecked());
   setKeepTarget(keepTargetBox_->isChecked());
-  // 4: the run; on failure the progress list already says why.
-  if (runOffThisThread(referencePath, targetPath) == 0) return;
+  // 4: the run, unless the kept result comes from the same inputs; on failure the progress
+  // list already says why.
+  RunInputs inputs = currentRunInputs(referencePath, targetPath);
+  if (keptInputs_ && targetModel && sameRunInputs(*keptInputs_, inputs)) {
+    addListLine(QStringLiteral("Same files and settings as the last run: its result is saved"));
+  } else {
+    keptInputs_.reset();
+    if (runOffThisThread(referencePath, targetPath) == 0) return;
+    addTallyLines(&port_, tallyMatches(referenceModel, targetModel),
+                  (matchSettings.sw & kSwitchAlignParts) ? 1 : 0);
+    keptInputs_ = inputs;
+  }
   // 5: the path boxes show the lists' new order.
   fillPathBoxes(&port_);
-  // 6, 7: the output path, then the file; a file that could not be written is said so.
+  // 6, 7: the output path, then the file.
   QString chosen = chooseDxfFile(ChooserKind::saveTarget);
   if (chosen.isEmpty()) return;
-  if (!save_(QFile::encodeName(chosen).constData())) addProgressLine(&port_, "%s", kWriteErrorLine);
+  saveResult(chosen);
+}
+
+// Writes the kept result to `path`: "Written: PATH", or the write error and its reason.
+void MainDialog::saveResult(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  const QString runTook = stageLabel_->text();
+  stageLabel_->setText(QStringLiteral("writing"));
+  stageLabel_->repaint();
+  errno = 0;
+  const bool written = save_(name.constData()) != 0;
+  const int error = errno;
+  returnFreedMemory();  // the file's lines, built whole before they were written
+  stageLabel_->setText(runTook);
+  if (written) {
+    addListLine(QStringLiteral("Written: ") + path);
+    return;
+  }
+  addProgressLine(&port_, "%s", kWriteErrorLine);
+  char reason[320];
+  fileWriteProblem(name.constData(), error, reason, sizeof reason);
+  addListLine(QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(reason)));
 }
 
 // The run goes on a thread of its own while this thread waits in a local event loop, so the
@@ -270,11 +415,21 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   setControlsEnabled(false);
   preview_->forgetModels();  // the run replaces the models it shows
   nextQueuedLine_ = progressList_->count();
+  watch_.stage = nullptr, watch_.part = watch_.parts = watch_.permille = watch_.cancel = 0;
+  runClock_.start();
+  progressBar_->setValue(0);
+  cancelButton_->setEnabled(true);
+  showRunProgress();
+  progressTimer_.start();
+  memoryDetail_.clear();
+  holdErrorBoxes(true);
   int result = 0;
   std::atomic<bool> finished{false};
   QEventLoop loop;
   std::thread worker([&] {
     result = run_(&port_, referencePath.constData(), targetPath.constData());
+    // Idle, the dialog holds only what saving the result needs.
+    keepOnlyWhatSavingNeeds();
     finished = true;
     // Posted after every line the run sent, so the loop ends once all of them are shown.
     QMetaObject::invokeMethod(
@@ -286,10 +441,21 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   while (!finished)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   worker.join();
+  holdErrorBoxes(false);
   QCoreApplication::sendPostedEvents(this);
+  progressTimer_.stop();
+  cancelButton_->setEnabled(false);
+  progressBar_->setValue(result ? 1000 : 0);
+  stageLabel_->setText(
+      (watch_.cancel ? QStringLiteral("cancelled after ") : QStringLiteral("took ")) +
+      minutesAndSeconds(runClock_.elapsed()));
   running_ = false;
   setControlsEnabled(true);
   if (result) preview_->showRunState();
+  // Out of memory: the entry's name, then what ran out and what to try.
+  for (const QString& message : takeHeldErrorBoxes())
+    showErrorBox(
+        QString(message + QLatin1Char('\n') + memoryDetail_).trimmed().toUtf8().constData());
   if (focused && focused->isEnabled()) focused->setFocus();
   return result;
 }
@@ -303,7 +469,8 @@ void MainDialog::setControlsEnabled(bool enabled) {
 }
 
 void MainDialog::reject() {
-  if (running_ || closed_) return;
+  if (running_) return cancelRun();
+  if (closed_) return;
   closed_ = true;
   QDialog::reject();
   setAlignParts(alignBox_->isChecked());
@@ -314,6 +481,7 @@ void MainDialog::reject() {
 void MainDialog::closeEvent(QCloseEvent* event) {
   if (running_) {
     event->ignore();
+    cancelRun();
     return;
   }
   QDialog::closeEvent(event);  // reaches reject()
@@ -323,6 +491,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 
 int MainDialog::addListLine(const QString& line) {
   progressList_->addItem(line);
+  progressList_->scrollToBottom();
   return progressList_->count() - 1;
 }
 
@@ -390,13 +559,14 @@ DialogPort MainDialog::makePort(MainDialog* dialog) {
     QString text = QString::fromUtf8(line ? line : "");
     if (QThread::currentThread() == d->thread()) return d->addListLine(text);
     QMetaObject::invokeMethod(
-        d,
-        [d, text] {
-          d->addListLine(text);
-          d->progressList_->scrollToBottom();
-        },
-        Qt::QueuedConnection);
+        d, [d, text] { d->addListLine(text); }, Qt::QueuedConnection);
     return d->nextQueuedLine_++;
+  };
+  port.addDetailLine = [](DialogPort* self, const char* line) {
+    MainDialog* d = dialogOf(self);
+    QString text = QString::fromUtf8(line ? line : "");
+    if (text.startsWith(QLatin1String("out of memory"))) d->memoryDetail_ = text;
+    return d->port_.addListLine(self, line);
   };
   port.clearList = [](DialogPort* self) {
     MainDialog* d = dialogOf(self);

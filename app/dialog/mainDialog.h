@@ -4,24 +4,54 @@
 // button; the work is the core's. The core reaches the widgets through a DialogPort.
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "app/dialog/fileChooser.h"
 #include "textfiles/dialogPort.h"
+#include "textfiles/platform.h"
+#include "textfiles/runProgress.h"
+#include "textfiles/settings.h"
 
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
+class QLabel;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 class PreviewPane;
 
 // The program icon (resource 128) in all its drawn sizes.
 QIcon programIcon();
+
+// What a run's result depends on: both paths, the files' stamps, the rotation, the settings and
+// the alignment choice. A later "Save Terget.." with equal inputs saves the kept result.
+struct RunInputs {
+  QByteArray referencePath;
+  QByteArray targetPath;
+  FileStamp referenceStamp;
+  FileStamp targetStamp;
+  int32_t rotation;
+  MatchSettings settings;
+};
+RunInputs currentRunInputs(const QByteArray& referencePath, const QByteArray& targetPath);
+bool sameRunInputs(const RunInputs& a, const RunInputs& b);
+
+// Where the run is, written on the run's thread and read by the dialog's progress row.
+struct RunWatch {
+  std::atomic<const char*> stage{nullptr};  // a stage name (static text) or null
+  std::atomic<int> part{0};
+  std::atomic<int> parts{0};
+  std::atomic<int> permille{0};  // share of the run done, 0 to 1000
+  std::atomic<int> cancel{0};    // not 0: the user asked the run to stop
+};
 
 class MainDialog : public QDialog {
   Q_OBJECT
@@ -43,6 +73,8 @@ class MainDialog : public QDialog {
   DialogPort* port() { return &port_; }
   // Whether a matching run is under way (the controls are disabled meanwhile).
   bool isRunning() const { return running_; }
+  // Whether the last run's result is kept for a later save with the same inputs.
+  bool keepsResult() const { return keptInputs_.has_value(); }
 
  public slots:
   // ">>" beside a path box: a chosen file becomes the box's text; the recent list is untouched.
@@ -51,7 +83,10 @@ class MainDialog : public QDialog {
   // "Save Terget..": records the paths, runs the matching, asks for the output and writes it.
   void onSaveTarget();
   // "exit", Escape and the close box: ends the dialog, then writes and releases the lists.
+  // During a run, Escape and the close box ask the run to stop instead.
   void reject() override;
+  // "Cancel" beside the progress bar: asks the run to stop between two stages or parts.
+  void cancelRun();
   // "Save picture.." of the preview pane: asks where, then writes the preview picture of the
   // pane's view; a picture that could not be written is said so in the progress list.
   void onSavePicture();
@@ -62,6 +97,9 @@ class MainDialog : public QDialog {
  private:
   void buildControls();
   void buildPreviewPane(const struct DialogUnits& units);
+  void buildProgressRow(const struct DialogUnits& units);
+  void showRunProgress();
+  void saveResult(const QString& path);
   void browse(ChooserKind kind, QComboBox* box);
   QString chooseDxfFile(ChooserKind kind);
   QByteArray trimmedPath(const QComboBox* box) const;
@@ -90,6 +128,16 @@ class MainDialog : public QDialog {
   QCheckBox* keepTargetBox_ = nullptr;
   QListWidget* progressList_ = nullptr;
   PreviewPane* preview_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QLabel* stageLabel_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
+  QTimer progressTimer_;
+  QElapsedTimer runClock_;
+  RunWatch watch_;
+  RunProgress runProgress_{};
+  std::optional<RunInputs> keptInputs_;
+  QString memoryDetail_;  // the run's "out of memory ..." line, written on the run's thread
+                          // before the run ends and read on this one after
   bool running_ = false;
   bool closed_ = false;
   // Index the next progress line added from the run's thread will get; lines from there are

@@ -180,7 +180,7 @@ TEST(PartAlignment, BrokenAndAwkwardModelsFallBack) {
     useDefaultSettings();
     writeFileBytes(folder.file("r.dxf"), dxfText(c.reference));
     writeFileBytes(folder.file("t.dxf"), dxfText(c.target));
-    RunOptions options{.alignParts = 1, .keepTarget = 0};
+    RunOptions options{.alignParts = 1, .keepTarget = 0, .progress = nullptr};
     ASSERT_EQ(runMatchingWith(nullptr, folder.file("r.dxf").c_str(), folder.file("t.dxf").c_str(),
                               &options),
               1);

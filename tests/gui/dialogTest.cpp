@@ -71,8 +71,8 @@ TEST_F(Dialog, ControlsFollowTheTemplateAndTheScreenshotIsSaved) {
   open();
   DialogUnits units = dialogUnitsOf(dialog->font());
   EXPECT_TRUE(dialog->windowTitle() == "Morvane ver. 2.01" &&
-              dialog->size() ==
-                  QSize(units.toPixelsX(299 + kPreviewPaneWidth), units.toPixelsY(166)));
+              dialog->size() == QSize(units.toPixelsX(299 + kPreviewPaneWidth),
+                                      units.toPixelsY(166 + kDialogGrowth)));
   QStringList labels = {""};  // the separator has no text
   for (QLabel* label : dialog->findChildren<QLabel*>())
     labels << label->text();
@@ -92,22 +92,26 @@ TEST_F(Dialog, ControlsFollowTheTemplateAndTheScreenshotIsSaved) {
               shot.save(QStringLiteral(MORVANE_TEST_ARTIFACTS "/morvane-dialog.png")));
 }
 
-// ">>" asks the chooser, starting from the box's recent list or the home folder; a chosen file
+// ">>" asks the chooser, starting from the box's recent list, else (the target's) from the
+// reference's folder, else the home folder; a chosen file
 // becomes the box's text, a cancel changes nothing. "Save Terget.." and Enter in a path box
 // start the run with the boxes' paths, trimmed and of any length; only then do non-empty ones
 // go to the top of the recent lists, which Escape, the close box and "exit" all write.
 TEST_F(Dialog, BrowseButtonsAndTypedPathsFeedTheRunAndEveryCloseWritesTheLists) {
   writeFileBytes(file("reflist.txt"), "/data/models/ref.dxf\r\n/old/one.dxf\r\n");
   open();
-  answers = {"/picked/a.dxf"};
-  click(kBrowseReferenceId), click(kBrowseTargetId);
-  EXPECT_EQ(started.join('*'), "0/data/models|ref.dxf*1" + QDir::homePath() + '|');
+  const QString picked = QString::fromStdString(file("a.dxf"));
+  answers = {picked};
+  click(kBrowseReferenceId), click(kBrowseTargetId), type(kReferenceBoxId, "/none/a.dxf");
+  click(kBrowseTargetId), type(kReferenceBoxId, picked);
+  EXPECT_EQ(started.join('*'), "0/data/models|ref.dxf*1" + QString::fromStdString(folder.path) +
+                                   "|*1" + QDir::homePath() + '|');
   const QString longTarget = QString(300, 't') + ".dxf";
   type(kTargetBoxId, longTarget);
   click(kSaveTargetButtonId);
   type(kReferenceBoxId, "/models/ref.dxf   "), type(kTargetBoxId, "  ");
   QTest::keyClick(box(kTargetBoxId)->lineEdit(), Qt::Key_Return);
-  EXPECT_EQ(calls, QStringList({"/picked/a.dxf|" + longTarget, "/models/ref.dxf|"}));
+  EXPECT_EQ(calls, QStringList({picked + '|' + longTarget, "/models/ref.dxf|"}));
   EXPECT_EQ(box(kReferenceBoxId)->currentText(), "/models/ref.dxf   ");  // a failed run: as typed
   for (int way = 0; way < 3; ++way) {  // Escape, the close box, "exit"
     if (way == 0) QTest::keyClick(box(kReferenceBoxId)->lineEdit(), Qt::Key_Escape);
@@ -115,33 +119,47 @@ TEST_F(Dialog, BrowseButtonsAndTypedPathsFeedTheRunAndEveryCloseWritesTheLists) 
     if (way == 2) click(kExitButtonId);
     EXPECT_TRUE(!dialog->isVisible() && dialog->result() == QDialog::Rejected && !referenceList);
     EXPECT_EQ(readFileBytes(file("reflist.txt")) + readFileBytes(file("tergetlist.txt")),
-              "/models/ref.dxf\r\n/picked/a.dxf\r\n/data/models/ref.dxf\r\n/old/one.dxf\r\n" +
-                  longTarget.toStdString() + "\r\n");
+              "/models/ref.dxf\r\n" + picked.toStdString() +
+                  "\r\n/data/models/ref.dxf\r\n/old/one.dxf\r\n" + longTarget.toStdString() +
+                  "\r\n");
     open();
     std::remove(file("reflist.txt").c_str()), std::remove(file("tergetlist.txt").c_str());
   }
 }
 
-// A whole run from typed paths: the save chooser starts at the target, and the file written has
-// the target's faces under the reference's layers; a cancelled save writes nothing, a failed
-// one says so in the progress list.
+// A whole run from typed paths: the tally follows the run's lines, the save chooser starts at
+// the target, the file written has the target's faces under the reference's layers and is
+// named; a failed save gives the reason. After a cancelled save chooser, "Save Terget.." with
+// the same inputs asks for the path at once; a changed file runs again.
 TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
   const DxfFace wall = {"WALL", {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}};
   const DxfFace floor = {"FLOOR", {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}};
   writeFileBytes(file("ref.dxf"), dxfText({wall, floor}));
   writeFileBytes(file("tgt.dxf"), dxfText({{"0", floor.corners}, {"0", wall.corners}}));
   const QString out = QString::fromStdString(file("out.dxf")), bad = out + "/no/out.dxf";
-  for (const QString& answer : {out, QString(), bad}) {
-    started.clear(), answers = {answer}, std::remove(file("out.dxf").c_str());
+  const QString run = "Start...|1 Parts / 2 Faces / 6 Points|Done.|Faces: 2 coincident / ";
+  // The save chooser's answers, one per press of "Save Terget.." (the reference changes before a
+  // third), and how the progress list ends.
+  const std::pair<QStringList, QString> cases[] = {
+      {{out}, "|Written: " + out},
+      {{"", out}, "|Same files and settings as the last run: its result is saved|Written: " + out},
+      {{bad}, "|Write Error : Terget DXF|cannot write " + bad + ": its folder does not exist"},
+      {{"", "", ""}, " unmatched"},
+  };
+  for (const auto& [chooserAnswers, tail] : cases) {
+    started.clear(), answers = chooserAnswers, std::remove(file("out.dxf").c_str());
     open(runMatching, saveTargetDxf);
     type(kReferenceBoxId, QString::fromStdString(file("ref.dxf")));
     type(kTargetBoxId, QString::fromStdString(file("tgt.dxf")));
-    click(kSaveTargetButtonId);
-    EXPECT_EQ(progress(), "Start...|1 Parts / 2 Faces / 6 Points|Done." +
-                              QString(answer == bad ? "|Write Error : Terget DXF" : ""));
-    EXPECT_EQ(started.join('*').toStdString(), "2" + folder.path + "|tgt.dxf");
+    for (int press = 0; press < chooserAnswers.size(); ++press) {
+      if (press == 2) writeFileBytes(file("ref.dxf"), dxfText({floor, wall}));
+      click(kSaveTargetButtonId);
+    }
+    EXPECT_TRUE(progress().startsWith(run) && progress().section(" (", 0, 0).endsWith(tail))
+        << progress().toStdString();
+    EXPECT_TRUE(started.startsWith("2" + QString::fromStdString(folder.path) + "|tgt.dxf"));
     EXPECT_EQ(dxfLayers(readFileBytes(file("out.dxf"))),
-              (answer == out ? Lines{"FLOOR", "WALL"} : Lines{}));
+              (tail.contains("Written") ? Lines{"FLOOR", "WALL"} : Lines{}));
     click(kExitButtonId);
   }
 }
@@ -188,33 +206,60 @@ TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
   EXPECT_FALSE(pane->hasModel());
 }
 
-// The run goes on its own thread: lines appear while it runs, the
-// controls are disabled and neither a second run nor closing is possible until it ends.
-TEST_F(Dialog, RunKeepsTheWindowAliveAndRefusesASecondRun) {
-  std::atomic<int> runs{0}, release{0};
+// The run goes on its own thread: lines appear while it runs, the row under the pane shows its
+// stage, part and share, the controls are disabled and no second run can start. "Cancel",
+// Escape and the close box each ask it to stop; the dialog stays, ready for the next run.
+TEST_F(Dialog, RunKeepsTheWindowAliveRefusesASecondRunAndStopsWhenAsked) {
+  std::atomic<int> runs{0}, seen{0};
   open([&](DialogPort* port, const char*, const char*) {
     addProgressLine(port, nullptr), addProgressLine(port, "Start..."), ++runs;
-    while (!release)
-      QThread::msleep(2);
+    for (RunProgress* sink = port->runProgress; !sink->cancelRequested(sink);)
+      sink->report(sink, "profiles", 3, 40, 0.5), QThread::msleep(2);
     for (int i = 0; i < 300; ++i)
       addProgressLine(port, "line %d", i);
     return 0;
   });
-  QTimer watcher;  // checks made from inside the dialog's wait, once the run has started
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    if (runs == 0 || release) return;
-    bool shown = QTest::qWaitFor([&] { return progress() == "Start..."; }, 5000);
-    for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
-                   kSaveTargetButtonId, kExitButtonId})
-      EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
-    dialog->onSaveTarget(), dialog->close();
-    QTest::keyClick(dialog.get(), Qt::Key_Return), QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    release = shown && dialog->isVisible() && dialog->isRunning() ? 1 : 2;
+  auto* stage = dialog->findChild<QLabel*>("runStage");
+  for (int way = 0; way < 3; ++way) {
+    QTimer watcher;  // checks made from inside the dialog's wait, once the row shows the run
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      if (seen > way || !stage->text().startsWith("profiles, part 3 of 40 ")) return;
+      seen += progress() == "Start..." && dialog->findChild<QProgressBar*>()->value() == 500;
+      for (int id : {kReferenceBoxId, kBrowseReferenceId, kTargetBoxId, kBrowseTargetId,
+                     kSaveTargetButtonId, kExitButtonId})
+        EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
+      dialog->onSaveTarget(), QTest::keyClick(dialog.get(), Qt::Key_Return);
+      for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        if (way == 0 && button->text() == "Cancel") QTest::mouseClick(button, Qt::LeftButton);
+      way == 1 ? QTest::keyClick(dialog.get(), Qt::Key_Escape) : void(way == 2 && dialog->close());
+    });
+    watcher.start(5);
+    click(kSaveTargetButtonId);
+    EXPECT_TRUE(seen == way + 1 && runs == way + 1 && dialog->isVisible() && !dialog->isRunning() &&
+                dialog->control(kSaveTargetButtonId)->isEnabled() &&
+                stage->text().startsWith("cancelled"))
+        << way;
+    EXPECT_TRUE(progress().count('|') == 300 && progress().startsWith("Start...|line 0|"));
+  }
+}
+
+// Out of memory in a run: its box shows once the run has ended, the stage's detail under the
+// allocator entry's name.
+TEST_F(Dialog, OutOfMemoryBoxFollowsTheRunWithWhatRanOut) {
+  setErrorPresenter(showErrorBox), open([](DialogPort* port, const char*, const char*) {
+    reportError("%s", "gmalloc"), addDetailLine(port, "out of memory while profiles (...)");
+    return addProgressLine(port, "Error Quit"), 0;
   });
-  watcher.start(5);
-  click(kSaveTargetButtonId);
-  EXPECT_TRUE(release == 1 && runs == 1 && dialog->control(kSaveTargetButtonId)->isEnabled());
-  EXPECT_TRUE(progress().count('|') == 300 && progress().startsWith("Start...|line 0|"));
+  QString shown;
+  QTimer person;  // answers the box once it shows
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      shown = progress() + '|' + box->text(), box->accept();
+  });
+  person.start(10), click(kSaveTargetButtonId), setErrorPresenter(nullptr);
+  EXPECT_EQ(shown,
+            "out of memory while profiles (...)|Error Quit|gmalloc\nout of memory while "
+            "profiles (...)");
 }
 
 // The notes (from the notes path when one is set) show on the first start only; the switch word

@@ -88,7 +88,9 @@ RecordingDialog::RecordingDialog()
            },
            [](DialogPort* p, int id, const char* text) { recorder(p).controlText[id] = text; },
            [](DialogPort* p, int id, int index) { recorder(p).selection[id] = index; },
-           [](DialogPort* p, int id) { recorder(p).shown.push_back(id); }} {}
+           [](DialogPort* p, int id) { recorder(p).shown.push_back(id); },
+           [](DialogPort* p, const char* line) { return added(recorder(p).details, line); },
+           nullptr} {}
 
 SettingsRestore::~SettingsRestore() {
   matchSettings = saved, setProfileThreadCount(0);

@@ -39,6 +39,7 @@ struct RecordingDialog {
   std::map<int, std::string> controlText;
   std::map<int, int> selection;
   std::vector<int> shown;
+  std::vector<std::string> details;  // detail lines, kept apart from the progress lines
 };
 
 // The match settings and the profile thread count, put back as they were on destruction.
