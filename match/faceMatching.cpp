@@ -114,56 +114,124 @@ int matchFaces(FaceModel* reference, FaceModel* target) noexcept {
   return matchFacesWith(reference, target, nullptr);
 }
 
+namespace {
+
+// The reference parts whose profiles target part t may read, each once: the part it is matched
+// to, and the parts of the reference faces its faces are coincident with or aligned to (the
+// propagation reads the profiles of those faces and of faces sharing their points, which lie in
+// the same parts). None of this changes during face matching, so every call for t visits the
+// same parts. `stamp` must differ from every stamp used before with `seen`.
+template <typename Visit>
+void forEachProfileSource(const FaceModel& reference, const FaceModel& target, int32_t t,
+                          int32_t* seen, int32_t stamp, Visit&& visit) noexcept {
+  const ModelPart& part = target.parts[t];
+  auto once = [&](int32_t r) {
+    if (r < 0 || r >= reference.partCount || seen[r] == stamp) return;
+    seen[r] = stamp;
+    visit(r);
+  };
+  once(part.matchedPart);
+  for (int32_t i = 0; part.faces && i < part.faceCount; ++i) {
+    const ModelFace& face = target.faces[part.faces[i]];
+    once(partOfFace(reference, face.partnerFace));
+    once(partOfFace(reference, face.alignedMatch ? face.matchedFace : -1));
+  }
+}
+
+// Reference profiles are released once no target part left can read them: `readers` counts,
+// per reference part, the target parts not yet handled that may.
+struct ProfileReaders {
+  int32_t* readers;
+  int32_t* seen;
+  int32_t stamp;
+};
+
+bool countProfileReaders(const FaceModel& reference, const FaceModel& target, ProfileReaders* r,
+                         ScopedBlocks& blocks) noexcept {
+  size_t parts = static_cast<size_t>(reference.partCount > 0 ? reference.partCount : 1);
+  r->readers = blocks.zeroed<int32_t>(parts);
+  r->seen = blocks.zeroed<int32_t>(parts);
+  if (!r->readers || !r->seen) return false;
+  r->stamp = 0;
+  for (int32_t t = 0; t < target.partCount; ++t)
+    forEachProfileSource(reference, target, t, r->seen, ++r->stamp,
+                         [&](int32_t p) { ++r->readers[p]; });
+  return true;
+}
+
+// Target part t is done: the reference parts it was the last reader of release their profiles.
+void releaseProfilesReadBy(FaceModel* reference, const FaceModel& target, int32_t t,
+                           ProfileReaders* r) noexcept {
+  forEachProfileSource(*reference, target, t, r->seen, ++r->stamp, [&](int32_t p) {
+    if (--r->readers[p] == 0) releasePartProfiles(reference, p);
+  });
+}
+
+// Face tests, profiles and propagation of target part t. Returns 1, 0 when memory failed, or
+// kRunCancelled.
+int matchPartOfTarget(FaceModel* reference, FaceModel* target, int32_t t,
+                      const ProgressSpan& progress, double faceShare, int64_t* facesDone) noexcept {
+  ModelPart& part = target->parts[t];
+  int32_t count = part.faces ? part.faceCount : 0;
+  // Reported as the part starts: stage, part t + 1 of partCount, faces of earlier parts done.
+  const double doneBefore = static_cast<double>(*facesDone) * faceShare;
+  auto stage = [&](const char* name) {
+    reportProgress(progress, name, t + 1, target->partCount, doneBefore);
+    return !progressCancelled(progress);
+  };
+  if (!stage("face tests")) return kRunCancelled;
+  *facesDone += count;
+  bool matched = reference && part.matchedPart >= 0 && part.matchedPart < reference->partCount;
+  if (!matched) {
+    for (int32_t i = 0; i < count; ++i)
+      target->faces[part.faces[i]].matchedFace = -1;
+    return 1;
+  }
+  const ModelPart& rp = reference->parts[part.matchedPart];
+  int32_t matchedCount = matchPartFaces(*reference, rp, target, part);
+  if (matchedCount < 0) return 0;
+  if (matchedCount == count) return 1;
+  part.flags &= kPartMarked;
+  // A part whose profiles cannot have the memory they need keeps what the tests gave.
+  if (!stage("profiles")) return kRunCancelled;
+  int computed = computePartProfiles(target, t);
+  if (computed == kProfilesTooLarge) return 1;
+  if (computed) computed = computePartProfiles(reference, part.matchedPart);
+  if (!computed) return 0;
+  if (computed == kProfilesTooLarge) return 1;
+  // Faces matched through coincidence into other reference parts are scored by their
+  // profiles too.
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t other = partOfFace(*reference, target->faces[part.faces[i]].partnerFace);
+    if (other >= 0 && !computePartProfiles(reference, other)) return 0;
+  }
+  if (!stage("propagation")) return kRunCancelled;
+  if (!propagateMatches(reference, target, t)) return 0;
+  // Nothing reads a target part's profiles once it is propagated; reference parts keep
+  // theirs for the other target parts matched to them.
+  releasePartProfiles(target, t);
+  return 1;
+}
+
+}  // namespace
+
 int matchFacesWith(FaceModel* reference, FaceModel* target, const ProgressSpan* span) noexcept {
   if (!target) return 1;
   const ProgressSpan none{};
   const ProgressSpan& progress = span ? *span : none;
   const double faceShare = target->faceCount > 0 ? 1.0 / target->faceCount : 0;
   int64_t facesDone = 0;
+  ScopedBlocks blocks;
+  ProfileReaders readers{};
   if (reference) {
     for (int32_t i = 0; i < reference->partCount; ++i)
       reference->parts[i].flags &= kPartMarked;
+    if (!countProfileReaders(*reference, *target, &readers, blocks)) return 0;
   }
   for (int32_t t = 0; t < target->partCount; ++t) {
-    ModelPart& part = target->parts[t];
-    int32_t count = part.faces ? part.faceCount : 0;
-    // Reported as the part starts: stage, part t + 1 of partCount, faces of earlier parts done.
-    const double doneBefore = static_cast<double>(facesDone) * faceShare;
-    auto stage = [&](const char* name) {
-      reportProgress(progress, name, t + 1, target->partCount, doneBefore);
-      return !progressCancelled(progress);
-    };
-    if (!stage("face tests")) return kRunCancelled;
-    facesDone += count;
-    bool matched = reference && part.matchedPart >= 0 && part.matchedPart < reference->partCount;
-    if (!matched) {
-      for (int32_t i = 0; i < count; ++i)
-        target->faces[part.faces[i]].matchedFace = -1;
-      continue;
-    }
-    const ModelPart& rp = reference->parts[part.matchedPart];
-    int32_t matchedCount = matchPartFaces(*reference, rp, target, part);
-    if (matchedCount < 0) return 0;
-    if (matchedCount == count) continue;
-    part.flags &= kPartMarked;
-    // A part whose profiles cannot have the memory they need keeps what the tests gave.
-    if (!stage("profiles")) return kRunCancelled;
-    int computed = computePartProfiles(target, t);
-    if (computed == kProfilesTooLarge) continue;
-    if (computed) computed = computePartProfiles(reference, part.matchedPart);
-    if (!computed) return 0;
-    if (computed == kProfilesTooLarge) continue;
-    // Faces matched through coincidence into other reference parts are scored by their
-    // profiles too.
-    for (int32_t i = 0; i < count; ++i) {
-      int32_t other = partOfFace(*reference, target->faces[part.faces[i]].partnerFace);
-      if (other >= 0 && !computePartProfiles(reference, other)) return 0;
-    }
-    if (!stage("propagation")) return kRunCancelled;
-    if (!propagateMatches(reference, target, t)) return 0;
-    // Nothing reads a target part's profiles once it is propagated; reference parts keep
-    // theirs for the other target parts matched to them.
-    releasePartProfiles(target, t);
+    int status = matchPartOfTarget(reference, target, t, progress, faceShare, &facesDone);
+    if (status != 1) return status;
+    if (reference) releaseProfilesReadBy(reference, *target, t, &readers);
   }
   return 1;
 }
