@@ -32,6 +32,14 @@ void formatLine(char (&line)[kLineLimit + 1], const char* format, va_list values
 #pragma GCC diagnostic pop
 }
 
+// Formats the line and hands it to `sink` of `dialog`.
+int sendLine(DialogPort* dialog, int (*sink)(DialogPort*, const char*), const char* format,
+             va_list values) {
+  char line[kLineLimit + 1];
+  formatLine(line, format, values);
+  return sink(dialog, line);
+}
+
 }  // namespace
 
 int addProgressLine(DialogPort* dialog, const char* format, ...) noexcept {
@@ -40,20 +48,18 @@ int addProgressLine(DialogPort* dialog, const char* format, ...) noexcept {
     if (dialog->clearList) dialog->clearList(dialog);
     return 0;
   }
-  char line[kLineLimit + 1];
   va_list values;
   va_start(values, format);
-  formatLine(line, format, values);
+  int result = sendLine(dialog, dialog->addListLine, format, values);
   va_end(values);
-  return dialog->addListLine(dialog, line);
+  return result;
 }
 
 int addDetailLine(DialogPort* dialog, const char* format, ...) noexcept {
   if (!dialog || !dialog->addDetailLine || !format) return 0;
-  char line[kLineLimit + 1];
   va_list values;
   va_start(values, format);
-  formatLine(line, format, values);
+  int result = sendLine(dialog, dialog->addDetailLine, format, values);
   va_end(values);
-  return dialog->addDetailLine(dialog, line);
+  return result;
 }
