@@ -1,4 +1,4 @@
-#include "render/layerColours.h"
+#include "output/layerColours.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "render/layerColours.h"
+#include "output/layerColours.h"
 #include "render/renderView.h"
 
 class QPainter;

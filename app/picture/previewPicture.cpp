@@ -12,8 +12,8 @@
 
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
+#include "output/layerColours.h"
 #include "render/faceRenderer.h"
-#include "render/layerColours.h"
 #include "render/renderImage.h"
 #include "textfiles/allocator.h"
 

@@ -8,8 +8,8 @@
 
 #include "model/faceModel.h"
 #include "output/faceReport.h"
+#include "output/layerColours.h"
 #include "render/faceRenderer.h"
-#include "render/layerColours.h"
 #include "render/renderImage.h"
 #include "render/renderView.h"
 #include "support/testSupport.h"
