@@ -134,6 +134,17 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
 constexpr double kRescaleAbove = 0x1p512;
 constexpr double kRescaleBy = 0x1p-512;
 
+// The part's count x count influence values lie in strips of kColumnBlock columns: the strip
+// of columns a0 to a0 + width - 1 starts at element a0 * count and holds the seeds' values of
+// those columns, seed after seed. A strip is read whole when its columns' profiles are made.
+constexpr int kColumnBlock = 32;
+inline int32_t stripWidth(int32_t count, int32_t a0) noexcept {
+  return count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
+}
+inline size_t stripStart(int32_t count, int32_t a0) noexcept {
+  return static_cast<size_t>(a0) * static_cast<size_t>(count);
+}
+
 // Scratch of one seed's spreading: a face mark per slot (kMarkUnreached, kMarkFront waiting,
 // kMarkSpread), the
 // ordered set of the waiting slots and room for one face's weights.
@@ -201,22 +212,28 @@ struct SeedWalk {
       values[j] = values[j] * kRescaleBy;
   }
 
-  // Divides every value by their sum, added in slot order; returns the sum.
-  double normalise(int32_t count) noexcept {
+  // Writes every value divided by their sum (added in slot order) to the seed's place in the
+  // strips of `rows`; returns the sum.
+  double normaliseInto(int32_t count, double* rows, int32_t seed) const noexcept {
     double sum = 0.0;
     for (int32_t j = 0; j < count; ++j)
       sum += values[j];
-    for (int32_t j = 0; j < count; ++j)
-      values[j] = values[j] / sum;
+    for (int32_t a0 = 0; a0 < count; a0 += kColumnBlock) {
+      int32_t width = stripWidth(count, a0);
+      double* row = rows + stripStart(count, a0) + static_cast<size_t>(seed) * width;
+      for (int32_t k = 0; k < width; ++k)
+        row[k] = values[a0 + k] / sum;
+    }
     return sum;
   }
 };
 
-// Spreads one seed. Built for AVX2 too where the processor has it: the same divisions, four
-// at a time.
+// Spreads one seed, starting from zero values. Built for AVX2 too where the processor has it:
+// the same divisions, four at a time.
 __attribute__((target_clones("avx2", "default"))) void spreadSeed(const PartAdjacency& adjacency,
                                                                   int32_t count, SeedWalk& walk,
                                                                   int32_t seed) noexcept {
+  std::memset(walk.values, 0, sizeof(double) * static_cast<size_t>(count));
   walk.start(count, seed);
   while (walk.step(adjacency)) {
   }
@@ -240,7 +257,19 @@ void sampleProfile(Value value, int64_t count, double* profile) noexcept {
   }
 }
 
-constexpr int kColumnBlock = 32;  // profiles gathered per sweep over the influence rows
+// The ranks sampleProfile reads of `count` sorted values, ascending and each once; returns how
+// many (at most 2 * kProfileSamples).
+int sampledRanks(int64_t count, int32_t* ranks) noexcept {
+  int taken = 0;
+  auto take = [&](int64_t i) {
+    ranks[taken++] = static_cast<int32_t>(i);
+    return 0.0;
+  };
+  double unused[kProfileSamples];
+  sampleProfile(take, count, unused);
+  std::sort(ranks, ranks + taken);
+  return static_cast<int>(std::unique(ranks, ranks + taken) - ranks);
+}
 
 void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noexcept {
   for (int32_t i = 0; i < count; ++i) {
@@ -250,8 +279,8 @@ void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noe
   }
 }
 
-// Spreads every seed of the part, in walk order, into `rows` (count x count, zero-filled; row
-// i belongs to the seed at walk position i, its entries by walk position) and sets each seed
+// Spreads every seed of the part, in walk order, into `rows` (count x count; row i belongs to
+// the seed at walk position i, its entries by walk position) and sets each seed
 // face's influenceSum. `lastMarks` receives the marks of the last seed. Without `rescale`, the
 // spreading stops early once a seed's sum is +inf. Returns kSpread, kOverflow or kNoMemory.
 enum SpreadOutcome { kSpread, kOverflow, kNoMemory };
@@ -267,21 +296,24 @@ SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjac
   auto* marks = blocks.raw<uint8_t>(walkCount * count);
   auto* words = blocks.raw<uint64_t>(walkCount * setWords);
   auto* weights = blocks.raw<double>(walkCount * weightsPerWalk);
-  if (!marks || !words || !weights) return kNoMemory;
+  // Each seed spreads in a row of its worker's, which stays in the core's cache, and is
+  // written to the part's strips once normalised.
+  auto* values = blocks.raw<double>(walkCount * count);
+  if (!marks || !words || !weights || !values) return kNoMemory;
   std::atomic<int32_t> nextSeed{0};
   std::atomic<bool> overflowed{false};
   auto spreadWork = [&](int worker) noexcept {
     SeedWalk seedWalk = {};
     seedWalk.rescale = rescale;
+    seedWalk.values = values + static_cast<size_t>(worker) * count;
     seedWalk.scratch = {marks + static_cast<size_t>(worker) * count,
                         words + static_cast<size_t>(worker) * setWords,
                         weights + static_cast<size_t>(worker) * weightsPerWalk};
     while (!overflowed.load(std::memory_order_relaxed)) {
       int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
       if (seed >= count) break;
-      seedWalk.values = rows + static_cast<size_t>(seed) * count;
       spreadSeed(adjacency, count, seedWalk, seed);
-      double sum = seedWalk.normalise(count);
+      double sum = seedWalk.normaliseInto(count, rows, seed);
       model->faces[walk.faceAt(seed)].influenceSum = sum;
       if (!rescale && std::isinf(sum)) overflowed.store(true, std::memory_order_relaxed);
       if (seed == count - 1) {
@@ -303,8 +335,10 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, 
     face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
     if (!face.profile) return false;
   }
-  // Each column is gathered as sort keys and sorted as integers; a column holding a NaN or
-  // -0.0 (which the keys do not give back) is sorted as doubles instead.
+  // Each column is gathered as sort keys, of which only the sampled ranks are put in order; a
+  // column holding a NaN or -0.0 (which the keys do not give back) is sorted as doubles instead.
+  int32_t ranks[2 * kProfileSamples];
+  int rankCount = sampledRanks(count, ranks);
   int32_t columnBlocks = (count + kColumnBlock - 1) / kColumnBlock;
   int workers = workerCount(columnBlocks, effort);
   size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
@@ -322,10 +356,11 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, 
       int32_t block = nextBlock.fetch_add(1, std::memory_order_relaxed);
       if (block >= columnBlocks) break;
       int32_t a0 = block * kColumnBlock;
-      int32_t width = count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
+      int32_t width = stripWidth(count, a0);
+      const double* strip = rows + stripStart(count, a0);
       bool byValue[kColumnBlock] = {};
       for (int32_t j = 0; j < count; ++j) {
-        const double* row = rows + static_cast<size_t>(j) * count + a0;
+        const double* row = strip + static_cast<size_t>(j) * width;
         for (int32_t k = 0; k < width; ++k) {
           byValue[k] |= needsValueSort(row[k]);
           gathered[static_cast<size_t>(k) * count + j] = numberKey(row[k]);
@@ -335,12 +370,12 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, 
         double* profile = model->faces[walk.faceAt(a0 + k)].profile;
         if (byValue[k]) {
           for (int32_t j = 0; j < count; ++j)
-            column[j] = rows[static_cast<size_t>(j) * count + a0 + k];
+            column[j] = strip[static_cast<size_t>(j) * width + k];
           const double* sorted = sortProfileValues(column, temp, count, counts);
           sampleProfile([sorted](int64_t i) { return sorted[i]; }, count, profile);
         } else {
-          const uint64_t* sorted =
-              sortKeys(gathered + static_cast<size_t>(k) * count, keyTemp, count, counts);
+          const uint64_t* sorted = sortKeysAt(gathered + static_cast<size_t>(k) * count, keyTemp,
+                                              count, ranks, rankCount);
           sampleProfile([sorted](int64_t i) { return keyValue(sorted[i]); }, count, profile);
         }
       }
@@ -375,7 +410,7 @@ bool spreadInOrder(FaceModel* model, const WalkOrder& walk, double* rows, uint8_
   return outcome == kSpread;
 }
 
-// The computation with the part's rows allocated (count x count, zero-filled); false when
+// The computation with the part's values allocated (count x count, in strips); false when
 // memory failed.
 bool computeWithRows(FaceModel* model, ModelPart& part, double* rows) noexcept {
   const int32_t* list = part.faces;
@@ -394,7 +429,6 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows) noexcept {
     scrambledOrder(count, order, rank, keys);
     walk.order = order;
     walk.rank = rank;
-    std::memset(rows, 0, sizeof(double) * static_cast<size_t>(count) * count);
     if (!spreadInOrder(model, walk, rows, lastMarks, true, &overflow)) return false;
     part.flags |= kPartProfilesScrambled;
   }
@@ -469,12 +503,10 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   }
   clearFaceMarks(model);
   releasePartArrays(model, list, count);
-  // One block for the part's rows, written here on one thread: the workers then never wait on
-  // each other's first touch of fresh pages.
+  // One block for the part's values; every seed writes all of its own.
   size_t cells = static_cast<size_t>(count) * static_cast<size_t>(count);
-  auto* rows = static_cast<double*>(gcalloc(sizeof(double) * cells));
+  auto* rows = static_cast<double*>(gmalloc(sizeof(double) * cells));
   if (!rows) return 0;
-  std::memset(rows, 0, sizeof(double) * cells);
   bool done = computeWithRows(model, part, rows);
   gfree(rows);
   if (!done) {
