@@ -134,15 +134,22 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
 constexpr double kRescaleAbove = 0x1p512;
 constexpr double kRescaleBy = 0x1p-512;
 
-// The part's count x count influence values lie in strips of kColumnBlock columns: the strip
-// of columns a0 to a0 + width - 1 starts at element a0 * count and holds the seeds' values of
+// The columns whose influence values are kept in a pass: all of the part's, or (when the
+// memory is short) a run of them, the profiles being made in several passes over the seeds.
+struct ColumnRange {
+  int32_t from;  // a multiple of kColumnBlock
+  int32_t to;    // past the last
+};
+
+// The kept values lie in strips of kColumnBlock columns: the strip of columns a0 to
+// a0 + width - 1 starts at element (a0 - range.from) * count and holds the seeds' values of
 // those columns, seed after seed. A strip is read whole when its columns' profiles are made.
 constexpr int kColumnBlock = 32;
-inline int32_t stripWidth(int32_t count, int32_t a0) noexcept {
-  return count - a0 < kColumnBlock ? count - a0 : kColumnBlock;
+inline int32_t stripWidth(const ColumnRange& range, int32_t a0) noexcept {
+  return range.to - a0 < kColumnBlock ? range.to - a0 : kColumnBlock;
 }
-inline size_t stripStart(int32_t count, int32_t a0) noexcept {
-  return static_cast<size_t>(a0) * static_cast<size_t>(count);
+inline size_t stripStart(const ColumnRange& range, int32_t count, int32_t a0) noexcept {
+  return static_cast<size_t>(a0 - range.from) * static_cast<size_t>(count);
 }
 
 // Scratch of one seed's spreading: a face mark per slot (kMarkUnreached, kMarkFront waiting,
@@ -212,15 +219,16 @@ struct SeedWalk {
       values[j] = values[j] * kRescaleBy;
   }
 
-  // Writes every value divided by their sum (added in slot order) to the seed's place in the
-  // strips of `rows`; returns the sum.
-  double normaliseInto(int32_t count, double* rows, int32_t seed) const noexcept {
+  // Writes the values of the columns in `range`, each divided by the sum of all values (added
+  // in slot order), to the seed's place in the strips of `rows`; returns the sum.
+  double normaliseInto(int32_t count, const ColumnRange& range, double* rows,
+                       int32_t seed) const noexcept {
     double sum = 0.0;
     for (int32_t j = 0; j < count; ++j)
       sum += values[j];
-    for (int32_t a0 = 0; a0 < count; a0 += kColumnBlock) {
-      int32_t width = stripWidth(count, a0);
-      double* row = rows + stripStart(count, a0) + static_cast<size_t>(seed) * width;
+    for (int32_t a0 = range.from; a0 < range.to; a0 += kColumnBlock) {
+      int32_t width = stripWidth(range, a0);
+      double* row = rows + stripStart(range, count, a0) + static_cast<size_t>(seed) * width;
       for (int32_t k = 0; k < width; ++k)
         row[k] = values[a0 + k] / sum;
     }
@@ -279,13 +287,14 @@ void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noe
   }
 }
 
-// Spreads every seed of the part, in walk order, into `rows` (count x count; row i belongs to
-// the seed at walk position i, its entries by walk position) and sets each seed
+// Spreads every seed of the part, in walk order, keeping the values of the columns in `range`
+// in the strips of `rows` (seed i is the one at walk position i, a column a walk position),
+// and sets each seed
 // face's influenceSum. `lastMarks` receives the marks of the last seed. Without `rescale`, the
 // spreading stops early once a seed's sum is +inf. Returns kSpread, kOverflow or kNoMemory.
 enum SpreadOutcome { kSpread, kOverflow, kNoMemory };
 SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjacency& adjacency,
-                        double* rows, uint8_t* lastMarks, bool rescale,
+                        const ColumnRange& range, double* rows, uint8_t* lastMarks, bool rescale,
                         ScopedBlocks& blocks) noexcept {
   int32_t count = walk.count;
   double effort = static_cast<double>(count) * static_cast<double>(adjacency.first[count] + count);
@@ -313,7 +322,7 @@ SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjac
       int32_t seed = nextSeed.fetch_add(1, std::memory_order_relaxed);
       if (seed >= count) break;
       spreadSeed(adjacency, count, seedWalk, seed);
-      double sum = seedWalk.normaliseInto(count, rows, seed);
+      double sum = seedWalk.normaliseInto(count, range, rows, seed);
       model->faces[walk.faceAt(seed)].influenceSum = sum;
       if (!rescale && std::isinf(sum)) overflowed.store(true, std::memory_order_relaxed);
       if (seed == count - 1) {
@@ -325,13 +334,13 @@ SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjac
   return overflowed.load() ? kOverflow : kSpread;
 }
 
-// Gives every face of the part its profile: column a of `rows`, sorted and sampled, goes to
-// the face at walk position a. False when memory failed.
-bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, double effort,
-                   ScopedBlocks& blocks) noexcept {
+// Gives the faces at the walk positions in `range` their profiles: column a of `rows`, sorted
+// and sampled, goes to the face at walk position a. False when memory failed.
+bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& range,
+                   const double* rows, double effort, ScopedBlocks& blocks) noexcept {
   int32_t count = walk.count;
-  for (int32_t i = 0; i < count; ++i) {
-    ModelFace& face = model->faces[walk.list[i]];
+  for (int32_t a = range.from; a < range.to; ++a) {
+    ModelFace& face = model->faces[walk.faceAt(a)];
     face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
     if (!face.profile) return false;
   }
@@ -339,7 +348,7 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, 
   // column holding a NaN or -0.0 (which the keys do not give back) is sorted as doubles instead.
   int32_t ranks[2 * kProfileSamples];
   int rankCount = sampledRanks(count, ranks);
-  int32_t columnBlocks = (count + kColumnBlock - 1) / kColumnBlock;
+  int32_t columnBlocks = (range.to - range.from + kColumnBlock - 1) / kColumnBlock;
   int workers = workerCount(columnBlocks, effort);
   size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
   auto* columns = blocks.raw<uint64_t>(static_cast<size_t>(workers) * perWorker);
@@ -355,9 +364,9 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const double* rows, 
     for (;;) {
       int32_t block = nextBlock.fetch_add(1, std::memory_order_relaxed);
       if (block >= columnBlocks) break;
-      int32_t a0 = block * kColumnBlock;
-      int32_t width = stripWidth(count, a0);
-      const double* strip = rows + stripStart(count, a0);
+      int32_t a0 = range.from + block * kColumnBlock;
+      int32_t width = stripWidth(range, a0);
+      const double* strip = rows + stripStart(range, count, a0);
       bool byValue[kColumnBlock] = {};
       for (int32_t j = 0; j < count; ++j) {
         const double* row = strip + static_cast<size_t>(j) * width;
@@ -399,28 +408,33 @@ void scrambledOrder(int32_t count, int32_t* order, int32_t* rank, uint64_t* keys
 
 // Spreads the part in `walk` order into `rows`; false when memory failed or (without
 // `rescale`) a seed overflowed, `*overflow` telling which.
-bool spreadInOrder(FaceModel* model, const WalkOrder& walk, double* rows, uint8_t* lastMarks,
-                   bool rescale, bool* overflow) noexcept {
+bool spreadInOrder(FaceModel* model, const WalkOrder& walk, const ColumnRange& range, double* rows,
+                   uint8_t* lastMarks, bool rescale, bool* overflow) noexcept {
   *overflow = false;
   ScopedBlocks blocks;
   PartAdjacency adjacency{};
   if (!buildAdjacency(*model, walk, blocks, &adjacency)) return false;
-  SpreadOutcome outcome = spreadAll(model, walk, adjacency, rows, lastMarks, rescale, blocks);
+  SpreadOutcome outcome =
+      spreadAll(model, walk, adjacency, range, rows, lastMarks, rescale, blocks);
   *overflow = outcome == kOverflow;
   return outcome == kSpread;
 }
 
-// The computation with the part's values allocated (count x count, in strips); false when
-// memory failed.
-bool computeWithRows(FaceModel* model, ModelPart& part, double* rows) noexcept {
+// The computation with the part's values allocated: count x `passColumns` (a multiple of
+// kColumnBlock, or count), in strips. The seeds are spread once for every run of passColumns
+// columns. False when memory failed.
+bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
+                     int32_t passColumns) noexcept {
   const int32_t* list = part.faces;
   int32_t count = part.faceCount;
   ScopedBlocks blocks;
   auto* lastMarks = blocks.raw<uint8_t>(static_cast<size_t>(count));
   if (!lastMarks) return false;
   WalkOrder walk{list, nullptr, nullptr, count};
+  ColumnRange range{0, passColumns < count ? passColumns : count};
   bool overflow = false;
-  if (!spreadInOrder(model, walk, rows, lastMarks, false, &overflow)) {
+  bool rescale = false;
+  if (!spreadInOrder(model, walk, range, rows, lastMarks, false, &overflow)) {
     if (!overflow) return false;
     auto* order = blocks.raw<int32_t>(static_cast<size_t>(count));
     auto* rank = blocks.raw<int32_t>(static_cast<size_t>(count));
@@ -429,11 +443,18 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows) noexcept {
     scrambledOrder(count, order, rank, keys);
     walk.order = order;
     walk.rank = rank;
-    if (!spreadInOrder(model, walk, rows, lastMarks, true, &overflow)) return false;
+    rescale = true;
+    if (!spreadInOrder(model, walk, range, rows, lastMarks, true, &overflow)) return false;
     part.flags |= kPartProfilesScrambled;
   }
   double effort = static_cast<double>(count) * static_cast<double>(count) * 16.0;
-  if (!sampleColumns(model, walk, rows, effort, blocks)) return false;
+  for (;;) {
+    if (!sampleColumns(model, walk, range, rows, effort, blocks)) return false;
+    if (range.to >= count) break;
+    range.from = range.to;
+    range.to = count - range.from < passColumns ? count : range.from + passColumns;
+    if (!spreadInOrder(model, walk, range, rows, lastMarks, rescale, &overflow)) return false;
+  }
   for (int32_t i = 0; i < count; ++i)
     model->faces[walk.faceAt(i)].mark = lastMarks[i];
   part.flags |= kPartMarked;
@@ -479,9 +500,38 @@ void releasePartProfiles(FaceModel* model, int partIndex) noexcept {
 }
 
 double profileMemoryNeed(int32_t faceCount) noexcept {
+  return profilePassMemoryNeed(faceCount, faceCount);
+}
+
+double profilePassMemoryNeed(int32_t faceCount, int32_t passColumns) noexcept {
   double n = faceCount > 0 ? faceCount : 0;
-  // Rows, then per face: adjacency, profile, gathered columns and scratch of every worker.
-  return 8.0 * n * n + 4096.0 * n;
+  double kept = passColumns < faceCount ? (passColumns > 0 ? passColumns : 0) : n;
+  // Kept values, then per face: adjacency, profile, gathered columns and scratch of every
+  // worker.
+  return 8.0 * n * kept + 4096.0 * n;
+}
+
+namespace {
+
+double memoryBudget = 0;  // setProfileMemoryBudget's; 0: none
+
+// Columns kept per pass for a part of `count` faces when `available` bytes can be had:
+// count when all fit, else the widest run of whole strips that fits in at most
+// kMostProfilePasses passes; 0 when none does.
+int32_t columnsPerPass(int32_t count, double available) noexcept {
+  if (profileMemoryNeed(count) <= available) return count;
+  for (int passes = 2; passes <= kMostProfilePasses; ++passes) {
+    int32_t columns = (count + passes - 1) / passes;
+    columns = (columns + kColumnBlock - 1) / kColumnBlock * kColumnBlock;
+    if (columns < count && profilePassMemoryNeed(count, columns) <= available) return columns;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void setProfileMemoryBudget(double bytes) noexcept {
+  memoryBudget = bytes > 0 ? bytes : 0;
 }
 
 int computePartProfiles(FaceModel* model, int partIndex) noexcept {
@@ -497,17 +547,24 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   // Below this the memory is asked for without looking: the question costs more than the part.
   constexpr double kAskAbove = 64.0 * 1024 * 1024;
   double need = profileMemoryNeed(count);
-  if (need > kAskAbove && need > static_cast<double>(availableMemoryBytes())) {
-    part.flags |= kPartTooLarge;
-    return kProfilesTooLarge;
+  int32_t passColumns = count;
+  if (memoryBudget > 0 || need > kAskAbove) {
+    double available =
+        memoryBudget > 0 ? memoryBudget : static_cast<double>(availableMemoryBytes());
+    passColumns = columnsPerPass(count, available);
+    if (passColumns == 0) {
+      part.flags |= kPartTooLarge;
+      return kProfilesTooLarge;
+    }
   }
+  part.profilePasses = (count + passColumns - 1) / passColumns;
   clearFaceMarks(model);
   releasePartArrays(model, list, count);
-  // One block for the part's values; every seed writes all of its own.
-  size_t cells = static_cast<size_t>(count) * static_cast<size_t>(count);
+  // One block for the values a pass keeps; every seed writes all of its own.
+  size_t cells = static_cast<size_t>(count) * static_cast<size_t>(passColumns);
   auto* rows = static_cast<double*>(gmalloc(sizeof(double) * cells));
   if (!rows) return 0;
-  bool done = computeWithRows(model, part, rows);
+  bool done = computeWithRows(model, part, rows, passColumns);
   gfree(rows);
   if (!done) {
     part.flags &= ~kPartProfilesScrambled;

@@ -13,21 +13,29 @@ constexpr int kProfilesTooLarge = 2;
 // Bytes the profiles of a part of `faceCount` faces need while they are computed (an estimate
 // from above: the count x count influence values and the working arrays).
 double profileMemoryNeed(int32_t faceCount) noexcept;
+// The same when a pass keeps the values of `passColumns` columns (faces) only.
+double profilePassMemoryNeed(int32_t faceCount, int32_t passColumns) noexcept;
+
+// Most passes over a part's seeds when its values cannot all be kept at once.
+constexpr int kMostProfilePasses = 8;
 
 // Computes influenceSum and profile of every face of part `partIndex` and sets
 // kPartProfilesComputed in its flags. Does nothing for an index out of range or a part already
 // computed. Afterwards every face of the model outside the part has mark kMarkUnreached and the
 // part's faces kMarkSpread. Returns 1, or 0 when memory failed. When profileMemoryNeed is more
-// than availableMemoryBytes (textfiles/platform.h), nothing is computed or allocated: the part
-// gets kPartTooLarge and the result is kProfilesTooLarge.
+// than availableMemoryBytes (textfiles/platform.h), the seeds are spread in up to
+// kMostProfilePasses passes, each keeping the values of as many columns (faces) as fit, and the
+// part's profilePasses says how many it took; the profiles are the same. When even that does
+// not fit, nothing is computed or allocated: the part gets kPartTooLarge and the result is
+// kProfilesTooLarge.
 //
 // Every face of the part in turn is the seed: a unit of influence starts on it and spreads over
 // the part through shared corner points (as spreadInfluence in compare/influenceInternal.h states
 // it), then the values are normalised to sum 1; influenceSum is the sum before. A face's
 // `profile` samples the sorted influence the face received from every seed. A weight between two
 // faces with equal normals and equal scaled centres (a face given twice) is 0, so such faces do
-// not turn the part's profiles into NaN. The part's count x count influence values live in one
-// block while the profiles are made, and are released then.
+// not turn the part's profiles into NaN. The influence values kept (count x count, or the
+// columns of one pass) live in one block while the profiles are made, and are released then.
 //
 // Overflow: a part whose faces are listed along its surface (as modellers write them) carries a
 // chain of divisions by numbers below 1 across the part within one pass, and the values reach
@@ -42,6 +50,10 @@ double profileMemoryNeed(int32_t faceCount) noexcept;
 // threads. On failure the part's faces hold no profile arrays and the part stays marked as not
 // computed.
 int computePartProfiles(FaceModel* model, int partIndex) noexcept;
+
+// Makes computePartProfiles take `bytes` as the memory it can have, for every part however
+// small (0: ask the system, for parts needing over 64 MiB). For tests and benchmarks.
+void setProfileMemoryBudget(double bytes) noexcept;
 
 // Releases the profiles of the faces of part `partIndex` (nothing for an index out of range);
 // the part keeps its flags.

@@ -121,12 +121,20 @@ int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) 
   return 1;
 }
 
-// A line for every part of `model` whose profiles were left out for want of memory.
+// A line for every part of `model` whose profiles were left out, or made in several passes,
+// for want of memory.
 void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   for (int32_t p = 0; p < model->partCount; ++p) {
     const ModelPart& part = model->parts[p];
-    if (!(part.flags & kPartTooLarge)) continue;
     long long mib = static_cast<long long>(profileMemoryNeed(part.faceCount) / 1048576.0) + 1;
+    if (part.profilePasses > 1) {
+      addProgressLine(dialog,
+                      "%s part %d: %d faces need %lld MiB to profile; not available, "
+                      "profiled in %d passes",
+                      model->sourceName ? model->sourceName : "", part.number, part.faceCount, mib,
+                      part.profilePasses);
+    }
+    if (!(part.flags & kPartTooLarge)) continue;
     addProgressLine(dialog,
                     "%s part %d: %d faces need %lld MiB to profile; not available, "
                     "its faces are matched by the face tests only",

@@ -68,9 +68,10 @@ struct ModelPart {
   double centreDeviation;
   double radiusSum;  // distances of the part's points from `centre`, summed
   int32_t faceCount;
-  int32_t* faces;      // owned: face indices, ascending
-  int32_t matchCount;  // reference: target parts that claimed it
-  int32_t flags;       // kPart... bits
+  int32_t* faces;         // owned: face indices, ascending
+  int32_t matchCount;     // reference: target parts that claimed it
+  int32_t flags;          // kPart... bits
+  int32_t profilePasses;  // passes over the seeds its influence profiles took; 0: not made
   int32_t pointCount;
   double normalSum;
   double centreDistance;

@@ -178,8 +178,8 @@ TEST(SignatureDistances, EqualOneAtATime) {
 // faces shuffled, stale marks: every part is the literal passes' bits, marks of the whole model
 // included, on any thread count. A NaN point makes the first surface's profiles NaN; repeated
 // faces alone must not; a long flat strip overflows and is spread again in the scrambled order,
-// with finite profiles. Computed or out-of-range parts are
-// left alone.
+// with finite profiles. Made in several passes for want of memory, the profiles are the same.
+// Computed or out-of-range parts are left alone.
 TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
   SettingsRestore restore;
   enum Kind { kBumpy, kNaNPoint, kFlatStrip };
@@ -208,8 +208,16 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
     for (int f = 0; f < fast->faceCount; ++f)
       setFaceMark(*fast, f, literal->faces[f].mark = 7);
     setProfileThreadCount(c.threads);
+    // On two threads, memory for a third of the largest part's values: several passes.
+    int32_t largest = 0;
+    for (int p = 0; p < fast->partCount; ++p)
+      largest = std::max(largest, fast->parts[p].faceCount);
+    int32_t third = std::max(32, (largest / 3 + 31) / 32 * 32);
+    setProfileMemoryBudget(c.threads == 2 ? profilePassMemoryNeed(largest, third) : 0);
     for (int p = 0; p < fast->partCount; ++p) {
       ASSERT_EQ(computePartProfiles(fast.get(), p), 1);
+      int32_t n = fast->parts[p].faceCount;
+      EXPECT_EQ(fast->parts[p].profilePasses > 1, c.threads == 2 && n == largest && n > 32);
       literalPartProfiles(literal.get(), p);
       EXPECT_EQ(fast->parts[p].flags & 3, literal->parts[p].flags);
       EXPECT_EQ(literal->parts[p].flags, p == 0 && c.kind == kFlatStrip ? 3 : 1);
@@ -223,6 +231,7 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
             << f;
       }
     }
+    setProfileMemoryBudget(0);
     fast->faces[0].mark = 5;
     long live = gliveBlocks();
     for (int p = -1; p <= fast->partCount; ++p)

@@ -303,17 +303,18 @@ TEST(BatchTool, HostilePathsAndOutputs) {
     EXPECT_EQ(fs::is_fifo(path), wasFifo);
     EXPECT_EQ(wasFifo ? "" : readFileBytes(path), before) << path;
   }
-  // A part whose profiles need more than the address space allows (800 MB for 10,000 faces
-  // against 400 MiB): a line says so and the run goes on with the face tests alone.
-  writeFileBytes(dir + "big.r", dxfText(quadGrid(100)));
-  writeFileBytes(dir + "big.t", dxfText(turned(quadGrid(100), {500, 0, 0})));
+  // A part whose profiles need more than the address space allows even in eight passes
+  // (3.9 GiB for 22,500 faces, 0.6 GiB a pass, against 400 MiB): a line says so and the run
+  // goes on with the face tests alone.
+  writeFileBytes(dir + "big.r", dxfText(quadGrid(150)));
+  writeFileBytes(dir + "big.t", dxfText(turned(quadGrid(150), {500, 0, 0})));
   if (!kSanitized) {
     std::string log;
     EXPECT_EQ(
         runProgram({dir + "morvane-match", "--settings", kSettings, "big.r", "big.t", "big.o"},
                    folder.path, &log, 400L << 20, 0),
         0);
-    EXPECT_NE(log.find("Terget part 1: 10000 faces need 803 MiB to profile"), std::string::npos)
+    EXPECT_NE(log.find("Terget part 1: 22500 faces need 3951 MiB to profile"), std::string::npos)
         << log;
     EXPECT_TRUE(fs::exists(dir + "big.o"));
   }
