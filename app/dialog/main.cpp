@@ -11,8 +11,8 @@
 #include "app/errorReport.h"
 #include "match/matchingRun.h"
 #include "model/faceModel.h"
-#include "output/dxfWriter.h"
 #include "output/keepTarget.h"
+#include "output/keptResult.h"
 #include "textfiles/settings.h"
 
 // The reference of the latest run: its layer table gives new layers their colours when the
@@ -30,11 +30,12 @@ static int runAsChosen(DialogPort* dialog, const char* referencePath, const char
   return runMatchingWith(dialog, referencePath, targetPath, &options);
 }
 
-// The output: the target written back whole when the run kept it, else the faces alone.
-static int saveAsChosen(const char* path) {
+// The output: the target written back whole when the run kept its file (its models then stay),
+// else the faces alone from the kept result.
+static int saveAsChosen(const char* path, const KeptResult& kept) {
   if (targetModel && targetModel->sourceBytes)
     return saveKeptTarget(path, latestReference.c_str()).written;
-  return saveTargetDxf(path);
+  return saveKeptResultDxf(path, kept);
 }
 
 int main(int argc, char** argv) {

@@ -29,6 +29,7 @@
 #include "match/matchingRun.h"
 #include "match/runResult.h"
 #include "model/faceModel.h"
+#include "output/keptResult.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 
@@ -144,7 +145,9 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   keepTargetBox_->setChecked((matchSettings.sw & kSwitchKeepTarget) != 0);
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+  releaseKeptResult(&kept_);
+}
 
 QWidget* MainDialog::control(int id) const {
   auto found = controls_.find(id);
@@ -328,7 +331,7 @@ void MainDialog::onSavePicture() {
   QString chosen = chooseDxfFile(ChooserKind::savePicture);
   if (chosen.isEmpty()) return;
   QString reason;
-  if (!savePreviewPicture(QFile::encodeName(chosen).constData(), preview_->view(), &reason))
+  if (!savePreviewPicture(QFile::encodeName(chosen).constData(), kept_, preview_->view(), &reason))
     addListLine(QStringLiteral("Write Error : %1 (%2)").arg(chosen, reason));
 }
 
@@ -368,13 +371,12 @@ void MainDialog::onSaveTarget() {
   // 4: the run, unless the kept result comes from the same inputs; on failure the progress
   // list already says why.
   RunInputs inputs = currentRunInputs(referencePath, targetPath);
-  if (keptInputs_ && targetModel && sameRunInputs(*keptInputs_, inputs)) {
+  if (keptInputs_ && kept_.how && sameRunInputs(*keptInputs_, inputs)) {
     addListLine(QStringLiteral("Same files and settings as the last run: its result is saved"));
   } else {
     keptInputs_.reset();
     if (runOffThisThread(referencePath, targetPath) == 0) return;
-    addTallyLines(&port_, tallyMatches(referenceModel, targetModel),
-                  (matchSettings.sw & kSwitchAlignParts) ? 1 : 0);
+    addTallyLines(&port_, kept_.tally, (matchSettings.sw & kSwitchAlignParts) ? 1 : 0);
     keptInputs_ = inputs;
   }
   // 5: the path boxes show the lists' new order.
@@ -392,7 +394,7 @@ void MainDialog::saveResult(const QString& path) {
   stageLabel_->setText(QStringLiteral("writing"));
   stageLabel_->repaint();
   errno = 0;
-  const bool written = save_(name.constData()) != 0;
+  const bool written = save_(name.constData(), kept_) != 0;
   const int error = errno;
   returnFreedMemory();  // the file's lines, built whole before they were written
   stageLabel_->setText(runTook);
@@ -413,7 +415,8 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   QPointer<QWidget> focused = focusWidget();
   running_ = true;
   setControlsEnabled(false);
-  preview_->forgetModels();  // the run replaces the models it shows
+  preview_->forgetResult();  // the run replaces the result it shows
+  releaseKeptResult(&kept_);
   nextQueuedLine_ = progressList_->count();
   watch_.stage = nullptr, watch_.part = watch_.parts = watch_.permille = watch_.cancel = 0;
   runClock_.start();
@@ -428,8 +431,16 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   QEventLoop loop;
   std::thread worker([&] {
     result = run_(&port_, referencePath.constData(), targetPath.constData());
-    // Idle, the dialog holds only what saving the result needs.
-    keepOnlyWhatSavingNeeds();
+    // Idle, the dialog holds only what saving the result and the preview need.
+    if (result && !keepResultAndReleaseRun(&kept_)) {
+      addDetailLine(&port_,
+                    "out of memory while keeping the result: close other programs and "
+                    "run again");
+      result = 0;
+    } else if (!result) {
+      releaseRunData();
+      returnFreedMemory();
+    }
     finished = true;
     // Posted after every line the run sent, so the loop ends once all of them are shown.
     QMetaObject::invokeMethod(
@@ -451,7 +462,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
       minutesAndSeconds(runClock_.elapsed()));
   running_ = false;
   setControlsEnabled(true);
-  if (result) preview_->showRunState();
+  if (result) preview_->showResult(&kept_);
   // Out of memory: the entry's name, then what ran out and what to try.
   for (const QString& message : takeHeldErrorBoxes())
     showErrorBox(

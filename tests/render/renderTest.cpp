@@ -8,9 +8,11 @@
 
 #include "model/faceModel.h"
 #include "output/faceReport.h"
+#include "output/keptResult.h"
 #include "output/layerColours.h"
 #include "render/faceRenderer.h"
 #include "render/renderImage.h"
+#include "render/renderMesh.h"
 #include "render/renderView.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
@@ -20,6 +22,15 @@ namespace {
 
 constexpr uint32_t kSquare = 0x2040C0, kTriangle = 0xC08020;
 constexpr uint32_t kSquareEdgeOn = 0x0B1643;  // kSquare at the ambient light 0.35 (edge-on)
+
+// A face model drawn as the renderer draws every mesh.
+int renderModel(const FaceModel& model, const uint32_t* colours, const RenderView& view,
+                RenderImage* image, RenderCounts* counts) {
+  RenderMesh mesh{};
+  int drawn = meshOfModel(model, &mesh) && renderFaces(mesh, colours, view, 1, image, counts);
+  releaseRenderMesh(&mesh);
+  return drawn;
+}
 
 // The square z = 0 over (0..2, 0..2), the triangle z = 1 over its lower-left half, in `order`,
 // then the extra faces (left out: a corner not finite or too far).
@@ -57,7 +68,7 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
       RenderImage image{};
       RenderCounts counts{};
       ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100) &&
-                  renderFaces(*model, colours, view, 1, &image, &counts));
+                  renderModel(*model, colours, view, &image, &counts));
       EXPECT_EQ(pixelColour(image, c.x, c.y), c.expected) << c.view << " " << c.x << "," << c.y;
       EXPECT_TRUE(counts.drawn == 2 && counts.leftOut == 2);
       releaseRenderImage(&image);
@@ -69,7 +80,7 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
   RenderImage image{};
   RenderView iso{};
   ASSERT_TRUE(namedView("iso", &iso) && allocateRenderImage(&image, 9, 9));
-  EXPECT_TRUE(renderFaces(*point, &kSquare, iso, 1, &image, nullptr) &&
+  EXPECT_TRUE(renderModel(*point, &kSquare, iso, &image, nullptr) &&
               pixelColour(image, 4, 4) != kRenderBackground);
   releaseRenderImage(&image);
 }
@@ -83,23 +94,24 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   static char wall[] = "WALL", x[] = "x";  // face layers are borrowed from the model's names
   referenceModel->faces[0].layer = wall, targetModel->faces[1].layer = x;
   targetModel->faces[0].matchedFace = 0, targetModel->faces[1].matchedFace = -1;
+  KeptResult kept{};
   LayerTable table{};
-  ASSERT_TRUE(buildLayerTable(&table));
-  uint32_t* left = referenceFaceColours(table);
-  uint32_t* right = outputFaceColours(table, false);
+  ASSERT_TRUE(keepRunResult(&kept) && buildLayerTable(kept, &table));
+  uint32_t* left = referenceFaceColours(kept, table);
+  uint32_t* right = outputFaceColours(kept, table, false);
   EXPECT_EQ(left[0], right[0]);           // WALL in both pictures
   EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
   EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
-  gfree(left), gfree(right), releaseLayerTable(&table);
+  gfree(left), gfree(right), releaseLayerTable(&table), releaseKeptResult(&kept);
   QuietReports quiet;
   for (long n = 1; n < 40; ++n) {  // each allocation failing in turn: nothing half-built is left
     long live = gliveBlocks();
     gfailAllocationAfter(n);
-    int built = buildLayerTable(&table);
+    int built = keepRunResult(&kept) && buildLayerTable(kept, &table);
     LineList* report = buildFaceReport();
     gfailAllocationAfter(0);
-    EXPECT_TRUE(built ? table.count == 3 : !table.entries && !table.outputLayer) << n;
-    releaseLayerTable(&table), freeLineList(report);
+    EXPECT_TRUE(built ? table.count == 3 : !table.entries) << n;
+    releaseLayerTable(&table), releaseKeptResult(&kept), freeLineList(report);
     EXPECT_EQ(gliveBlocks(), live) << n;
   }
   releaseRunData();
