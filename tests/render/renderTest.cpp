@@ -1,18 +1,21 @@
 // The renderer on a tiny model (a square under a triangle): which face a pixel shows from each
 // view, the depth test whatever the face order, faces left out for bad corners, and the layer
-// colours shared by both pictures.
+// colours shared by both pictures. A run's kept result: the same output bytes and pictures as
+// the run's models, in a small share of their memory.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <set>
 
+#include "bench/modelGenerator.h"
 #include "model/faceModel.h"
+#include "output/dxfWriter.h"
 #include "output/faceReport.h"
 #include "output/keptResult.h"
 #include "output/layerColours.h"
+#include "output/outputLayer.h"
 #include "render/faceRenderer.h"
 #include "render/renderImage.h"
-#include "render/renderMesh.h"
 #include "render/renderView.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
@@ -28,8 +31,19 @@ int renderModel(const FaceModel& model, const uint32_t* colours, const RenderVie
                 RenderImage* image, RenderCounts* counts) {
   RenderMesh mesh{};
   int drawn = meshOfModel(model, &mesh) && renderFaces(mesh, colours, view, 1, image, counts);
-  releaseRenderMesh(&mesh);
-  return drawn;
+  return releaseRenderMesh(&mesh), drawn;
+}
+
+// The picture of `mesh` (of the model read from `file` when given) from the "iso" side.
+std::string picture(const RenderMesh& mesh, const uint32_t* colours, const std::string& file = "") {
+  RenderMesh read{};
+  EXPECT_TRUE(file.empty() || meshOfModel(*readDxfText(readFileBytes(file)), &read));
+  RenderImage image{};
+  RenderView view{};
+  EXPECT_TRUE(namedView("iso", &view) && allocateRenderImage(&image, 240, 160) &&
+              renderFaces(file.empty() ? mesh : read, colours, view, 1, &image, nullptr));
+  std::string rgb(reinterpret_cast<const char*>(image.rgb), 240 * 160 * 3);
+  return releaseRenderImage(&image), releaseRenderMesh(&read), rgb;
 }
 
 // The square z = 0 over (0..2, 0..2), the triangle z = 1 over its lower-left half, in `order`,
@@ -119,4 +133,53 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   for (int32_t i = 0; i < 500; ++i)
     seen.insert(paletteColour(i));
   EXPECT_TRUE(seen.size() == 500 && !seen.count(kUnmatchedColour));
+}
+
+// Generated pairs (parts moved and turned, quads split into triangles, the target with a
+// comment), with and without alignment: the kept result gives every face the models' written
+// layer and kind of match, writes the models' bytes, draws the files' faces and holds under 48
+// bytes a face and a point.
+TEST(KeptResult, WritesTheModelsBytesAndDrawsTheirPixelsInAFewBytesAFace) {
+  QuietReports files;
+  useDefaultSettings(), textureRotation = 0;
+  for (bool align : {false, true}) {
+    const long long start = gliveBytes();
+    auto pair = benchgen::generatePair({.faces = 3000,
+                                        .minPartFaces = 200,
+                                        .maxPartFaces = 600,
+                                        .movement = benchgen::Movement::all,
+                                        .anyAngle = align,
+                                        .splitShare = 0.3});
+    const std::string reference = files.file("r.dxf"), target = files.file("t.dxf");
+    ASSERT_TRUE(benchgen::writeReferenceDxf(pair, reference) &&
+                benchgen::writeTargetDxf(pair, target));
+    writeFileBytes(target, "999\r\nnote\r\n" + readFileBytes(target));
+    RecordingDialog dialog;
+    RunOptions options{};
+    options.alignParts = align;
+    KeptResult kept{};
+    ASSERT_TRUE(runMatchingWith(&dialog.port, reference.c_str(), target.c_str(), &options) &&
+                saveTargetDxf(files.file("models.dxf").c_str()) && keepRunResult(&kept));
+    for (int32_t f = 0; f < targetModel->faceCount; ++f)
+      ASSERT_TRUE(
+          !strcmp(kept.layerNames[kept.outputLayer[f]], outputLayer(targetModel->faces[f])) &&
+          keptHow(kept, f) == howMatched(referenceModel, *targetModel, f) &&
+          keptGuess(kept, f) == isGuessedLayer(referenceModel, *targetModel, f));
+    releaseRunData();
+    EXPECT_LE(gliveBytes() - start, 48 * (kept.reference.faceCount + kept.reference.pointCount +
+                                          kept.target.faceCount + kept.target.pointCount) +
+                                        4096);
+    ASSERT_EQ(saveKeptResultDxf(files.file("kept.dxf").c_str(), kept), 1);
+    EXPECT_EQ(readFileBytes(files.file("kept.dxf")), readFileBytes(files.file("models.dxf")));
+    LayerTable table{};
+    ASSERT_TRUE(buildLayerTable(kept, &table));
+    uint32_t* colours[3] = {referenceFaceColours(kept, table), outputFaceColours(kept, table, 0),
+                            outputFaceColours(kept, table, 1)};
+    EXPECT_EQ(picture(kept.reference, colours[0]), picture({}, colours[0], reference));
+    for (uint32_t* output : {colours[1], colours[2]})
+      EXPECT_EQ(picture(kept.target, output), picture({}, output, files.file("models.dxf")));
+    for (uint32_t* block : colours)
+      gfree(block);
+    releaseLayerTable(&table), releaseKeptResult(&kept);
+  }
 }
