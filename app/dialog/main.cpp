@@ -13,6 +13,7 @@
 #include "model/faceModel.h"
 #include "output/keepTarget.h"
 #include "output/keptResult.h"
+#include "textfiles/platform.h"
 #include "textfiles/settings.h"
 
 // The reference of the latest run: its layer table gives new layers their colours when the
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
   // A file-size limit fails the write instead of ending the program mid-save.
   std::signal(SIGXFSZ, SIG_IGN);
   reportAllocationFailures();
+  // Runs go on a thread of their own, whose heap would otherwise keep what a run freed.
+  returnFreedMemoryPromptly();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("morvane"));
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
