@@ -307,7 +307,7 @@ void MainDialog::showRunProgress() {
 }
 
 void MainDialog::cancelRun() {
-  if (!running_) return;
+  if (!running_ || saving_) return;  // a file being written is finished first
   watch_.cancel = 1;
   cancelButton_->setEnabled(false);
   showRunProgress();
@@ -387,16 +387,26 @@ void MainDialog::onSaveTarget() {
   saveResult(chosen);
 }
 
-// Writes the kept result to `path`: "Written: PATH", or the write error and its reason.
+// Writes the kept result to `path` on a thread of its own ("writing" under the preview, the
+// controls disabled meanwhile): "Written: PATH", or the write error and its reason.
 void MainDialog::saveResult(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   const QString runTook = stageLabel_->text();
   stageLabel_->setText(QStringLiteral("writing"));
-  stageLabel_->repaint();
-  errno = 0;
-  const bool written = save_(name.constData(), kept_) != 0;
-  const int error = errno;
-  returnFreedMemory();  // the file's lines, built whole before they were written
+  progressBar_->setRange(0, 0);  // busy: the writer does not tell how far it is
+  running_ = saving_ = true;
+  setControlsEnabled(false);
+  int error = 0;
+  const bool written = workOffThisThread([&] {
+                         errno = 0;
+                         const int saved = save_(name.constData(), kept_);
+                         error = errno;
+                         returnFreedMemory();  // the writer's buffers
+                         return saved;
+                       }) != 0;
+  running_ = saving_ = false;
+  setControlsEnabled(true);
+  progressBar_->setRange(0, 1000);
   stageLabel_->setText(runTook);
   if (written) {
     addListLine(QStringLiteral("Written: ") + path);
@@ -408,9 +418,31 @@ void MainDialog::saveResult(const QString& path) {
   addListLine(QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(reason)));
 }
 
-// The run goes on a thread of its own while this thread waits in a local event loop, so the
-// window repaints and the progress lines appear as they are added. The controls are disabled
-// and onSaveTarget, the choosers and closing refuse meanwhile, so no second run can start.
+// `work` goes on a thread of its own while this thread waits in a local event loop, so the
+// window repaints and lines sent from there appear as they are added. Returns its answer.
+int MainDialog::workOffThisThread(const std::function<int()>& work) {
+  int result = 0;
+  std::atomic<bool> finished{false};
+  QEventLoop loop;
+  std::thread worker([&] {
+    result = work();
+    finished = true;
+    // Posted after every line the work sent, so the loop ends once all of them are shown.
+    QMetaObject::invokeMethod(
+        this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  loop.exec();
+  // When the application is quitting, every event loop returns at once; keep serving the
+  // work's calls to this thread until it has finished.
+  while (!finished)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  worker.join();
+  QCoreApplication::sendPostedEvents(this);
+  return result;
+}
+
+// The run goes on a thread of its own (workOffThisThread). The controls are disabled and
+// onSaveTarget, the choosers and closing refuse meanwhile, so no second run can start.
 int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArray& targetPath) {
   QPointer<QWidget> focused = focusWidget();
   running_ = true;
@@ -426,34 +458,21 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   progressTimer_.start();
   memoryDetail_.clear();
   holdErrorBoxes(true);
-  int result = 0;
-  std::atomic<bool> finished{false};
-  QEventLoop loop;
-  std::thread worker([&] {
-    result = run_(&port_, referencePath.constData(), targetPath.constData());
+  const int result = workOffThisThread([&] {
+    int ran = run_(&port_, referencePath.constData(), targetPath.constData());
     // Idle, the dialog holds only what saving the result and the preview need.
-    if (result && !keepResultAndReleaseRun(&kept_)) {
+    if (ran && !keepResultAndReleaseRun(&kept_)) {
       addDetailLine(&port_,
                     "out of memory while keeping the result: close other programs and "
                     "run again");
-      result = 0;
-    } else if (!result) {
+      ran = 0;
+    } else if (!ran) {
       releaseRunData();
       returnFreedMemory();
     }
-    finished = true;
-    // Posted after every line the run sent, so the loop ends once all of them are shown.
-    QMetaObject::invokeMethod(
-        this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    return ran;
   });
-  loop.exec();
-  // When the application is quitting, every event loop returns at once; keep serving the
-  // run's calls to this thread until it has finished.
-  while (!finished)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  worker.join();
   holdErrorBoxes(false);
-  QCoreApplication::sendPostedEvents(this);
   progressTimer_.stop();
   cancelButton_->setEnabled(false);
   progressBar_->setValue(result ? 1000 : 0);

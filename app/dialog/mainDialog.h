@@ -73,7 +73,7 @@ class MainDialog : public QDialog {
   QWidget* control(int id) const;
   // The dialog as the core sees it.
   DialogPort* port() { return &port_; }
-  // Whether a matching run is under way (the controls are disabled meanwhile).
+  // Whether a matching run or a save is under way (the controls are disabled meanwhile).
   bool isRunning() const { return running_; }
   // Whether the last run's result is kept for a later save with the same inputs.
   bool keepsResult() const { return keptInputs_.has_value(); }
@@ -108,6 +108,7 @@ class MainDialog : public QDialog {
   QString chooseDxfFile(ChooserKind kind);
   QByteArray trimmedPath(const QComboBox* box) const;
   int runOffThisThread(const QByteArray& referencePath, const QByteArray& targetPath);
+  int workOffThisThread(const std::function<int()>& work);
   void setControlsEnabled(bool enabled);
 
   // DialogPort services, on the dialog's thread.
@@ -143,7 +144,8 @@ class MainDialog : public QDialog {
   KeptResult kept_{};     // written on the run's thread before the run ends, read on this one after
   QString memoryDetail_;  // the run's "out of memory ..." line, written on the run's thread
                           // before the run ends and read on this one after
-  bool running_ = false;
+  bool running_ = false;  // a run or a save is under way
+  bool saving_ = false;   // ... a save, which is not cancelled
   bool closed_ = false;
   // Index the next progress line added from the run's thread will get; lines from there are
   // shown later, in order, so the index is counted where they are sent.
