@@ -159,6 +159,25 @@ bool keepHow(KeptResult* kept) {
   return true;
 }
 
+// The reference cut down to what writing the target back whole reads of it: its layer names,
+// in the same order, and one face on each, and every matched target face moved to the face of
+// its reference face's layer. Null when memory failed (nothing changed then).
+FaceModel* layersOnlyReference(const FaceModel& reference, FaceModel* target) {
+  FaceModel* slim = createModel(reference.sourceName);
+  const Vec3 origin[4] = {};
+  for (int32_t i = 0; slim && i < reference.layerCount; ++i) {
+    if (!addFace(slim, reference.layerNames[i], origin)) releaseModel(slim), slim = nullptr;
+  }
+  for (int32_t f = 0; slim && f < target->faceCount; ++f) {
+    int32_t& matched = target->faces[f].matchedFace;
+    if (matched < 0 || matched >= reference.faceCount) continue;
+    // A face on no layer gives no layer: the target face keeps its own, as before.
+    const char* layer = faceLayer(reference.faces[matched]);
+    matched = *layer ? findLayerName(&reference, layer) : -1;
+  }
+  return slim;
+}
+
 }  // namespace
 
 int keepRunResult(KeptResult* kept) noexcept {
@@ -193,6 +212,9 @@ int keepResultAndReleaseRun(KeptResult* kept) noexcept {
   int done = keepRunResult(kept);
   if (done && targetModel && targetModel->sourceBytes) {
     keepOnlyWhatSavingNeeds();
+    FaceModel* slim = referenceModel ? layersOnlyReference(*referenceModel, targetModel) : nullptr;
+    if (slim) releaseModel(referenceModel), referenceModel = slim;
+    returnFreedMemory();
     return 1;
   }
   releaseRunData();

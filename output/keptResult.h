@@ -52,8 +52,11 @@ void releaseKeptResult(KeptResult* kept) noexcept;
 int saveKeptResultDxf(const char* path, const KeptResult& kept) noexcept;
 
 // Once a run has ended: keeps its result in `kept` (keepRunResult), then releases the run
-// state, but for a target kept whole for writing back (its kept file bytes): then both models
-// stay, without what only the matching needs (keepOnlyWhatSavingNeeds), for saveKeptTarget.
-// Freed memory goes back to the system. Returns 1, or 0 when memory failed: the run state is
+// state, but for a target kept whole for writing back (its kept file bytes), which
+// saveKeptTarget reads: the target model then stays without what only the matching needs
+// (keepOnlyWhatSavingNeeds), and the reference model is replaced by one face on each of its
+// layer names (in the same order), each matched target face's matchedFace naming the face of
+// its layer (-1 for a face on no layer), so that the target is written back with the same
+// bytes. Freed memory goes back to the system. Returns 1, or 0 when memory failed: the run state is
 // then released all the same and `kept` is empty.
 int keepResultAndReleaseRun(KeptResult* kept) noexcept;

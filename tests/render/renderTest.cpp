@@ -25,14 +25,6 @@ namespace {
 constexpr uint32_t kSquare = 0x2040C0, kTriangle = 0xC08020;
 constexpr uint32_t kSquareEdgeOn = 0x0B1643;  // kSquare at the ambient light 0.35 (edge-on)
 
-// A face model drawn as the renderer draws every mesh.
-int renderModel(const FaceModel& model, const uint32_t* colours, const RenderView& view,
-                RenderImage* image, RenderCounts* counts) {
-  RenderMesh mesh{};
-  int drawn = meshOfModel(model, &mesh) && renderFaces(mesh, colours, view, 1, image, counts);
-  return releaseRenderMesh(&mesh), drawn;
-}
-
 // The picture of `mesh` (of the model read from `file` when given) from the "iso" side.
 std::string picture(const RenderMesh& mesh, const uint32_t* colours, const std::string& file = "") {
   RenderMesh read{};
@@ -80,11 +72,13 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
       RenderView view{};
       RenderImage image{};
       RenderCounts counts{};
+      RenderMesh mesh{};
       ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100) &&
-                  renderModel(*model, colours, view, &image, &counts));
+                  meshOfModel(*model, &mesh) &&
+                  renderFaces(mesh, colours, view, 1, &image, &counts));
       EXPECT_EQ(pixelColour(image, c.x, c.y), c.expected) << c.view << " " << c.x << "," << c.y;
       EXPECT_TRUE(counts.drawn == 2 && counts.leftOut == 2);
-      releaseRenderImage(&image);
+      releaseRenderImage(&image), releaseRenderMesh(&mesh);
     }
   }
   ModelPtr point(createModel("Ref"));  // one face on one point: a dot in the middle
@@ -93,9 +87,10 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
   RenderImage image{};
   RenderView iso{};
   ASSERT_TRUE(namedView("iso", &iso) && allocateRenderImage(&image, 9, 9));
-  EXPECT_TRUE(renderModel(*point, &kSquare, iso, &image, nullptr) &&
+  RenderMesh mesh{};
+  EXPECT_TRUE(meshOfModel(*point, &mesh) && renderFaces(mesh, &kSquare, iso, 1, &image, nullptr) &&
               pixelColour(image, 4, 4) != kRenderBackground);
-  releaseRenderImage(&image);
+  releaseRenderImage(&image), releaseRenderMesh(&mesh);
 }
 
 // Layers of the reference and written layers of the output share one colour per name; every
@@ -110,8 +105,7 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   KeptResult kept{};
   LayerTable table{};
   ASSERT_TRUE(keepRunResult(&kept) && buildLayerTable(kept, &table));
-  uint32_t* left = referenceFaceColours(kept, table);
-  uint32_t* right = outputFaceColours(kept, table, false);
+  uint32_t *left = referenceFaceColours(kept, table), *right = outputFaceColours(kept, table, 0);
   EXPECT_EQ(left[0], right[0]);           // WALL in both pictures
   EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
   EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
