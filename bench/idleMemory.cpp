@@ -61,7 +61,7 @@ struct PeakSampler {
   ~PeakSampler() { stop = true, thread.join(); }
 };
 
-std::string referencePath;
+std::string referencePath, targetPath;
 
 // The program's run: aligning and keeping the target as the check boxes say.
 int runAsChosen(DialogPort* dialog, const char* reference, const char* target) {
@@ -75,8 +75,8 @@ int runAsChosen(DialogPort* dialog, const char* reference, const char* target) {
 // The program's save: the target written back whole when the run kept its file.
 #ifdef MORVANE_KEPT_RESULT
 int saveAsChosen(const char* path, const KeptResult& kept) {
-  if (targetModel && targetModel->sourceBytes)
-    return saveKeptTarget(path, referencePath.c_str()).written;
+  if (kept.keptMatch)
+    return saveKeptResultTarget(path, targetPath.c_str(), referencePath.c_str(), kept).written;
   return saveKeptResultDxf(path, kept);
 }
 #else
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   setProgramDirectoryTo(folder);
   ScriptedChooser chooser;
   chooser.output = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-  referencePath = argv[1];
+  referencePath = argv[1], targetPath = argv[2];
   MainDialog dialog(chooser, runAsChosen, saveAsChosen);
   qobject_cast<QCheckBox*>(dialog.control(kAlignBoxId))->setChecked(align);
   qobject_cast<QCheckBox*>(dialog.control(kKeepTargetBoxId))->setChecked(keepTarget);

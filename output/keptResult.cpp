@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "match/runResult.h"
 #include "model/faceModel.h"
 #include "output/outputLayer.h"
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
 #include "textfiles/platform.h"
 #include "textfiles/scopedBlocks.h"
+#include "textfiles/settings.h"
 
 namespace {
 
@@ -159,23 +159,26 @@ bool keepHow(KeptResult* kept) {
   return true;
 }
 
-// The reference cut down to what writing the target back whole reads of it: its layer names,
-// in the same order, and one face on each, and every matched target face moved to the face of
-// its reference face's layer. Null when memory failed (nothing changed then).
-FaceModel* layersOnlyReference(const FaceModel& reference, FaceModel* target) {
-  FaceModel* slim = createModel(reference.sourceName);
+// What writing the target back whole reads of the reference: its layer names, in the same
+// order, one face on each, and per target face the face of the layer it takes (-1 none; a
+// matched face on no layer gives none, as the kept file's rule says).
+bool keepLayersForTarget(KeptResult* kept) {
+  const FaceModel* reference = referenceModel;
+  const FaceModel& target = *targetModel;
+  kept->keptMatch = newIndexArray(target.faceCount);
+  if (!kept->keptMatch) return false;
+  if (reference) kept->layers = createModel(reference->sourceName);
   const Vec3 origin[4] = {};
-  for (int32_t i = 0; slim && i < reference.layerCount; ++i) {
-    if (!addFace(slim, reference.layerNames[i], origin)) releaseModel(slim), slim = nullptr;
+  for (int32_t i = 0; reference && i < reference->layerCount; ++i) {
+    if (!kept->layers || !addFace(kept->layers, reference->layerNames[i], origin)) return false;
   }
-  for (int32_t f = 0; slim && f < target->faceCount; ++f) {
-    int32_t& matched = target->faces[f].matchedFace;
-    if (matched < 0 || matched >= reference.faceCount) continue;
-    // A face on no layer gives no layer: the target face keeps its own, as before.
-    const char* layer = faceLayer(reference.faces[matched]);
-    matched = *layer ? findLayerName(&reference, layer) : -1;
+  for (int32_t f = 0; f < target.faceCount; ++f) {
+    const int32_t matched = target.faces[f].matchedFace;
+    const bool found = reference && matched >= 0 && matched < reference->faceCount;
+    const char* layer = found ? faceLayer(reference->faces[matched]) : "";
+    kept->keptMatch[f] = *layer ? findLayerName(reference, layer) : -1;
   }
-  return slim;
+  return true;
 }
 
 }  // namespace
@@ -185,6 +188,7 @@ int keepRunResult(KeptResult* kept) noexcept {
   releaseKeptResult(kept);
   if (!targetModel) return 0;
   kept->hasReference = referenceModel ? 1 : 0;
+  kept->rotation = textureRotation;
   bool done = (!referenceModel || meshOfModel(*referenceModel, &kept->reference)) &&
               meshOfModel(*targetModel, &kept->target) && keepLayers(kept) && keepHow(kept);
   if (!done) {
@@ -205,17 +209,16 @@ void releaseKeptResult(KeptResult* kept) noexcept {
   gfree(kept->outputLayer);
   gfree(kept->how);
   freeLineList(kept->comments);
+  releaseModel(kept->layers);
+  gfree(kept->keptMatch);
   *kept = KeptResult{};
 }
 
 int keepResultAndReleaseRun(KeptResult* kept) noexcept {
   int done = keepRunResult(kept);
-  if (done && targetModel && targetModel->sourceBytes) {
-    keepOnlyWhatSavingNeeds();
-    FaceModel* slim = referenceModel ? layersOnlyReference(*referenceModel, targetModel) : nullptr;
-    if (slim) releaseModel(referenceModel), referenceModel = slim;
-    returnFreedMemory();
-    return 1;
+  if (done && targetModel->sourceBytes && !keepLayersForTarget(kept)) {
+    releaseKeptResult(kept);
+    done = 0;
   }
   releaseRunData();
   returnFreedMemory();

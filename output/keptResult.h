@@ -10,6 +10,8 @@
 #include "match/matchingRun.h"
 #include "render/renderMesh.h"
 
+struct FaceModel;
+struct KeptTargetSummary;
 struct LineList;
 
 // KeptResult::how: the HowMatched of a target face, plus this bit when its layer is a guess.
@@ -28,6 +30,10 @@ struct KeptResult {
   uint8_t* how;             // per target face, HowMatched (| kKeptGuess)
   LineList* comments;       // the target's 999 comments; null for none
   MatchTally tally;         // tallyMatches of the run
+  int32_t rotation;         // the corner rotation the run read the files with
+  // Only when the run kept the target's file for writing it back whole (keepResultAndReleaseRun):
+  int32_t* keptMatch;  // per target face, the face of `layers` whose layer it takes; -1 none
+  FaceModel* layers;   // the reference's layer names, in its order, one face on each; or null
 };
 
 // How target face `f` was matched, and whether its layer is a guess.
@@ -51,12 +57,17 @@ void releaseKeptResult(KeptResult* kept) noexcept;
 // otherwise (nothing at `path` changed then).
 int saveKeptResultDxf(const char* path, const KeptResult& kept) noexcept;
 
-// Once a run has ended: keeps its result in `kept` (keepRunResult), then releases the run
-// state, but for a target kept whole for writing back (its kept file bytes), which
-// saveKeptTarget reads: the target model then stays without what only the matching needs
-// (keepOnlyWhatSavingNeeds), and the reference model is replaced by one face on each of its
-// layer names (in the same order), each matched target face's matchedFace naming the face of
-// its layer (-1 for a face on no layer), so that the target is written back with the same
-// bytes. Freed memory goes back to the system. Returns 1, or 0 when memory failed: the run state is
-// then released all the same and `kept` is empty.
+// Once a run has ended: keeps its result in `kept` (keepRunResult) and releases the run
+// state. When the run kept the target's file for writing it back whole (RunOptions::keepTarget),
+// the result also keeps what that write reads of the reference (keptMatch, layers); the file is
+// read again when it is written. Freed memory goes back to the system. Returns 1, or 0 when
+// memory failed: the run state is then released all the same and `kept` is empty.
 int keepResultAndReleaseRun(KeptResult* kept) noexcept;
+
+// The target written back whole under `path` from a result kept with keptMatch, byte for byte
+// as saveKeptTarget writes it right after the run: the file `targetPath` is read again with
+// the run's rotation and must give the faces the result holds (same corners, same positions),
+// else nothing is written and errno is ESTALE. `referencePath` as for saveKeptTarget. The run
+// state must be empty (the write borrows it). `written` 0 when nothing was written.
+KeptTargetSummary saveKeptResultTarget(const char* path, const char* targetPath,
+                                       const char* referencePath, const KeptResult& kept) noexcept;

@@ -16,9 +16,9 @@
 #include "textfiles/platform.h"
 #include "textfiles/settings.h"
 
-// The reference of the latest run: its layer table gives new layers their colours when the
-// target is written back whole.
-static std::string latestReference;
+// The files of the latest run: writing the target back whole reads the target again, and the
+// reference's layer table gives new layers their colours.
+static std::string latestReference, latestTarget;
 
 // The matching run, aligning turned parts and keeping the target's bytes when the dialog's
 // check boxes ask for it, reporting its stages to the dialog's progress row.
@@ -27,15 +27,15 @@ static int runAsChosen(DialogPort* dialog, const char* referencePath, const char
   options.alignParts = (matchSettings.sw & kSwitchAlignParts) ? 1 : 0;
   options.keepTarget = (matchSettings.sw & kSwitchKeepTarget) ? 1 : 0;
   latestReference = referencePath ? referencePath : "";
+  latestTarget = targetPath ? targetPath : "";
   options.progress = dialog ? dialog->runProgress : nullptr;
   return runMatchingWith(dialog, referencePath, targetPath, &options);
 }
 
-// The output: the target written back whole when the run kept its file (its models then stay),
-// else the faces alone from the kept result.
+// The output: the target written back whole when the run kept its file, else the faces alone.
 static int saveAsChosen(const char* path, const KeptResult& kept) {
-  if (targetModel && targetModel->sourceBytes)
-    return saveKeptTarget(path, latestReference.c_str()).written;
+  if (kept.keptMatch)
+    return saveKeptResultTarget(path, latestTarget.c_str(), latestReference.c_str(), kept).written;
   return saveKeptResultDxf(path, kept);
 }
 

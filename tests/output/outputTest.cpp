@@ -129,11 +129,11 @@ TEST(DxfWriter, RoundTripIsStable) {
 // and linetype); any failed allocation writes nothing and leaks nothing.
 TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
   QuietReports folder;
-  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf");
+  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf"),
+                    target = testDataPath("output/keep-target.dxf");
   int status = 0;
   referenceModel = readDxfText(readFileBytes(ref)).release();
-  targetModel = readDxfFile(testDataPath("output/keep-target.dxf").c_str(), "Terget", nullptr, 0,
-                            &status, nullptr, kDxfKeepSource);
+  targetModel = readDxfFile(target.c_str(), "Terget", nullptr, 0, &status, nullptr, kDxfKeepSource);
   ASSERT_TRUE(targetModel && targetModel->faceCount == 13);
   const std::string layers = "ABA-ABBCA-ABC";
   auto faces = [&](const FaceModel& model, bool matched) {  // each "layer: corners", sorted
@@ -161,9 +161,13 @@ TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
                 !std::filesystem::exists(folder.file("no.dxf")) && gliveBlocks() == live);
   }
   gfailAllocationAfter(0);
-  KeptResult result{};  // the dialog keeps a reference of one face a layer for this write
-  EXPECT_TRUE(keepResultAndReleaseRun(&result) && referenceModel->pointCount == 1 &&
-              saveKeptTarget(out.c_str(), ref.c_str()).written &&
+  KeptResult result{};  // the dialog keeps the result, then reads the target again to write it
+  EXPECT_TRUE(keepResultAndReleaseRun(&result) && !targetModel &&
+              saveKeptResultTarget(out.c_str(), target.c_str(), ref.c_str(), result).written &&
               readFileBytes(out) == readFileBytes(testDataPath("output/kept.dxf")));
+  result.target.points[0] += 1;  // a target that changed since the run is not written
+  EXPECT_FALSE(
+      saveKeptResultTarget(folder.file("no.dxf").c_str(), target.c_str(), ref.c_str(), result)
+          .written);
   releaseRunData(), releaseKeptResult(&result);
 }
