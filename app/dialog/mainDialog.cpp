@@ -392,6 +392,7 @@ void MainDialog::onSaveTarget() {
 void MainDialog::saveResult(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   const QString runTook = stageLabel_->text();
+  const int runShown = progressBar_->value();
   stageLabel_->setText(QStringLiteral("writing"));
   progressBar_->setRange(0, 0);  // busy: the writer does not tell how far it is
   running_ = saving_ = true;
@@ -407,6 +408,7 @@ void MainDialog::saveResult(const QString& path) {
   running_ = saving_ = false;
   setControlsEnabled(true);
   progressBar_->setRange(0, 1000);
+  progressBar_->setValue(runShown);
   stageLabel_->setText(runTook);
   if (written) {
     addListLine(QStringLiteral("Written: ") + path);
