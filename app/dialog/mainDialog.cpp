@@ -415,6 +415,12 @@ void MainDialog::saveResult(const QString& path) {
     return;
   }
   addProgressLine(&port_, "%s", kWriteErrorLine);
+  if (error == ESTALE && kept_.keptMatch && keptInputs_) {  // saveKeptResultTarget's refusal
+    addListLine(
+        QStringLiteral("cannot write %1: %2 no longer holds the faces the run read; run again")
+            .arg(path, QFile::decodeName(keptInputs_->targetPath)));
+    return;
+  }
   char reason[320];
   fileWriteProblem(name.constData(), error, reason, sizeof reason);
   addListLine(QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(reason)));
