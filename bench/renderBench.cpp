@@ -20,6 +20,7 @@
 #include "model/faceModel.h"
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
+#include "output/keptResult.h"
 #include "output/layerColours.h"
 #include "render/faceRenderer.h"
 #include "render/renderImage.h"
@@ -59,26 +60,29 @@ bool preparePair(long long faces, const std::string& folder) {
   return benchgen::writeReferenceDxf(pair, ref) && benchgen::writeTargetDxf(pair, tgt);
 }
 
-void timeRenderer(const RenderView& iso) {
+void timeRenderer(const RenderView& iso, KeptResult* kept) {
   LayerTable table{};
   uint32_t* colours = nullptr;
-  double s = seconds([&] {
-    buildLayerTable(&table);
+  double s = seconds([&] { keepRunResult(kept); }, 1);
+  row("the kept result (meshes, layers, how matched)", s);
+  s = seconds([&] {
+    buildLayerTable(*kept, &table);
     gfree(colours);
-    colours = outputFaceColours(table, false);
+    colours = outputFaceColours(*kept, table, false);
   });
   row("layer table and face colours", s, std::to_string(table.count) + " layers");
+  const RenderMesh& mesh = kept->target;
   RenderImage image{};
   RenderCounts counts{};
   allocateRenderImage(&image, 1600, 1000);
-  s = seconds([&] { renderFaces(*targetModel, colours, iso, 1, &image, &counts); });
+  s = seconds([&] { renderFaces(mesh, colours, iso, 1, &image, &counts); });
   row("renderFaces, output model, 1600 x 1000", s, std::to_string(counts.drawn) + " faces drawn");
   allocateRenderImage(&image, 460, 280);
-  int step = (targetModel->faceCount + 39999) / 40000;
-  s = seconds([&] { renderFaces(*targetModel, colours, iso, step, &image, &counts); });
+  int step = (mesh.faceCount + 39999) / 40000;
+  s = seconds([&] { renderFaces(mesh, colours, iso, step, &image, &counts); });
   row("pane frame while dragging, 460 x 280", s,
       "every " + std::to_string(step) + "th face: " + std::to_string(counts.drawn) + " drawn");
-  s = seconds([&] { renderFaces(*targetModel, colours, iso, 1, &image, &counts); });
+  s = seconds([&] { renderFaces(mesh, colours, iso, 1, &image, &counts); });
   row("pane frame at rest, 460 x 280", s);
   releaseRenderImage(&image);
   gfree(colours);
@@ -109,9 +113,11 @@ int main(int argc, char** argv) {
   row("DXF written (for scale)", seconds([&] { saveTargetDxf((out + ".dxf").c_str()); }, 1));
   RenderView iso{};
   namedView("iso", &iso);
-  timeRenderer(iso);
   double report = seconds([&] { saveFaceReport((out + ".csv").c_str()); });
-  double picture = seconds([&] { savePreviewPicture((out + ".png").c_str(), iso, nullptr); });
+  KeptResult kept{};
+  timeRenderer(iso, &kept);
+  double picture = seconds([&] { savePreviewPicture((out + ".png").c_str(), kept, iso, nullptr); });
+  releaseKeptResult(&kept);
   row("--report: build and save the CSV", report);
   row("--preview: compose (both models, legend) and save the PNG", picture);
   row("--preview and --report together", report + picture, "goal: at most 2 s");

@@ -22,6 +22,7 @@
 #include "output/dxfWriter.h"
 #include "output/faceReport.h"
 #include "output/keepTarget.h"
+#include "output/keptResult.h"
 #include "render/renderView.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/lineList.h"
@@ -310,7 +311,11 @@ int writeOutputExtras(const Arguments& args, bool keepTarget) {
     namedView(args.viewName ? args.viewName : "iso", &view);
     auto application = startPaintingApplication();
     QString reason;
-    if (!savePreviewPicture(args.previewPath, view, &reason)) {
+    KeptResult kept{};
+    bool saved = keepRunResult(&kept) && savePreviewPicture(args.previewPath, kept, view, &reason);
+    if (!saved && reason.isEmpty()) reason = QStringLiteral("out of memory");
+    releaseKeptResult(&kept);
+    if (!saved) {
       explainWriteFailure(args.previewPath, 0, reason.toLocal8Bit().constData());
       status = kExitExtraNotWritten;
     }

@@ -4,11 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "model/faceModel.h"
-#include "output/outputLayer.h"
+#include "output/keptResult.h"
 #include "render/faceRenderer.h"
 #include "textfiles/allocator.h"
-#include "textfiles/scopedBlocks.h"
 
 namespace {
 
@@ -28,135 +26,32 @@ constexpr uint32_t kHowColours[kHowMatchedKinds] = {
     0xF3A600,          // propagation: amber
 };
 
-uint64_t nameHash(const char* name) {
-  uint64_t hash = 1469598103934665603ull;  // FNV-1a
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    hash = (hash ^ *c) * 1099511628211ull;
-  return hash;
-}
-
-// Layer names while the table is built: an open-addressing index over the entries.
-struct NameIndex {
-  int32_t* slots;     // entry + 1, 0 empty
-  uint64_t capacity;  // a power of two
-};
-
-bool growIndex(const LayerTable& table, NameIndex* index) {
-  uint64_t capacity = index->capacity ? index->capacity * 2 : 64;
-  auto* slots = static_cast<int32_t*>(gcalloc(capacity * sizeof(int32_t)));
-  if (!slots) return false;
-  for (int32_t e = 0; e < table.count; ++e) {
-    uint64_t at = nameHash(table.entries[e].name) & (capacity - 1);
-    while (slots[at])
-      at = (at + 1) & (capacity - 1);
-    slots[at] = e + 1;
-  }
-  gfree(index->slots);
-  index->slots = slots;
-  index->capacity = capacity;
-  return true;
-}
-
-// Entry of `name`, added when new; -1 when memory failed.
-int32_t entryOf(LayerTable* table, NameIndex* index, int32_t* entryCapacity, const char* name) {
-  if (uint64_t(table->count) * 2 >= index->capacity && !growIndex(*table, index)) return -1;
-  uint64_t at = nameHash(name) & (index->capacity - 1);
-  for (; index->slots[at]; at = (at + 1) & (index->capacity - 1)) {
-    int32_t e = index->slots[at] - 1;
-    if (std::strcmp(table->entries[e].name, name) == 0) return e;
-  }
-  if (table->count == *entryCapacity) {
-    int32_t capacity = *entryCapacity ? *entryCapacity * 2 : 32;
-    void* grown = gcrealloc(table->entries, size_t(capacity) * sizeof(LayerEntry));
-    if (!grown) return -1;
-    table->entries = static_cast<LayerEntry*>(grown);
-    *entryCapacity = capacity;
-  }
-  table->entries[table->count].name = name;
-  index->slots[at] = table->count + 1;
-  return table->count++;
-}
-
-// Fills one entry per face of `model` into `layerOf`; false when memory failed.
-bool enterFaces(LayerTable* table, NameIndex* index, int32_t* entryCapacity, const FaceModel& model,
-                bool written, int32_t* layerOf) {
-  for (int32_t f = 0; f < model.faceCount; ++f) {
-    const ModelFace& face = model.faces[f];
-    int32_t e = entryOf(table, index, entryCapacity, written ? outputLayer(face) : faceLayer(face));
-    if (e < 0) return false;
-    layerOf[f] = e;
-    LayerEntry& entry = table->entries[e];
-    ++(written ? entry.outputFaces : entry.referenceFaces);
-    if (written && howMatched(referenceModel, model, f) == HowMatched::unmatched)
-      ++entry.unmatchedFaces;
-  }
-  return true;
-}
-
-// Sorts the entries by name and renumbers the faces' entries; gives the colours.
-bool sortEntries(LayerTable* table, const FaceModel* reference, const FaceModel* target) {
-  ScopedBlocks blocks;
-  int32_t* order = blocks.raw<int32_t>(table->count + 1);
-  int32_t* rank = blocks.raw<int32_t>(table->count + 1);
-  LayerEntry* sorted = blocks.raw<LayerEntry>(table->count + 1);
-  if (!order || !rank || !sorted) return false;
-  for (int32_t e = 0; e < table->count; ++e)
-    order[e] = e;
-  const LayerEntry* entries = table->entries;
-  std::sort(order, order + table->count, [entries](int32_t a, int32_t b) {
-    return std::strcmp(entries[a].name, entries[b].name) < 0;  // names are distinct
-  });
-  for (int32_t r = 0; r < table->count; ++r) {
-    rank[order[r]] = r;
-    sorted[r] = entries[order[r]];
-    sorted[r].colour = paletteColour(r);
-  }
-  std::memcpy(table->entries, sorted, size_t(table->count) * sizeof(LayerEntry));
-  for (int32_t f = 0; reference && f < reference->faceCount; ++f)
-    table->referenceLayer[f] = rank[table->referenceLayer[f]];
-  for (int32_t f = 0; target && f < target->faceCount; ++f)
-    table->outputLayer[f] = rank[table->outputLayer[f]];
-  return true;
-}
-
-bool fillTable(LayerTable* table, NameIndex* index) {
-  const FaceModel* reference = referenceModel;
-  const FaceModel* target = targetModel;
-  int32_t entryCapacity = 0;
-  if (reference) {
-    table->referenceLayer =
-        static_cast<int32_t*>(gmalloc(size_t(reference->faceCount + 1) * sizeof(int32_t)));
-    if (!table->referenceLayer ||
-        !enterFaces(table, index, &entryCapacity, *reference, false, table->referenceLayer))
-      return false;
-  }
-  if (target) {
-    table->outputLayer =
-        static_cast<int32_t*>(gmalloc(size_t(target->faceCount + 1) * sizeof(int32_t)));
-    if (!table->outputLayer ||
-        !enterFaces(table, index, &entryCapacity, *target, true, table->outputLayer))
-      return false;
-  }
-  return sortEntries(table, reference, target);
-}
-
 }  // namespace
 
-int buildLayerTable(LayerTable* table) noexcept {
+int buildLayerTable(const KeptResult& kept, LayerTable* table) noexcept {
   if (!table) return 0;
   releaseLayerTable(table);
-  NameIndex index{};
-  bool built = fillTable(table, &index);
-  gfree(index.slots);
-  if (!built) releaseLayerTable(table);
-  return built ? 1 : 0;
+  table->entries =
+      static_cast<LayerEntry*>(gcalloc(size_t(kept.layerCount + 1) * sizeof(LayerEntry)));
+  if (!table->entries) return 0;
+  table->count = kept.layerCount;
+  for (int32_t e = 0; e < kept.layerCount; ++e) {
+    table->entries[e].name = kept.layerNames[e];
+    table->entries[e].colour = paletteColour(e);
+  }
+  for (int32_t f = 0; f < kept.reference.faceCount; ++f)
+    ++table->entries[kept.referenceLayer[f]].referenceFaces;
+  for (int32_t f = 0; f < kept.target.faceCount; ++f) {
+    LayerEntry& entry = table->entries[kept.outputLayer[f]];
+    ++entry.outputFaces;
+    entry.unmatchedFaces += keptHow(kept, f) == HowMatched::unmatched;
+  }
+  return 1;
 }
 
 void releaseLayerTable(LayerTable* table) noexcept {
   if (!table) return;
   gfree(table->entries);
-  gfree(table->referenceLayer);
-  gfree(table->outputLayer);
   *table = LayerTable{};
 }
 
@@ -187,25 +82,23 @@ uint32_t howMatchedColour(HowMatched how) noexcept {
   return kind >= 0 && kind < kHowMatchedKinds ? kHowColours[kind] : kUnmatchedColour;
 }
 
-uint32_t* referenceFaceColours(const LayerTable& table) noexcept {
-  const FaceModel* reference = referenceModel;
-  if (!reference || !table.referenceLayer) return nullptr;
-  auto* colours = static_cast<uint32_t*>(gmalloc(size_t(reference->faceCount + 1) * 4));
-  for (int32_t f = 0; colours && f < reference->faceCount; ++f)
-    colours[f] = table.entries[table.referenceLayer[f]].colour;
+uint32_t* referenceFaceColours(const KeptResult& kept, const LayerTable& table) noexcept {
+  if (!kept.hasReference || table.count != kept.layerCount) return nullptr;
+  auto* colours = static_cast<uint32_t*>(gmalloc(size_t(kept.reference.faceCount + 1) * 4));
+  for (int32_t f = 0; colours && f < kept.reference.faceCount; ++f)
+    colours[f] = table.entries[kept.referenceLayer[f]].colour;
   return colours;
 }
 
-uint32_t* outputFaceColours(const LayerTable& table, bool byHow) noexcept {
-  const FaceModel* target = targetModel;
-  if (!target || !table.outputLayer) return nullptr;
-  auto* colours = static_cast<uint32_t*>(gmalloc(size_t(target->faceCount + 1) * 4));
-  for (int32_t f = 0; colours && f < target->faceCount; ++f) {
-    HowMatched how = howMatched(referenceModel, *target, f);
+uint32_t* outputFaceColours(const KeptResult& kept, const LayerTable& table, bool byHow) noexcept {
+  if (!kept.how || table.count != kept.layerCount) return nullptr;
+  auto* colours = static_cast<uint32_t*>(gmalloc(size_t(kept.target.faceCount + 1) * 4));
+  for (int32_t f = 0; colours && f < kept.target.faceCount; ++f) {
+    HowMatched how = keptHow(kept, f);
     uint32_t colour = byHow || how == HowMatched::unmatched
                           ? howMatchedColour(how)
-                          : table.entries[table.outputLayer[f]].colour;
-    colours[f] = colour | (isGuessedLayer(referenceModel, *target, f) ? kFaceHatched : 0);
+                          : table.entries[kept.outputLayer[f]].colour;
+    colours[f] = colour | (keptGuess(kept, f) ? kFaceHatched : 0);
   }
   return colours;
 }

@@ -6,32 +6,29 @@
 
 #include "match/howMatched.h"
 
-struct FaceModel;
+struct KeptResult;
 
 constexpr uint32_t kUnmatchedColour = 0xFF0000;  // no palette colour is a red
 
 struct LayerEntry {
-  const char* name;        // borrowed from the run state's models
+  const char* name;        // borrowed from the kept result's layerNames
   int32_t referenceFaces;  // reference faces on this layer
   int32_t outputFaces;     // target faces written under it (outputLayer)
   int32_t unmatchedFaces;  // of those, faces left unmatched (their own layer)
   uint32_t colour;         // 0xRRGGBB
 };
 
-// The layers of a run: every reference face's layer and every target face's written layer.
-// Valid when zero-filled (no layers).
+// The layers of a run, one entry per name of the kept result's layerNames, in the same (byte)
+// order. Valid when zero-filled (no layers).
 struct LayerTable {
   int32_t count;
-  LayerEntry* entries;      // owned, in byte order of their names
-  int32_t* referenceLayer;  // owned: entry of each reference face; null without reference
-  int32_t* outputLayer;     // owned: entry of each target face; null without target
+  LayerEntry* entries;  // owned
 };
 
-// Builds the table of the run state (referenceModel, targetModel; either may be absent) into
-// `table`, releasing what it held. Layers take palette colours in name order, so the same
-// names give the same colours in both pictures and in every run with those names. Returns 1,
-// or 0 when memory failed (the table is then empty).
-int buildLayerTable(LayerTable* table) noexcept;
+// Builds the table of `kept` into `table`, releasing what it held. Layers take palette colours
+// in name order, so the same names give the same colours in both pictures and in every run
+// with those names. Returns 1, or 0 when memory failed (the table is then empty).
+int buildLayerTable(const KeptResult& kept, LayerTable* table) noexcept;
 // Releases the table's blocks and zeroes it; null does nothing.
 void releaseLayerTable(LayerTable* table) noexcept;
 
@@ -45,5 +42,5 @@ uint32_t howMatchedColour(HowMatched how) noexcept;
 // null when memory failed or the model is absent. The reference: its layers' colours. The
 // output: its written layers' colours, or with `byHow` the colour of how each face was matched;
 // either way unmatched faces in kUnmatchedColour and faces whose layer is a guess hatched.
-uint32_t* referenceFaceColours(const LayerTable& table) noexcept;
-uint32_t* outputFaceColours(const LayerTable& table, bool byHow) noexcept;
+uint32_t* referenceFaceColours(const KeptResult& kept, const LayerTable& table) noexcept;
+uint32_t* outputFaceColours(const KeptResult& kept, const LayerTable& table, bool byHow) noexcept;

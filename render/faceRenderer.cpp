@@ -4,8 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "model/faceModel.h"
+#include "model/vectors.h"
 #include "render/renderImage.h"
+#include "render/renderMesh.h"
 #include "render/renderView.h"
 #include "textfiles/scopedBlocks.h"
 
@@ -23,9 +24,14 @@ struct ScreenPoint {
   float x, y, depth;
 };
 
-bool usable(const ModelPoint& p) {
+bool usable(const Vec3& p) {
   return std::fabs(p.x) <= kLargestDrawnCoordinate && std::fabs(p.y) <= kLargestDrawnCoordinate &&
          std::fabs(p.z) <= kLargestDrawnCoordinate;  // false for NaN too
+}
+
+Vec3 meshPoint(const RenderMesh& mesh, int32_t i) {
+  const double* p = mesh.points + 3 * size_t(i);
+  return {p[0], p[1], p[2]};
 }
 
 // The scale and centre that fit the usable points' projected bounds into the picture.
@@ -33,13 +39,12 @@ struct Fit {
   double scale, centreX, centreY;
 };
 
-Fit fitBounds(const FaceModel& model, const ViewAxes& axes, const RenderImage& image, double zoom) {
+Fit fitBounds(const RenderMesh& mesh, const ViewAxes& axes, const RenderImage& image, double zoom) {
   double lowX = std::numeric_limits<double>::infinity(), highX = -lowX;
   double lowY = lowX, highY = -lowX;
-  for (int32_t i = 0; i < model.pointCount; ++i) {
-    const ModelPoint& p = model.points[i];
-    if (!usable(p)) continue;
-    Vec3 v = pointPosition(p);
+  for (int32_t i = 0; i < mesh.pointCount; ++i) {
+    Vec3 v = meshPoint(mesh, i);
+    if (!usable(v)) continue;
     double x = dot(v, axes.right), y = dot(v, axes.up);
     lowX = std::min(lowX, x), highX = std::max(highX, x);
     lowY = std::min(lowY, y), highY = std::max(highY, y);
@@ -56,16 +61,15 @@ Fit fitBounds(const FaceModel& model, const ViewAxes& axes, const RenderImage& i
   return {scale * (zoom > 0 ? zoom : 1.0), lowX + spanX / 2, lowY + spanY / 2};
 }
 
-void projectPoints(const FaceModel& model, const ViewAxes& axes, const Fit& fit,
+void projectPoints(const RenderMesh& mesh, const ViewAxes& axes, const Fit& fit,
                    const RenderImage& image, ScreenPoint* out) {
   const double halfWidth = image.width / 2.0, halfHeight = image.height / 2.0;
-  for (int32_t i = 0; i < model.pointCount; ++i) {
-    const ModelPoint& p = model.points[i];
-    if (!usable(p)) {
+  for (int32_t i = 0; i < mesh.pointCount; ++i) {
+    Vec3 v = meshPoint(mesh, i);
+    if (!usable(v)) {
       out[i] = {std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f};
       continue;
     }
-    Vec3 v = pointPosition(p);
     out[i].x = static_cast<float>(halfWidth + (dot(v, axes.right) - fit.centreX) * fit.scale);
     out[i].y = static_cast<float>(halfHeight - (dot(v, axes.up) - fit.centreY) * fit.scale);
     out[i].depth = static_cast<float>(dot(v, axes.forward) * fit.scale);
@@ -180,35 +184,35 @@ void clearImage(RenderImage& image) {
 }
 
 // The face's corners in picture coordinates; false when one of them is not drawn.
-bool faceCorners(const FaceModel& model, const ModelFace& face, const ScreenPoint* screen,
+bool faceCorners(const RenderMesh& mesh, int32_t f, const ScreenPoint* screen,
                  ScreenPoint (&out)[4], int32_t* count) {
-  *count = cornersOf(face);
+  *count = meshFaceCorners(mesh, f);
   for (int32_t k = 0; k < *count; ++k) {
-    int32_t point = face.corners[k];
-    if (point < 0 || point >= model.pointCount || std::isnan(screen[point].x)) return false;
+    int32_t point = mesh.corners[4 * size_t(f) + k];
+    if (point < 0 || point >= mesh.pointCount || std::isnan(screen[point].x)) return false;
     out[k] = screen[point];
   }
-  return *count >= 3;
+  return true;
 }
 
 }  // namespace
 
-int renderFaces(const FaceModel& model, const uint32_t* colours, const RenderView& view,
+int renderFaces(const RenderMesh& mesh, const uint32_t* colours, const RenderView& view,
                 int32_t step, RenderImage* image, RenderCounts* counts) noexcept {
   RenderCounts tally{};
   if (counts) *counts = tally;
   if (!image || !image->rgb || !image->depth) return 0;
   clearImage(*image);
   ScopedBlocks blocks;
-  ScreenPoint* screen = blocks.raw<ScreenPoint>(model.pointCount > 0 ? model.pointCount : 1);
+  ScreenPoint* screen = blocks.raw<ScreenPoint>(mesh.pointCount > 0 ? mesh.pointCount : 1);
   if (!screen) return 0;
   ViewAxes axes = viewAxes(view);
-  projectPoints(model, axes, fitBounds(model, axes, *image, view.zoom), *image, screen);
+  projectPoints(mesh, axes, fitBounds(mesh, axes, *image, view.zoom), *image, screen);
   if (step < 1) step = 1;
-  for (int32_t f = 0; f < model.faceCount; f += step) {
+  for (int32_t f = 0; f < mesh.faceCount; f += step) {
     ScreenPoint corner[4];
     int32_t count = 0;
-    if (!faceCorners(model, model.faces[f], screen, corner, &count)) {
+    if (!faceCorners(mesh, f, screen, corner, &count)) {
       ++tally.leftOut;
       continue;
     }

@@ -1,11 +1,11 @@
 #pragma once
 // The faces of a model drawn into a RenderImage: orthographic, through a depth buffer, each
 // face one flat colour shaded by how squarely it faces the eye. No display, no GPU; the same
-// model, colours and view give the same pixels.
+// mesh, colours and view give the same pixels.
 #include <cstdint>
 
-struct FaceModel;
 struct RenderImage;
+struct RenderMesh;
 struct RenderView;
 
 // Bits of a face colour: 0xRRGGBB, plus kFaceHatched to stripe the face with a darker shade.
@@ -19,11 +19,11 @@ struct RenderCounts {
   int32_t leftOut;  // faces left out for a corner that is not finite or beyond the limit
 };
 
-// Clears `image` (already allocated) to kRenderBackground and draws the faces of `model` with
-// `colours` (one per face) seen along `view`, fitted to the bounds of the model's usable
+// Clears `image` (already allocated) to kRenderBackground and draws the faces of `mesh` with
+// `colours` (one per face) seen along `view`, fitted to the bounds of the mesh's usable
 // points with a margin. `step` > 1 draws only every step-th face (a quick preview); the fit
-// stays that of the whole model. A single point or a flat model edge-on still gives a picture
+// stays that of the whole mesh. A single point or a flat model edge-on still gives a picture
 // (faces thinner than a pixel are drawn as their edges). Fills *counts when given. Returns 1,
 // or 0 when memory for the projected points failed (the image is then only cleared).
-int renderFaces(const FaceModel& model, const uint32_t* colours, const RenderView& view,
+int renderFaces(const RenderMesh& mesh, const uint32_t* colours, const RenderView& view,
                 int32_t step, RenderImage* image, RenderCounts* counts) noexcept;

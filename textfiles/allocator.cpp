@@ -45,10 +45,12 @@ constexpr size_t kDefaultChunkSize = size_t{1} << 20;
 // reaches 0 exactly when the carver is done and every block cut is released.
 struct alignas(std::max_align_t) ChunkHeader {
   std::atomic<long> users;
+  size_t size;  // bytes of the chunk, header included
 };
 constexpr long kCarverHold = long{1} << 40;
 
 std::atomic<long> liveBlocks{0};
+std::atomic<long long> liveBytes{0};  // own blocks as requested, chunks whole
 std::atomic<long> allocationCount{0};
 std::atomic<long> failCountdown{0};
 
@@ -101,12 +103,14 @@ void* newBlock(size_t size, bool zeroed, const char* name) noexcept {
   header->size = size;
   header->carvedWord = 0;
   liveBlocks.fetch_add(1, std::memory_order_relaxed);
+  liveBytes.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
   return payloadOf(header);
 }
 
 // Drops `count` users of a chunk, releasing it with the last.
 void dropChunkUsers(ChunkHeader* chunk, long count) noexcept {
   if (chunk->users.fetch_sub(count, std::memory_order_acq_rel) == count) {
+    liveBytes.fetch_sub(static_cast<long long>(chunk->size), std::memory_order_relaxed);
     chunk->users.~atomic();
     std::free(chunk);
   }
@@ -167,6 +171,8 @@ void* gcrealloc(void* block, size_t size) noexcept {
   if (size > oldSize)
     std::memset(static_cast<char*>(payloadOf(header)) + oldSize, 0, size - oldSize);
   header->size = size;
+  liveBytes.fetch_add(static_cast<long long>(size) - static_cast<long long>(oldSize),
+                      std::memory_order_relaxed);
   return payloadOf(header);
 }
 
@@ -181,6 +187,7 @@ void gfree(void* block) noexcept {
   if (word != 0) {
     dropChunkUsers(chunkOf(block, word), 1);
   } else {
+    liveBytes.fetch_sub(static_cast<long long>(headerOf(block)->size), std::memory_order_relaxed);
     std::free(headerOf(block));
   }
 }
@@ -193,6 +200,10 @@ size_t gblockSize(const void* block) noexcept {
 
 long gliveBlocks() noexcept {
   return liveBlocks.load();
+}
+
+long long gliveBytes() noexcept {
+  return liveBytes.load(std::memory_order_relaxed);
 }
 
 void gfailAllocationAfter(long n) noexcept {
@@ -237,6 +248,8 @@ void* gcarve(BlockCarver* carver, size_t size) noexcept {
       return nullptr;
     }
     new (chunk) ChunkHeader{};
+    reinterpret_cast<ChunkHeader*>(chunk)->size = chunkSize;
+    liveBytes.fetch_add(static_cast<long long>(chunkSize), std::memory_order_relaxed);
     reinterpret_cast<ChunkHeader*>(chunk)->users.store(kCarverHold, std::memory_order_relaxed);
     carver->chunk = chunk;
     carver->next = chunk + sizeof(ChunkHeader);

@@ -35,6 +35,10 @@ long gfailureCount() noexcept;
 
 // Blocks handed out and not yet released, for leak checks in tests.
 long gliveBlocks() noexcept;
+// Bytes those blocks hold: each block's requested size, and the whole of every chunk a
+// BlockCarver cut from that is still in use. What the program holds, without the C library's
+// own keeping.
+long long gliveBytes() noexcept;
 
 // Fault injection: the `n`-th allocation from now (1 = the next one) fails, once; 0 turns
 // it off. Counted over all three entries and all threads.

@@ -102,6 +102,10 @@ void returnFreedMemory() noexcept {
   malloc_trim(0);
 }
 
+void returnFreedMemoryPromptly() noexcept {
+  mallopt(M_TRIM_THRESHOLD, 1 << 20);
+}
+
 int fileReadProblem(const char* path, char* reason, size_t size) noexcept {
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {

@@ -16,6 +16,11 @@ uint64_t peakResidentBytes() noexcept;
 // Hands memory the process has freed back to the system (the C library keeps freed blocks for
 // reuse otherwise), so that an idle process holds only what it still uses.
 void returnFreedMemory() noexcept;
+// From now on, freed memory at the top of every thread's heap goes back to the system once
+// there is more than 1 MiB of it. The C library otherwise keeps, per heap, up to twice the
+// largest block freed so far; returnFreedMemory cannot reach the heaps of other threads. For
+// a long-lived program whose runs go on a thread of their own.
+void returnFreedMemoryPromptly() noexcept;
 
 // Why `path` cannot be read as a regular file: 0 when it can; otherwise 1 and `reason` (of
 // `size` bytes, NUL-ended) holds the system's error text or "it is a folder" / "it is not a

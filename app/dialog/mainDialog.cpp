@@ -29,6 +29,7 @@
 #include "match/matchingRun.h"
 #include "match/runResult.h"
 #include "model/faceModel.h"
+#include "output/keptResult.h"
 #include "textfiles/lineList.h"
 #include "textfiles/settings.h"
 
@@ -144,7 +145,9 @@ MainDialog::MainDialog(FileChooser& chooser, RunFunction run, SaveFunction save,
   keepTargetBox_->setChecked((matchSettings.sw & kSwitchKeepTarget) != 0);
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+  releaseKeptResult(&kept_);
+}
 
 QWidget* MainDialog::control(int id) const {
   auto found = controls_.find(id);
@@ -304,7 +307,7 @@ void MainDialog::showRunProgress() {
 }
 
 void MainDialog::cancelRun() {
-  if (!running_) return;
+  if (!running_ || saving_) return;  // a file being written is finished first
   watch_.cancel = 1;
   cancelButton_->setEnabled(false);
   showRunProgress();
@@ -328,7 +331,7 @@ void MainDialog::onSavePicture() {
   QString chosen = chooseDxfFile(ChooserKind::savePicture);
   if (chosen.isEmpty()) return;
   QString reason;
-  if (!savePreviewPicture(QFile::encodeName(chosen).constData(), preview_->view(), &reason))
+  if (!savePreviewPicture(QFile::encodeName(chosen).constData(), kept_, preview_->view(), &reason))
     addListLine(QStringLiteral("Write Error : %1 (%2)").arg(chosen, reason));
 }
 
@@ -368,13 +371,12 @@ void MainDialog::onSaveTarget() {
   // 4: the run, unless the kept result comes from the same inputs; on failure the progress
   // list already says why.
   RunInputs inputs = currentRunInputs(referencePath, targetPath);
-  if (keptInputs_ && targetModel && sameRunInputs(*keptInputs_, inputs)) {
+  if (keptInputs_ && kept_.how && sameRunInputs(*keptInputs_, inputs)) {
     addListLine(QStringLiteral("Same files and settings as the last run: its result is saved"));
   } else {
     keptInputs_.reset();
     if (runOffThisThread(referencePath, targetPath) == 0) return;
-    addTallyLines(&port_, tallyMatches(referenceModel, targetModel),
-                  (matchSettings.sw & kSwitchAlignParts) ? 1 : 0);
+    addTallyLines(&port_, kept_.tally, (matchSettings.sw & kSwitchAlignParts) ? 1 : 0);
     keptInputs_ = inputs;
   }
   // 5: the path boxes show the lists' new order.
@@ -385,35 +387,76 @@ void MainDialog::onSaveTarget() {
   saveResult(chosen);
 }
 
-// Writes the kept result to `path`: "Written: PATH", or the write error and its reason.
+// Writes the kept result to `path` on a thread of its own ("writing" under the preview, the
+// controls disabled meanwhile): "Written: PATH", or the write error and its reason.
 void MainDialog::saveResult(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   const QString runTook = stageLabel_->text();
+  const int runShown = progressBar_->value();
   stageLabel_->setText(QStringLiteral("writing"));
-  stageLabel_->repaint();
-  errno = 0;
-  const bool written = save_(name.constData()) != 0;
-  const int error = errno;
-  returnFreedMemory();  // the file's lines, built whole before they were written
+  progressBar_->setRange(0, 0);  // busy: the writer does not tell how far it is
+  running_ = saving_ = true;
+  setControlsEnabled(false);
+  int error = 0;
+  const bool written = workOffThisThread([&] {
+                         errno = 0;
+                         const int saved = save_(name.constData(), kept_);
+                         error = errno;
+                         returnFreedMemory();  // the writer's buffers
+                         return saved;
+                       }) != 0;
+  running_ = saving_ = false;
+  setControlsEnabled(true);
+  progressBar_->setRange(0, 1000);
+  progressBar_->setValue(runShown);
   stageLabel_->setText(runTook);
   if (written) {
     addListLine(QStringLiteral("Written: ") + path);
     return;
   }
   addProgressLine(&port_, "%s", kWriteErrorLine);
+  if (error == ESTALE && kept_.keptMatch && keptInputs_) {  // saveKeptResultTarget's refusal
+    addListLine(
+        QStringLiteral("cannot write %1: %2 no longer holds the faces the run read; run again")
+            .arg(path, QFile::decodeName(keptInputs_->targetPath)));
+    return;
+  }
   char reason[320];
   fileWriteProblem(name.constData(), error, reason, sizeof reason);
   addListLine(QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(reason)));
 }
 
-// The run goes on a thread of its own while this thread waits in a local event loop, so the
-// window repaints and the progress lines appear as they are added. The controls are disabled
-// and onSaveTarget, the choosers and closing refuse meanwhile, so no second run can start.
+// `work` goes on a thread of its own while this thread waits in a local event loop, so the
+// window repaints and lines sent from there appear as they are added. Returns its answer.
+int MainDialog::workOffThisThread(const std::function<int()>& work) {
+  int result = 0;
+  std::atomic<bool> finished{false};
+  QEventLoop loop;
+  std::thread worker([&] {
+    result = work();
+    finished = true;
+    // Posted after every line the work sent, so the loop ends once all of them are shown.
+    QMetaObject::invokeMethod(
+        this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  loop.exec();
+  // When the application is quitting, every event loop returns at once; keep serving the
+  // work's calls to this thread until it has finished.
+  while (!finished)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  worker.join();
+  QCoreApplication::sendPostedEvents(this);
+  return result;
+}
+
+// The run goes on a thread of its own (workOffThisThread). The controls are disabled and
+// onSaveTarget, the choosers and closing refuse meanwhile, so no second run can start.
 int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArray& targetPath) {
   QPointer<QWidget> focused = focusWidget();
   running_ = true;
   setControlsEnabled(false);
-  preview_->forgetModels();  // the run replaces the models it shows
+  preview_->forgetResult();  // the run replaces the result it shows
+  releaseKeptResult(&kept_);
   nextQueuedLine_ = progressList_->count();
   watch_.stage = nullptr, watch_.part = watch_.parts = watch_.permille = watch_.cancel = 0;
   runClock_.start();
@@ -423,26 +466,21 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
   progressTimer_.start();
   memoryDetail_.clear();
   holdErrorBoxes(true);
-  int result = 0;
-  std::atomic<bool> finished{false};
-  QEventLoop loop;
-  std::thread worker([&] {
-    result = run_(&port_, referencePath.constData(), targetPath.constData());
-    // Idle, the dialog holds only what saving the result needs.
-    keepOnlyWhatSavingNeeds();
-    finished = true;
-    // Posted after every line the run sent, so the loop ends once all of them are shown.
-    QMetaObject::invokeMethod(
-        this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  const int result = workOffThisThread([&] {
+    int ran = run_(&port_, referencePath.constData(), targetPath.constData());
+    // Idle, the dialog holds only what saving the result and the preview need.
+    if (ran && !keepResultAndReleaseRun(&kept_)) {
+      addDetailLine(&port_,
+                    "out of memory while keeping the result: close other programs and "
+                    "run again");
+      ran = 0;
+    } else if (!ran) {
+      releaseRunData();
+      returnFreedMemory();
+    }
+    return ran;
   });
-  loop.exec();
-  // When the application is quitting, every event loop returns at once; keep serving the
-  // run's calls to this thread until it has finished.
-  while (!finished)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  worker.join();
   holdErrorBoxes(false);
-  QCoreApplication::sendPostedEvents(this);
   progressTimer_.stop();
   cancelButton_->setEnabled(false);
   progressBar_->setValue(result ? 1000 : 0);
@@ -451,7 +489,7 @@ int MainDialog::runOffThisThread(const QByteArray& referencePath, const QByteArr
       minutesAndSeconds(runClock_.elapsed()));
   running_ = false;
   setControlsEnabled(true);
-  if (result) preview_->showRunState();
+  if (result) preview_->showResult(&kept_);
   // Out of memory: the entry's name, then what ran out and what to try.
   for (const QString& message : takeHeldErrorBoxes())
     showErrorBox(

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "app/dialog/fileChooser.h"
+#include "output/keptResult.h"
 #include "textfiles/dialogPort.h"
 #include "textfiles/platform.h"
 #include "textfiles/runProgress.h"
@@ -57,10 +58,11 @@ class MainDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // The matching run and the writer; the program passes runMatching and saveTargetDxf.
+  // The matching run and the writer; the program passes runMatching and saveKeptResultDxf. The
+  // writer gets the result kept from the last run (keepResultAndReleaseRun).
   using RunFunction =
       std::function<int(DialogPort* dialog, const char* referencePath, const char* targetPath)>;
-  using SaveFunction = std::function<int(const char* path)>;
+  using SaveFunction = std::function<int(const char* path, const KeptResult& kept)>;
 
   // Builds the controls, gives the window its icon and loads the settings, recent-file lists
   // and notes (loadSettings). `chooser` must outlive the dialog.
@@ -71,10 +73,12 @@ class MainDialog : public QDialog {
   QWidget* control(int id) const;
   // The dialog as the core sees it.
   DialogPort* port() { return &port_; }
-  // Whether a matching run is under way (the controls are disabled meanwhile).
+  // Whether a matching run or a save is under way (the controls are disabled meanwhile).
   bool isRunning() const { return running_; }
   // Whether the last run's result is kept for a later save with the same inputs.
   bool keepsResult() const { return keptInputs_.has_value(); }
+  // The last run's result as kept for a later save and the preview (empty when none).
+  const KeptResult& keptResult() const { return kept_; }
 
  public slots:
   // ">>" beside a path box: a chosen file becomes the box's text; the recent list is untouched.
@@ -104,6 +108,7 @@ class MainDialog : public QDialog {
   QString chooseDxfFile(ChooserKind kind);
   QByteArray trimmedPath(const QComboBox* box) const;
   int runOffThisThread(const QByteArray& referencePath, const QByteArray& targetPath);
+  int workOffThisThread(const std::function<int()>& work);
   void setControlsEnabled(bool enabled);
 
   // DialogPort services, on the dialog's thread.
@@ -136,9 +141,11 @@ class MainDialog : public QDialog {
   RunWatch watch_;
   RunProgress runProgress_{};
   std::optional<RunInputs> keptInputs_;
+  KeptResult kept_{};     // written on the run's thread before the run ends, read on this one after
   QString memoryDetail_;  // the run's "out of memory ..." line, written on the run's thread
                           // before the run ends and read on this one after
-  bool running_ = false;
+  bool running_ = false;  // a run or a save is under way
+  bool saving_ = false;   // ... a save, which is not cancelled
   bool closed_ = false;
   // Index the next progress line added from the run's thread will get; lines from there are
   // shown later, in order, so the index is counted where they are sent.

@@ -10,7 +10,7 @@
 #include <cmath>
 
 #include "app/picture/previewPicture.h"
-#include "model/faceModel.h"
+#include "output/keptResult.h"
 #include "textfiles/allocator.h"
 
 namespace {
@@ -45,7 +45,7 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   connect(byLayer_, &QRadioButton::toggled, this, [this] { renderFrame(false); });
   connect(savePicture_, &QPushButton::clicked, this, &PreviewPane::savePictureRequested);
   namedView("iso", &view_);
-  forgetModels();
+  forgetResult();
 }
 
 PreviewPane::~PreviewPane() {
@@ -59,26 +59,25 @@ void PreviewPane::releaseColours() {
   releaseLayerTable(&table_);
 }
 
-void PreviewPane::showRunState() {
+void PreviewPane::showResult(const KeptResult* kept) {
   releaseColours();
-  shownReference_ = referenceModel;
-  shownTarget_ = targetModel;
-  if (shownTarget_ && buildLayerTable(&table_)) {
-    layerColours_ = outputFaceColours(table_, false);
-    howColours_ = outputFaceColours(table_, true);
+  shown_ = kept && kept->how ? kept : nullptr;
+  if (shown_ && buildLayerTable(*shown_, &table_)) {
+    layerColours_ = outputFaceColours(*shown_, table_, false);
+    howColours_ = outputFaceColours(*shown_, table_, true);
   }
   if (!layerColours_ || !howColours_) {
     releaseColours();
-    shownTarget_ = nullptr;
+    shown_ = nullptr;
   }
-  savePicture_->setEnabled(shownTarget_ != nullptr);
+  savePicture_->setEnabled(shown_ != nullptr);
   namedView("iso", &view_);
   renderFrame(false);
 }
 
-void PreviewPane::forgetModels() {
+void PreviewPane::forgetResult() {
   releaseColours();
-  shownReference_ = shownTarget_ = nullptr;
+  shown_ = nullptr;
   savePicture_->setEnabled(false);
   settle_.stop();
   frame_ = QImage();
@@ -90,11 +89,6 @@ void PreviewPane::setView(const RenderView& view) {
   renderFrame(false);
 }
 
-// The run state may have been replaced or released since the pane took it.
-bool PreviewPane::stillShown() const {
-  return shownTarget_ && shownTarget_ == targetModel && shownReference_ == referenceModel;
-}
-
 QRect PreviewPane::pictureRect() const {
   int controlsTop = savePicture_->geometry().top();
   return QRect(0, 0, width(), std::max(1, controlsTop - 4));
@@ -102,16 +96,16 @@ QRect PreviewPane::pictureRect() const {
 
 void PreviewPane::renderFrame(bool quick) {
   frame_ = QImage();
-  if (!stillShown()) {
+  if (!shown_) {
     update();
     return;
   }
-  int faces = shownTarget_->faceCount;
+  int faces = shown_->target.faceCount;
   lastStep_ = quick ? std::max(1, (faces + kQuickFaces - 1) / kQuickFaces) : 1;
   QRect place = pictureRect();
   const uint32_t* colours = byHow_->isChecked() ? howColours_ : layerColours_;
-  frame_ = renderModelImage(shownTarget_, colours, view_, lastStep_, place.width(), place.height(),
-                            nullptr);
+  frame_ = renderModelImage(&shown_->target, colours, view_, lastStep_, place.width(),
+                            place.height(), nullptr);
   update();
 }
 

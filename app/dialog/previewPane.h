@@ -13,7 +13,7 @@
 class QPainter;
 class QPushButton;
 class QRadioButton;
-struct FaceModel;
+struct KeptResult;
 
 // Width of the pane in dialog units, to the right of the template's controls.
 constexpr int kPreviewPaneWidth = 230;
@@ -25,16 +25,16 @@ class PreviewPane : public QWidget {
   explicit PreviewPane(QWidget* parent = nullptr);
   ~PreviewPane() override;
 
-  // Shows the run state's models (after a run that succeeded): the layer table and the face
-  // colours are built, the view starts as "iso". Without a target model the pane is empty.
-  void showRunState();
-  // Lets go of the run state (before a run replaces it): the pane shows no model.
-  void forgetModels();
+  // Shows a run's kept result (borrowed until forgetResult): the layer table and the face
+  // colours are built, the view starts as "iso". Without a result the pane is empty.
+  void showResult(const KeptResult* kept);
+  // Lets go of the result (before it is released): the pane shows no model.
+  void forgetResult();
   // The direction and zoom shown.
   const RenderView& view() const { return view_; }
   void setView(const RenderView& view);
   // Whether a model is shown.
-  bool hasModel() const { return shownTarget_ != nullptr; }
+  bool hasModel() const { return shown_ != nullptr; }
   // Faces drawn per face of the model in the last frame: 1 for the whole model.
   int lastStep() const { return lastStep_; }
 
@@ -52,7 +52,6 @@ class PreviewPane : public QWidget {
 
  private:
   void releaseColours();
-  bool stillShown() const;
   // Draws the frame: the whole model, or with `quick` a subsample.
   void renderFrame(bool quick);
   // The view moved: a quick frame now, the whole model when the mouse has rested.
@@ -68,8 +67,7 @@ class PreviewPane : public QWidget {
   LayerTable table_{};
   uint32_t* layerColours_ = nullptr;  // gmalloc'd, one per target face
   uint32_t* howColours_ = nullptr;
-  const FaceModel* shownReference_ = nullptr;
-  const FaceModel* shownTarget_ = nullptr;
+  const KeptResult* shown_ = nullptr;
   QImage frame_;
   QPoint dragFrom_;
   bool dragging_ = false;

@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "match/matchingRun.h"
-#include "model/faceModel.h"
+#include "output/keptResult.h"
 #include "output/layerColours.h"
 #include "render/faceRenderer.h"
 #include "render/renderImage.h"
@@ -83,12 +82,10 @@ QString layerLine(const LayerEntry& entry) {
       .arg(entry.outputFaces);
 }
 
-int countOf(HowMatched kind, bool guesses) {
+int countOf(const KeptResult& kept, HowMatched kind, bool guesses) {
   int n = 0;
-  for (int32_t f = 0; targetModel && f < targetModel->faceCount; ++f) {
-    n += guesses ? isGuessedLayer(referenceModel, *targetModel, f)
-                 : howMatched(referenceModel, *targetModel, f) == kind;
-  }
+  for (int32_t f = 0; f < kept.target.faceCount; ++f)
+    n += guesses ? keptGuess(kept, f) : keptHow(kept, f) == kind;
   return n;
 }
 
@@ -123,8 +120,8 @@ int legendRows(const LayerTable& table, const RenderCounts& left, const RenderCo
 }
 
 // The legend: layers in name order, then unmatched and guessed faces and faces left out.
-void drawLegend(QPainter& painter, int top, const LayerTable& table, const RenderCounts& left,
-                const RenderCounts& right) {
+void drawLegend(QPainter& painter, int top, const KeptResult& kept, const LayerTable& table,
+                const RenderCounts& left, const RenderCounts& right) {
   int used = 0;
   auto next = [&](uint32_t colour, bool hatched, const QString& text) {
     drawLegendEntry(painter, top, used / kLegendColumns, used % kLegendColumns, colour, hatched,
@@ -142,11 +139,11 @@ void drawLegend(QPainter& painter, int top, const LayerTable& table, const Rende
     next(kRenderBackground, false, QStringLiteral("... and %1 more layers").arg(drawn - shown));
   next(kUnmatchedColour, false,
        QStringLiteral("unmatched, on their own layers   output %1 (%2 layers not listed)")
-           .arg(countOf(HowMatched::unmatched, false))
+           .arg(countOf(kept, HowMatched::unmatched, false))
            .arg(table.count - drawn));
   next(0x808080, true,
        QStringLiteral("hatched: layer is a guess   output %1")
-           .arg(countOf(HowMatched::aligned, true)));
+           .arg(countOf(kept, HowMatched::aligned, true)));
   if (left.leftOut + right.leftOut > 0) {
     next(
         kRenderBackground, false,
@@ -156,8 +153,8 @@ void drawLegend(QPainter& painter, int top, const LayerTable& table, const Rende
   }
 }
 
-QString facesLine() {
-  MatchTally t = tallyMatches(referenceModel, targetModel);
+QString facesLine(const KeptResult& kept) {
+  const MatchTally& t = kept.tally;
   QString line = QStringLiteral(
                      "Faces: %1 coincident / %2 aligned / %3 by tests / %4 by "
                      "propagation / %5 unmatched")
@@ -183,18 +180,18 @@ void drawPanel(QPainter& painter, QRect place, const QString& caption, const QIm
 
 }  // namespace
 
-QImage renderModelImage(const FaceModel* model, const uint32_t* colours, const RenderView& view,
+QImage renderModelImage(const RenderMesh* mesh, const uint32_t* colours, const RenderView& view,
                         int step, int width, int height, RenderCounts* counts) {
   RenderCounts drawn{};
   RenderImage image{};
   if (!allocateRenderImage(&image, width, height)) return {};
-  const FaceModel empty{};
+  const RenderMesh empty{};
   QImage picture;
-  if (renderFaces(model ? *model : empty, colours, view, step, &image, &drawn))
+  if (renderFaces(mesh ? *mesh : empty, colours, view, step, &image, &drawn))
     picture = QImage(image.rgb, width, height, width * 3, QImage::Format_RGB888).copy();
   releaseRenderImage(&image);
   if (counts) *counts = drawn;
-  if (!picture.isNull() && (!model || model->faceCount == 0 || drawn.drawn == 0)) {
+  if (!picture.isNull() && (!mesh || mesh->faceCount == 0 || drawn.drawn == 0)) {
     QPainter painter(&picture);
     painter.setFont(pictureFont(true));
     painter.setPen(kInk);
@@ -205,18 +202,19 @@ QImage renderModelImage(const FaceModel* model, const uint32_t* colours, const R
   return picture;
 }
 
-QImage composePreview(const RenderView& view) {
+QImage composePreview(const KeptResult& kept, const RenderView& view) {
   ScopedLayerTable scoped;
   LayerTable* table = &scoped.table;
-  if (!buildLayerTable(table)) return {};
-  OwnedColours left(referenceFaceColours(*table)), right(outputFaceColours(*table, false));
-  if ((referenceModel && !left) || (targetModel && !right)) return {};
+  if (!buildLayerTable(kept, table)) return {};
+  OwnedColours left(referenceFaceColours(kept, *table)),
+      right(outputFaceColours(kept, *table, false));
+  if ((kept.hasReference && !left) || !right) return {};
   const int panelWidth = (kPictureWidth - 3 * kGap) / 2;
   RenderCounts leftCounts{}, rightCounts{};
-  QImage leftImage =
-      renderModelImage(referenceModel, left.get(), view, 1, panelWidth, kPanelHeight, &leftCounts);
+  QImage leftImage = renderModelImage(kept.hasReference ? &kept.reference : nullptr, left.get(),
+                                      view, 1, panelWidth, kPanelHeight, &leftCounts);
   QImage rightImage =
-      renderModelImage(targetModel, right.get(), view, 1, panelWidth, kPanelHeight, &rightCounts);
+      renderModelImage(&kept.target, right.get(), view, 1, panelWidth, kPanelHeight, &rightCounts);
   if (leftImage.isNull() || rightImage.isNull()) return {};
   const int legendTop = kCaptionHeight + kPanelHeight + kGap + kTextSize + 16;
   const int rows = legendRows(*table, leftCounts, rightCounts);
@@ -232,15 +230,16 @@ QImage composePreview(const RenderView& view) {
   painter.setPen(kInk);
   painter.drawText(
       QRect(kGap, kCaptionHeight + kPanelHeight + kGap, kPictureWidth - 2 * kGap, kTextSize + 8),
-      Qt::AlignLeft | Qt::AlignVCenter, facesLine());
+      Qt::AlignLeft | Qt::AlignVCenter, facesLine(kept));
   painter.setFont(pictureFont());
-  drawLegend(painter, legendTop, *table, leftCounts, rightCounts);
+  drawLegend(painter, legendTop, kept, *table, leftCounts, rightCounts);
   painter.end();
   return picture;
 }
 
-bool savePreviewPicture(const char* path, const RenderView& view, QString* reason) {
-  QImage picture = composePreview(view);
+bool savePreviewPicture(const char* path, const KeptResult& kept, const RenderView& view,
+                        QString* reason) {
+  QImage picture = composePreview(kept, view);
   if (picture.isNull()) {
     if (reason) *reason = QStringLiteral("out of memory");
     return false;

@@ -10,26 +10,27 @@
 
 #include "render/renderView.h"
 
-struct LayerTable;
+struct KeptResult;
 struct RenderCounts;
+struct RenderMesh;
 
-// The RGB pixels of a rendered face model as a QImage of `width` x `height`, seen along `view`
-// with `colours` (renderFaces' face colours; null draws grey). `step` > 1 draws every step-th
-// face. A null model or a model without faces gives the picture "no faces". Fills *counts when
-// given. A null image when memory failed.
-QImage renderModelImage(const struct FaceModel* model, const uint32_t* colours,
-                        const RenderView& view, int step, int width, int height,
-                        RenderCounts* counts);
+// The RGB pixels of a rendered mesh as a QImage of `width` x `height`, seen along `view` with
+// `colours` (renderFaces' face colours; null draws grey). `step` > 1 draws every step-th face.
+// A null mesh or a mesh without faces gives the picture "no faces". Fills *counts when given. A
+// null image when memory failed.
+QImage renderModelImage(const RenderMesh* mesh, const uint32_t* colours, const RenderView& view,
+                        int step, int width, int height, RenderCounts* counts);
 
-// The whole picture of the run state (referenceModel, targetModel) along `view`, 1600 pixels
-// wide: captions, both models, the "Faces:" line, the legend (layer, colour, faces in each
-// model; unmatched and guessed faces; faces left out for coordinates not finite or beyond
-// 10^12). A null image when memory failed.
-QImage composePreview(const RenderView& view);
+// The whole picture of a kept run result along `view`, 1600 pixels wide: captions, both models,
+// the "Faces:" line, the legend (layer, colour, faces in each model; unmatched and guessed
+// faces; faces left out for coordinates not finite or beyond 10^12). A null image when memory
+// failed.
+QImage composePreview(const KeptResult& kept, const RenderView& view);
 
 // composePreview written as a PNG file under `path`, whole or not at all (a temporary file in
 // the same folder renamed over it). True when written; else *reason (when given) says why.
-bool savePreviewPicture(const char* path, const RenderView& view, QString* reason);
+bool savePreviewPicture(const char* path, const KeptResult& kept, const RenderView& view,
+                        QString* reason);
 
 // For a program without an application object (the batch tool): a new QGuiApplication for
 // painting text, on the offscreen platform unless QT_QPA_PLATFORM names one, so no display is

@@ -16,7 +16,7 @@
 #include "app/picture/previewPicture.h"
 #include "app/programPath.h"
 #include "match/matchingRun.h"
-#include "output/dxfWriter.h"
+#include "output/keptResult.h"
 #include "support/testSupport.h"
 #include "textfiles/settings.h"
 
@@ -148,7 +148,7 @@ TEST_F(Dialog, WholeRunWritesTheTargetUnderTheReferencesLayers) {
   };
   for (const auto& [chooserAnswers, tail] : cases) {
     started.clear(), answers = chooserAnswers, std::remove(file("out.dxf").c_str());
-    open(runMatching, saveTargetDxf);
+    open(runMatching, saveKeptResultDxf);
     type(kReferenceBoxId, QString::fromStdString(file("ref.dxf")));
     type(kTargetBoxId, QString::fromStdString(file("tgt.dxf")));
     for (int press = 0; press < chooserAnswers.size(); ++press) {
@@ -197,8 +197,9 @@ TEST_F(Dialog, PreviewPaneShowsTheResultTurnsZoomsAndSavesThePicture) {
     answers = {answer};
     QTest::mouseClick(pane->findChild<QPushButton*>(), Qt::LeftButton);
   }
-  EXPECT_EQ(QImage(QString::fromStdString(file("pic.png"))).convertToFormat(QImage::Format_RGB32),
-            composePreview(pane->view()).convertToFormat(QImage::Format_RGB32));
+  EXPECT_EQ(
+      QImage(QString::fromStdString(file("pic.png"))).convertToFormat(QImage::Format_RGB32),
+      composePreview(dialog->keptResult(), pane->view()).convertToFormat(QImage::Format_RGB32));
   EXPECT_TRUE(progress().contains("Write Error : " + examples + "no/p.png"))
       << progress().toStdString();
   type(kTargetBoxId, examples + "missing.dxf");

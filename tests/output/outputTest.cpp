@@ -14,6 +14,7 @@
 #include "output/dxfWriter.h"
 #include "output/dxfWriterInternal.h"
 #include "output/keepTarget.h"
+#include "output/keptResult.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
 
@@ -128,11 +129,11 @@ TEST(DxfWriter, RoundTripIsStable) {
 // and linetype); any failed allocation writes nothing and leaks nothing.
 TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
   QuietReports folder;
-  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf");
+  const std::string ref = testDataPath("output/keep-reference.dxf"), out = folder.file("k.dxf"),
+                    target = testDataPath("output/keep-target.dxf");
   int status = 0;
   referenceModel = readDxfText(readFileBytes(ref)).release();
-  targetModel = readDxfFile(testDataPath("output/keep-target.dxf").c_str(), "Terget", nullptr, 0,
-                            &status, nullptr, kDxfKeepSource);
+  targetModel = readDxfFile(target.c_str(), "Terget", nullptr, 0, &status, nullptr, kDxfKeepSource);
   ASSERT_TRUE(targetModel && targetModel->faceCount == 13);
   const std::string layers = "ABA-ABBCA-ABC";
   auto faces = [&](const FaceModel& model, bool matched) {  // each "layer: corners", sorted
@@ -143,8 +144,9 @@ TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
     }
     return std::sort(texts.begin(), texts.end()), texts;
   };
+  std::swap(referenceModel->faces[0], referenceModel->faces[2]);  // C, B, A: not in name order
   for (int f = 0; f < 13; ++f)
-    targetModel->faces[f].matchedFace = layers[f] == '-' ? -1 : layers[f] - 'A';
+    targetModel->faces[f].matchedFace = layers[f] == '-' ? -1 : 'C' - layers[f];
   const std::vector<std::string> expected = faces(*targetModel, true);
   const long first = gallocationCount(), live = gliveBlocks();
   const KeptTargetSummary kept = saveKeptTarget(out.c_str(), ref.c_str());
@@ -159,5 +161,13 @@ TEST(DxfWriter, KeptTargetChangesOnlyLayers) {
                 !std::filesystem::exists(folder.file("no.dxf")) && gliveBlocks() == live);
   }
   gfailAllocationAfter(0);
-  releaseRunData();
+  KeptResult result{};  // the dialog keeps the result, then reads the target again to write it
+  EXPECT_TRUE(keepResultAndReleaseRun(&result) && !targetModel &&
+              saveKeptResultTarget(out.c_str(), target.c_str(), ref.c_str(), result).written &&
+              readFileBytes(out) == readFileBytes(testDataPath("output/kept.dxf")));
+  result.target.points[0] += 1;  // a target that changed since the run is not written
+  EXPECT_FALSE(
+      saveKeptResultTarget(folder.file("no.dxf").c_str(), target.c_str(), ref.c_str(), result)
+          .written);
+  releaseRunData(), releaseKeptResult(&result);
 }

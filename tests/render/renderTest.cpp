@@ -1,13 +1,17 @@
 // The renderer on a tiny model (a square under a triangle): which face a pixel shows from each
 // view, the depth test whatever the face order, faces left out for bad corners, and the layer
-// colours shared by both pictures.
+// colours shared by both pictures. A run's kept result: the same output bytes and pictures as
+// the run's models, in a small share of their memory.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <set>
 
+#include "bench/modelGenerator.h"
 #include "model/faceModel.h"
+#include "output/dxfWriter.h"
 #include "output/faceReport.h"
+#include "output/keptResult.h"
 #include "output/layerColours.h"
 #include "render/faceRenderer.h"
 #include "render/renderImage.h"
@@ -20,6 +24,18 @@ namespace {
 
 constexpr uint32_t kSquare = 0x2040C0, kTriangle = 0xC08020;
 constexpr uint32_t kSquareEdgeOn = 0x0B1643;  // kSquare at the ambient light 0.35 (edge-on)
+
+// The picture of `mesh` (of the model read from `file` when given) from the "iso" side.
+std::string picture(const RenderMesh& mesh, const uint32_t* colours, const std::string& file = "") {
+  RenderMesh read{};
+  RenderImage image{};
+  RenderView view{};
+  EXPECT_TRUE((file.empty() || meshOfModel(*readDxfText(readFileBytes(file)), &read)) &&
+              namedView("iso", &view) && allocateRenderImage(&image, 240, 160) &&
+              renderFaces(file.empty() ? mesh : read, colours, view, 1, &image, nullptr));
+  std::string rgb(reinterpret_cast<const char*>(image.rgb), 240 * 160 * 3);
+  return releaseRenderImage(&image), releaseRenderMesh(&read), rgb;
+}
 
 // The square z = 0 over (0..2, 0..2), the triangle z = 1 over its lower-left half, in `order`,
 // then the extra faces (left out: a corner not finite or too far).
@@ -56,11 +72,13 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
       RenderView view{};
       RenderImage image{};
       RenderCounts counts{};
+      RenderMesh mesh{};
       ASSERT_TRUE(namedView(c.view, &view) && allocateRenderImage(&image, 100, 100) &&
-                  renderFaces(*model, colours, view, 1, &image, &counts));
+                  meshOfModel(*model, &mesh) &&
+                  renderFaces(mesh, colours, view, 1, &image, &counts));
       EXPECT_EQ(pixelColour(image, c.x, c.y), c.expected) << c.view << " " << c.x << "," << c.y;
       EXPECT_TRUE(counts.drawn == 2 && counts.leftOut == 2);
-      releaseRenderImage(&image);
+      releaseRenderImage(&image), releaseRenderMesh(&mesh);
     }
   }
   ModelPtr point(createModel("Ref"));  // one face on one point: a dot in the middle
@@ -69,9 +87,10 @@ TEST(RenderFaces, NearestFaceWinsFromEveryViewAndBadCornersAreLeftOut) {
   RenderImage image{};
   RenderView iso{};
   ASSERT_TRUE(namedView("iso", &iso) && allocateRenderImage(&image, 9, 9));
-  EXPECT_TRUE(renderFaces(*point, &kSquare, iso, 1, &image, nullptr) &&
+  RenderMesh mesh{};
+  EXPECT_TRUE(meshOfModel(*point, &mesh) && renderFaces(mesh, &kSquare, iso, 1, &image, nullptr) &&
               pixelColour(image, 4, 4) != kRenderBackground);
-  releaseRenderImage(&image);
+  releaseRenderImage(&image), releaseRenderMesh(&mesh);
 }
 
 // Layers of the reference and written layers of the output share one colour per name; every
@@ -83,23 +102,23 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   static char wall[] = "WALL", x[] = "x";  // face layers are borrowed from the model's names
   referenceModel->faces[0].layer = wall, targetModel->faces[1].layer = x;
   targetModel->faces[0].matchedFace = 0, targetModel->faces[1].matchedFace = -1;
+  KeptResult kept{};
   LayerTable table{};
-  ASSERT_TRUE(buildLayerTable(&table));
-  uint32_t* left = referenceFaceColours(table);
-  uint32_t* right = outputFaceColours(table, false);
+  ASSERT_TRUE(keepRunResult(&kept) && buildLayerTable(kept, &table));
+  uint32_t *left = referenceFaceColours(kept, table), *right = outputFaceColours(kept, table, 0);
   EXPECT_EQ(left[0], right[0]);           // WALL in both pictures
   EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
   EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
-  gfree(left), gfree(right), releaseLayerTable(&table);
+  gfree(left), gfree(right), releaseLayerTable(&table), releaseKeptResult(&kept);
   QuietReports quiet;
   for (long n = 1; n < 40; ++n) {  // each allocation failing in turn: nothing half-built is left
     long live = gliveBlocks();
     gfailAllocationAfter(n);
-    int built = buildLayerTable(&table);
+    int built = keepRunResult(&kept) && buildLayerTable(kept, &table);
     LineList* report = buildFaceReport();
     gfailAllocationAfter(0);
-    EXPECT_TRUE(built ? table.count == 3 : !table.entries && !table.outputLayer) << n;
-    releaseLayerTable(&table), freeLineList(report);
+    EXPECT_TRUE(built ? table.count == 3 : !table.entries) << n;
+    releaseLayerTable(&table), releaseKeptResult(&kept), freeLineList(report);
     EXPECT_EQ(gliveBlocks(), live) << n;
   }
   releaseRunData();
@@ -107,4 +126,40 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   for (int32_t i = 0; i < 500; ++i)
     seen.insert(paletteColour(i));
   EXPECT_TRUE(seen.size() == 500 && !seen.count(kUnmatchedColour));
+}
+
+// Generated pairs (parts moved and turned, quads split into triangles, the target with a
+// comment), with and without alignment: the kept result gives every face the models' written
+// layer and kind of match, writes the models' bytes, draws the files' faces and holds under 48
+// bytes a face and a point.
+TEST(KeptResult, WritesTheModelsBytesAndDrawsTheirPixelsInAFewBytesAFace) {
+  QuietReports files;
+  useDefaultSettings(), textureRotation = 0;
+  const std::string reference = files.file("r.dxf"), target = files.file("t.dxf");
+  for (bool align : {false, true}) {
+    const long long start = gliveBytes();
+    auto pair = benchgen::generatePair(
+        {.faces = 2000, .movement = benchgen::Movement::all, .anyAngle = align, .splitShare = 0.3});
+    ASSERT_TRUE(benchgen::writeReferenceDxf(pair, reference) &&
+                benchgen::writeTargetDxf(pair, target));
+    writeFileBytes(target, "999\r\nnote\r\n" + readFileBytes(target));
+    RunOptions options{align, 0, nullptr};
+    KeptResult kept{};
+    LayerTable table{};
+    ASSERT_TRUE(runMatchingWith(nullptr, reference.c_str(), target.c_str(), &options) &&
+                saveTargetDxf(files.file("models.dxf").c_str()) && keepRunResult(&kept) &&
+                buildLayerTable(kept, &table));
+    for (int32_t f = 0; f < targetModel->faceCount; ++f)
+      ASSERT_TRUE(keptHow(kept, f) == howMatched(referenceModel, *targetModel, f) &&
+                  keptGuess(kept, f) == isGuessedLayer(referenceModel, *targetModel, f));
+    releaseRunData();
+    // The target has the reference's points and faces, and the triangles of split quads.
+    EXPECT_LE(gliveBytes() - start, 96 * (kept.target.faceCount + kept.target.pointCount) + 4096);
+    ASSERT_EQ(saveKeptResultDxf(files.file("kept.dxf").c_str(), kept), 1);
+    EXPECT_EQ(readFileBytes(files.file("kept.dxf")), readFileBytes(files.file("models.dxf")));
+    uint32_t *left = referenceFaceColours(kept, table), *right = outputFaceColours(kept, table, 0);
+    EXPECT_EQ(picture(kept.reference, left), picture({}, left, reference));
+    EXPECT_EQ(picture(kept.target, right), picture({}, right, files.file("models.dxf")));
+    gfree(left), gfree(right), releaseLayerTable(&table), releaseKeptResult(&kept);
+  }
 }
