@@ -5,7 +5,6 @@
 
 #include "textfiles/allocator.h"
 #include "textfiles/lineList.h"
-#include "textfiles/platform.h"
 
 FaceModel* referenceModel = nullptr;
 FaceModel* targetModel = nullptr;
@@ -153,7 +152,6 @@ bool prepareIndex(FaceModel* model, int32_t extra) noexcept {
   size_t bytes = slots < needed ? kRefusedSize : sizeof(PointSlot) * static_cast<size_t>(slots);
   auto* table = static_cast<PointSlot*>(gcalloc(bytes));
   if (!table) return false;
-  adviseHugePages(table, bytes);
   gfree(model->pointIndex);
   model->pointIndex = table;
   model->pointIndexCapacity = static_cast<int32_t>(slots);
@@ -186,7 +184,6 @@ bool reserveSlots(T** array, int32_t* capacity, int32_t count, int32_t extra,
   size_t bytes = needed > kLimit ? kRefusedSize : sizeof(T) * static_cast<size_t>(slots);
   auto* grown = static_cast<T*>(gcrealloc(*array, bytes));
   if (!grown) return false;
-  adviseHugePages(grown, bytes);
   *array = grown;
   *capacity = static_cast<int32_t>(slots);
   return true;

@@ -16,7 +16,6 @@
 #include "textfiles/allocator.h"
 #include "textfiles/lineFilesInternal.h"
 #include "textfiles/lineList.h"
-#include "textfiles/platform.h"
 
 void (*beforeOpeningCheckedFile)(const char* path);
 
@@ -55,7 +54,6 @@ ReadResult readWholeFile(const char* path, char** bytes, size_t* size) {
     close(fd);
     return ReadResult::noMemory;
   }
-  adviseHugePages(buffer, room);
   size_t filled = 0;
   for (;;) {
     if (filled == room) {

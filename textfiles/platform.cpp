@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,15 +165,4 @@ int standardErrorColumns() noexcept {
   winsize size{};
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
   return size.ws_col;
-}
-
-void adviseHugePages(void* block, size_t bytes) noexcept {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  if (!block || bytes < 4 * kHuge) return;
-  const auto start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = (start + kHuge - 1) / kHuge * kHuge;
-  const uintptr_t last = (start + bytes) / kHuge * kHuge;
-#ifdef MADV_HUGEPAGE
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
 }

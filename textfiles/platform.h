@@ -17,11 +17,6 @@ uint64_t peakResidentBytes() noexcept;
 // reuse otherwise), so that an idle process holds only what it still uses.
 void returnFreedMemory() noexcept;
 
-// Asks the system to back the whole 2 MiB pages inside block[0, bytes) with huge pages, so
-// that filling a large array takes one page fault per 2 MiB instead of one per 4 KiB. Only a
-// hint: nothing changes when the system declines. Blocks below 8 MiB are left alone.
-void adviseHugePages(void* block, size_t bytes) noexcept;
-
 // Why `path` cannot be read as a regular file: 0 when it can; otherwise 1 and `reason` (of
 // `size` bytes, NUL-ended) holds the system's error text or "it is a folder" / "it is not a
 // regular file". Opening never waits (a FIFO is not read).
