@@ -9,6 +9,7 @@
 #include "textfiles/allocator.h"
 #include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
+#include "textfiles/platform.h"
 
 namespace {
 
@@ -194,10 +195,14 @@ bool appendComment(LineList* comments, DxfLine value) {
   return appendLine(comments, text.text) >= 0;
 }
 
-void dropPagesBefore(DxfReader* reader, size_t offset) {
-  if (!reader->dropRead || offset < reader->dropped + kDropStep) return;
+// Hands back the pages before `offset` every kDropStep bytes, once the faces whose layer names
+// lie there are added. False when memory failed.
+bool dropPagesBefore(DxfReader* reader, size_t offset) {
+  if (!reader->dropRead || offset < reader->dropped + kDropStep) return true;
+  if (!addPendingFaces(reader)) return false;
   dropReadPages(reader->bytes, reader->dropped, offset);
   reader->dropped = offset;
+  return true;
 }
 
 enum class Kind { none, face, polyline, mesh, insert, blockHeader };
@@ -325,7 +330,7 @@ bool takeGroup(DxfReader* reader, Walk* w, const Where& where, bool topLevel,
     if (topLevel) {
       w->afterSection = lineIsName(value, "SECTION");
       if (w->afterSection) return true;
-      if (!w->polylineOpen) dropPagesBefore(reader, group.start);
+      if (!w->polylineOpen && !dropPagesBefore(reader, group.start)) return false;
     }
     startEntity(reader, w, value, group.start);
     return true;
@@ -380,20 +385,36 @@ bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 c
     layer = where.insertLayer;
     kept.insertLayer = 1;
   }
-  if (reader->keepOrigins && !recordOrigin(reader, reader->model->faceCount, kept)) return false;
-  Vec3 placed[4];
+  const int32_t index = reader->model->faceCount + reader->pendingCount;
+  if (reader->keepOrigins && !recordOrigin(reader, index, kept)) return false;
+  PendingFace& face = reader->pending[reader->pendingCount++];
+  face.layer = layer;
   for (int k = 0; k < 4; ++k)
-    placed[k] = placePoint(where.placement, corners[k]);
-  bool added;
-  if (!layer.text) {
-    added = addFace(reader->model, "", placed);
-  } else {
-    TerminatedLine terminated(layer);
-    added = addFace(reader->model, layer.text, placed);
-  }
-  if (!added) return false;
+    face.corners[k] = placePoint(where.placement, corners[k]);
   reader->report->faces[form]++;
   if (where.inBlock) reader->report->placedFaces++;
+  return reader->pendingCount < kPendingFaces || addPendingFaces(reader);
+}
+
+bool addPendingFaces(DxfReader* reader) noexcept {
+  FaceModel* model = reader->model;
+  const int32_t count = reader->pendingCount;
+  reader->pendingCount = 0;
+  for (int32_t i = 0; i < count; ++i)
+    for (const Vec3& corner : reader->pending[i].corners)
+      prefetchPoint(model, corner);
+  for (int32_t i = 0; i < count; ++i) {
+    const PendingFace& face = reader->pending[i];
+    bool added;
+    if (!face.layer.text) {
+      added = addFace(model, "", face.corners);
+    } else {
+      TerminatedLine terminated(face.layer);
+      added = addFace(model, face.layer.text, face.corners);
+    }
+    if (!added) return false;
+  }
+  prefaultFilled(reader->prefault, sizeof(ModelFace) * static_cast<size_t>(model->faceCount));
   return true;
 }
 

@@ -10,6 +10,7 @@
 
 struct FaceModel;
 struct LineList;
+struct PrefaultJob;
 
 constexpr int32_t kMostNesting = 16;                      // blocks placed inside blocks, at most
 constexpr int64_t kMostPlacedGroups = int64_t{48} << 20;  // groups all placements walk, at most
@@ -35,6 +36,14 @@ struct MeshScratch {
   int32_t listCount, listCapacity;
 };
 
+// Faces taken from the file and not yet added to the model: they are added a batch at a time,
+// so that the index slots of all their corners are loaded at once.
+constexpr int32_t kPendingFaces = 16;
+struct PendingFace {
+  DxfLine layer;  // as emitFace settled it; in the file's bytes (text null reads "")
+  Vec3 corners[4];
+};
+
 // One read. Valid when zero-filled apart from the fields set by readDxfEntities.
 struct DxfReader {
   char* bytes;
@@ -53,6 +62,9 @@ struct DxfReader {
   bool keepOrigins;       // record every face's origin in the model
   size_t placingFrom;     // offset of the top-level INSERT whose block is being placed
   DxfLine placingHandle;  // and its handle
+  PendingFace pending[kPendingFaces];
+  int32_t pendingCount;
+  PrefaultJob* prefault;  // making the face array's pages present ahead of the faces, or null
 };
 
 // Where in the file a face comes from (FaceOrigin without what the placement decides).
@@ -72,6 +84,8 @@ struct Where {
 // with its corners placed. False when memory failed.
 bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 corners[4],
               DxfForm form, DxfOrigin origin) noexcept;
+// Adds the pending faces to the model, in order. False when memory failed.
+bool addPendingFaces(DxfReader* reader) noexcept;
 // Adds a note "ENTITY HANDLE: text" to the report (printf format). False when memory failed.
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,
                 ...) noexcept __attribute__((format(printf, 4, 5)));

@@ -295,6 +295,11 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept {
   return findOrAppendPoint(model, probe);
 }
 
+void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept {
+  if (!model || model->pointIndexCapacity == 0) return;
+  prefetchSlot(model, probeOf(position.x, position.y, position.z).hash);
+}
+
 int reserveFaces(FaceModel* model, int32_t count) noexcept {
   if (!model || count <= model->faceCount) return model != nullptr;
   return reserveSlots(&model->faces, &model->faceCapacity, model->faceCount,

@@ -154,6 +154,9 @@ FaceModel* createModel(const char* name) noexcept;
 // Points appended to `points` by other means are found too; coordinates must not be changed
 // after a point has been added.
 int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
+// Starts loading the index slot where a point at `position` is looked up, so that the lookups
+// of a batch of faces overlap their cache misses. Only a hint.
+void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept;
 // Makes room for `count` faces in all, so that adding them needs no growth. Returns 1, or 0
 // when memory failed (the model is unchanged).
 int reserveFaces(FaceModel* model, int32_t count) noexcept;
