@@ -6,6 +6,7 @@
 #include "model/faceModel.h"
 #include "textfiles/allocator.h"
 #include "textfiles/scopedBlocks.h"
+#include "textfiles/twoThreads.h"
 
 namespace {
 
@@ -123,6 +124,34 @@ double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
   return radiusSum;
 }
 
+constexpr int32_t kFacesForTwoThreads = 50000;
+
+// Measuring parts [begin, end): the model, where each part's points end in `pointOrder`.
+struct PartMeasuring {
+  FaceModel* model;
+  const int32_t* pointEnd;  // part i's points end at pointEnd[i], begin at pointEnd[i - 1] (or 0)
+  const int32_t* pointOrder;
+};
+
+void measurePartRange(int begin, int end, void* context) noexcept {
+  auto* job = static_cast<PartMeasuring*>(context);
+  for (int32_t i = begin; i < end; ++i) {
+    const int32_t first = i == 0 ? 0 : job->pointEnd[i - 1];
+    measurePart(job->model, job->model->parts[i], job->pointOrder + first,
+                job->pointEnd[i] - first);
+  }
+}
+
+// The first part of the model's second half by faces.
+int32_t halfOfTheFaces(const FaceModel* model) noexcept {
+  int64_t faces = 0;
+  for (int32_t i = 0; i < model->partCount; ++i) {
+    if (2 * faces >= model->faceCount) return i;
+    faces += model->parts[i].faceCount;
+  }
+  return model->partCount;
+}
+
 }  // namespace
 
 int groupParts(FaceModel* model) noexcept {
@@ -229,13 +258,15 @@ int measureParts(FaceModel* model) noexcept {
   }
   // Each start now holds the end of its bucket, which is the next bucket's start.
 
+  // Parts touch only their own points and faces: a large model's parts are measured on two
+  // threads, then their radius sums are added in part order as one thread would.
+  PartMeasuring job = {model, pointStart, pointOrder};
+  runInTwoRanges(measurePartRange,
+                 model->faceCount < kFacesForTwoThreads ? partCount : halfOfTheFaces(model),
+                 partCount, &job);
   double radiusTotal = 0.0;
-  int32_t begin = 0;
-  for (int32_t i = 0; i < partCount; ++i) {
-    int32_t end = pointStart[i];
-    radiusTotal += measurePart(model, parts[i], pointOrder + begin, end - begin);
-    begin = end;
-  }
+  for (int32_t i = 0; i < partCount; ++i)
+    radiusTotal += parts[i].radiusSum;
   model->meanSize = radiusTotal / model->faceCount;
   return 1;
 }
