@@ -3,6 +3,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 #include "model/faceModel.h"
@@ -53,10 +54,24 @@ void prefetchCorners(const FaceModel& model, int32_t f) {
 }
 
 bool writeFace(ByteSink* sink, const FaceModel& model, int32_t f) {
+  static const char kHead[] = "0\r\n3DFACE\r\n8\r\n";
+  constexpr size_t kHeadLength = sizeof kHead - 1;
+  constexpr size_t kLongestLayer = 256;  // longer names go to the sink on their own
   const ModelFace& face = model.faces[f];
-  if (!sinkText(sink, "0\r\n3DFACE\r\n8\r\n") || !sinkLine(sink, outputLayer(face))) return false;
-  char text[kCornerTextSize];
+  const char* layer = outputLayer(face);
+  const size_t layerLength = std::strlen(layer);
+  char text[kHeadLength + kLongestLayer + 2 + kCornerTextSize];
   char* end = text;
+  if (layerLength <= kLongestLayer) {
+    std::memcpy(end, kHead, kHeadLength);
+    std::memcpy(end + kHeadLength, layer, layerLength);
+    end += kHeadLength + layerLength;
+    end[0] = '\r';
+    end[1] = '\n';
+    end += 2;
+  } else if (!sinkText(sink, kHead) || !sinkLine(sink, layer)) {
+    return false;
+  }
   int n = face.cornerCount < 4 ? face.cornerCount : 4;
   for (int k = 0; k < n; ++k)
     end = formatCorner(end, model.points[face.corners[k]], k);
@@ -122,18 +137,38 @@ size_t formatCommonCoordinate(double value, char* text) {
     if (rest > half || (rest == half && (whole & 1))) ++whole;
   }
   if (whole >> 63) return 0;
+  // The digits of `units` with the point before the last five and at least one digit before
+  // it, written from the end two at a time (a pair only while two digits are left).
   uint64_t units = static_cast<uint64_t>(whole);
-  char digits[24];
-  int n = 0;
-  for (; units > 0 || n < 6; units /= 10)
-    digits[n++] = static_cast<char>('0' + units % 10);
+  char digits[32];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  uint64_t fraction = units % 100000;
+  units /= 100000;
+  const uint32_t low = static_cast<uint32_t>(fraction);
+  at -= 5;
+  at[4] = static_cast<char>('0' + low % 10);
+  std::memcpy(at + 2, kPairs + 2 * (low / 10 % 100), 2);
+  std::memcpy(at, kPairs + 2 * (low / 1000), 2);
+  *--at = '.';
+  do {
+    if (units >= 10) {
+      at -= 2;
+      std::memcpy(at, kPairs + 2 * (units % 100), 2);
+      units /= 100;
+    } else {
+      *--at = static_cast<char>('0' + units);
+      units = 0;
+    }
+  } while (units > 0);
   size_t length = 0;
   if (negative) text[length++] = '-';
-  while (n > 5)
-    text[length++] = digits[--n];
-  text[length++] = '.';
-  while (n > 0)
-    text[length++] = digits[--n];
+  std::memcpy(text + length, at, static_cast<size_t>(end - at));
+  length += static_cast<size_t>(end - at);
   return length;
 }
 
