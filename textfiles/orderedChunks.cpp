@@ -1,5 +1,6 @@
-// Two threads take turns at the chunks: this one the even ones, a helper the odd ones, each
-// into a ring of buffers; this one writes every chunk out in order.
+// Two threads share the chunks: a helper formats three of every five into a ring of buffers,
+// this thread the other two into a buffer of its own, and writes every chunk out in order (the
+// writing is this thread's extra share).
 #include "textfiles/orderedChunks.h"
 
 #include <condition_variable>
@@ -12,7 +13,13 @@
 
 namespace {
 
-constexpr int32_t kRing = 4;  // chunk buffers; chunk i uses buffer i % kRing
+constexpr int32_t kRing = 4;  // the helper's buffers; its n-th chunk uses buffer n % kRing
+
+// Whether the helper formats chunk `index`: three of every five.
+bool helperTakes(int32_t index) {
+  const int32_t place = index % 5;
+  return place != 0 && place != 3;
+}
 
 // A buffer of the ring: which chunk it holds, or -1 when it is free to be filled.
 struct RingSlot {
@@ -23,27 +30,30 @@ struct RingSlot {
 
 struct Ring {
   RingSlot slots[kRing];
+  ByteSink own;  // this thread's buffer
   std::mutex lock;
   std::condition_variable changed;
   bool stop = false;  // the writer gave up: the helper ends
 };
 
-// Formats chunk `index` into its slot's buffer.
-bool formatInto(RingSlot* slot, int32_t index, ChunkFormatter format, const void* context) {
-  slot->text.used = 0;
-  return format(&slot->text, index, context) && !slot->text.failed;
+// Formats chunk `index` into a memory sink, emptied first.
+bool formatInto(ByteSink* text, int32_t index, ChunkFormatter format, const void* context) {
+  text->used = 0;
+  return format(text, index, context) && !text->failed;
 }
 
-// The helper: every odd chunk, each once its slot is free.
-void formatOddChunks(Ring* ring, int32_t count, ChunkFormatter format, const void* context) {
-  for (int32_t index = 1; index < count; index += 2) {
-    RingSlot* slot = &ring->slots[index % kRing];
+// The helper: its chunks in order, each once its buffer is free.
+void formatHelperChunks(Ring* ring, int32_t count, ChunkFormatter format, const void* context) {
+  int32_t taken = 0;
+  for (int32_t index = 0; index < count; ++index) {
+    if (!helperTakes(index)) continue;
+    RingSlot* slot = &ring->slots[taken++ % kRing];
     {
       std::unique_lock<std::mutex> hold(ring->lock);
       ring->changed.wait(hold, [&] { return ring->stop || slot->holds < 0; });
       if (ring->stop) return;
     }
-    const bool ok = formatInto(slot, index, format, context);
+    const bool ok = formatInto(&slot->text, index, format, context);
     std::lock_guard<std::mutex> hold(ring->lock);
     slot->failed = !ok;
     slot->holds = index;
@@ -52,9 +62,8 @@ void formatOddChunks(Ring* ring, int32_t count, ChunkFormatter format, const voi
   }
 }
 
-// Waits for the helper's chunk `index`, writes it out and frees its slot.
-bool writeHelperChunk(Ring* ring, ByteSink* sink, int32_t index) {
-  RingSlot* slot = &ring->slots[index % kRing];
+// Waits for the helper's chunk `index` in `slot`, writes it out and frees the slot.
+bool writeHelperChunk(Ring* ring, RingSlot* slot, ByteSink* sink, int32_t index) {
   {
     std::unique_lock<std::mutex> hold(ring->lock);
     ring->changed.wait(hold, [&] { return slot->holds == index; });
@@ -66,18 +75,27 @@ bool writeHelperChunk(Ring* ring, ByteSink* sink, int32_t index) {
   return ok;
 }
 
-// Formats even chunk `index` into its slot (even slots are this thread's alone) and writes it.
-bool writeOwnChunk(Ring* ring, ByteSink* sink, int32_t index, ChunkFormatter format,
-                   const void* context) {
-  RingSlot* slot = &ring->slots[index % kRing];
-  return formatInto(slot, index, format, context) &&
-         sinkWrite(sink, slot->text.data, slot->text.used);
-}
-
 bool writeAlone(ByteSink* sink, int32_t count, ChunkFormatter format, const void* context) {
   for (int32_t index = 0; index < count; ++index)
     if (!format(sink, index, context)) return false;
   return !sink->failed;
+}
+
+// Writes every chunk in order with the helper running; false at the first failure.
+bool writeWithHelper(Ring* ring, ByteSink* sink, int32_t count, ChunkFormatter format,
+                     const void* context) {
+  int32_t helperChunks = 0;
+  for (int32_t index = 0; index < count; ++index) {
+    bool ok;
+    if (helperTakes(index)) {
+      ok = writeHelperChunk(ring, &ring->slots[helperChunks++ % kRing], sink, index);
+    } else {
+      ok = formatInto(&ring->own, index, format, context) &&
+           sinkWrite(sink, ring->own.data, ring->own.used);
+    }
+    if (!ok) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -92,18 +110,16 @@ bool writeChunksInOrder(ByteSink* sink, int32_t count, ChunkFormatter format,
     slot.text.fd = -1;
     slot.holds = -1;
   }
+  ring->own = ByteSink{};
+  ring->own.fd = -1;
   std::thread helper;
   try {
-    helper = std::thread(formatOddChunks, ring, count, format, context);
+    helper = std::thread(formatHelperChunks, ring, count, format, context);
   } catch (...) {  // no thread to be had: one thread does it all
     delete ring;
     return writeAlone(sink, count, format, context);
   }
-  bool ok = true;
-  for (int32_t index = 0; ok && index < count; ++index) {
-    ok = index % 2 == 0 ? writeOwnChunk(ring, sink, index, format, context)
-                        : writeHelperChunk(ring, sink, index);
-  }
+  const bool ok = writeWithHelper(ring, sink, count, format, context);
   {
     std::lock_guard<std::mutex> hold(ring->lock);
     ring->stop = true;
@@ -112,6 +128,7 @@ bool writeChunksInOrder(ByteSink* sink, int32_t count, ChunkFormatter format,
   helper.join();
   for (RingSlot& slot : ring->slots)
     gfree(slot.text.data);
+  gfree(ring->own.data);
   delete ring;
   return ok;
 }
