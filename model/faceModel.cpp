@@ -366,6 +366,7 @@ void releaseModel(FaceModel* model) noexcept {
     gfree(model->layerNames[i]);
   gfree(model->layerNames);
   gfree(model->layerIndex);
+  gfree(model->faceSignatures);
   gfree(model->sourceBytes);
   gfree(model->origins);
   gfree(model->sourceName);

@@ -2,6 +2,7 @@
 // The face model: one DXF file in memory. Plain records, valid when zero-filled; every array
 // comes from the allocator and belongs to the model. Indices are int32 from 0 with -1 for
 // none; part numbers count from 1 (part p is element p - 1 of `parts`).
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -51,10 +52,9 @@ struct ModelFace {
   double influenceSum;       // influence summed over the part before normalising
   double* profile;           // owned: 256 samples of the sorted influence received
   int32_t mark;              // spreading / propagation state: kMark...
-  double angleSignature[17];
-  int32_t partSlot;      // position of this face in its part's `faces` list
-  int32_t alignedMatch;  // target: 1 matched by part alignment, 2 the same on a symmetric part
-                         // (its layer is a guess), 0 not aligned
+  int32_t partSlot;          // position of this face in its part's `faces` list
+  int32_t alignedMatch;      // target: 1 matched by part alignment, 2 the same on a symmetric part
+                             // (its layer is a guess), 0 not aligned
 };
 
 struct ModelPart {
@@ -117,6 +117,10 @@ struct FaceModel {
   int32_t layerCapacity;
   int32_t* layerIndex;
   int32_t layerIndexCapacity;  // slots; a power of two, or 0
+  // The faces' angle signatures, kFaceSignatureBins per face in face order (faceCount of them),
+  // made by computeAngleSignatures for matching; owned. Null until then: every face reads an
+  // all-zero signature (faceSignature).
+  double* faceSignatures;
   // Kept only when the file is to be written back whole (readDxfFile with kDxfKeepSource): its
   // bytes (sourceSize of them and a NUL) and, per face, where it comes from. Owned.
   char* sourceBytes;
@@ -141,6 +145,15 @@ inline Vec3 relativePosition(const ModelPoint& p) {
 // no corner array is read past its end.
 inline int32_t cornersOf(const ModelFace& f) {
   return f.cornerCount < 0 ? 0 : (f.cornerCount > 4 ? 4 : f.cornerCount);
+}
+// Bins of a face's angle signature (compare/angleSignature.h names them kSignatureBins).
+constexpr int kFaceSignatureBins = 17;
+// The angle signature of `face`, which is one of model.faces: its kFaceSignatureBins values in
+// faceSignatures, or all zero while the model has none.
+inline const double* faceSignature(const FaceModel& model, const ModelFace& face) {
+  static const double kNone[kFaceSignatureBins] = {};
+  if (!model.faceSignatures) return kNone;
+  return model.faceSignatures + static_cast<size_t>(&face - model.faces) * kFaceSignatureBins;
 }
 // A face's layer name, never null.
 inline const char* faceLayer(const ModelFace& f) {
