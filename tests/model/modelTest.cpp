@@ -211,6 +211,18 @@ TEST(GroupParts, EqualsTheFloodFillAndPlainMeasuresOnRandomModels) {
   }
 }
 
+// Above 50,000 faces the parts are measured on two threads: still the plain measures.
+TEST(GroupAndMeasure, LargeModelAsPlain) {
+  std::vector<SurfaceFace> faces;
+  for (int o = 0; o < 18; ++o) {
+    auto grid = randomSurface(o + 1, 50, 40, {60.0 * o, 0, 0});
+    faces.insert(faces.end(), grid.begin(), grid.end());
+  }
+  ModelPtr model = buildSurfaceModel(faces);
+  ASSERT_TRUE(model && model->faceCount > 50000);
+  expectAsPlain(*model);
+}
+
 TEST(ReadDxfFaces, NumbersLikeTheCLibraryInTheCLocale) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   std::ifstream numbers(testDataPath("model/numbers.txt"), std::ios::binary);
