@@ -6,7 +6,6 @@
 #include "model/faceModel.h"
 #include "textfiles/allocator.h"
 #include "textfiles/scopedBlocks.h"
-#include "textfiles/twoThreads.h"
 
 namespace {
 
@@ -54,45 +53,61 @@ void releaseParts(FaceModel* model) noexcept {
   model->parts = nullptr;
 }
 
-// Starts loading the record of the part's face `record` and the points of its face `corners`
-// (whose record is loaded by now): a part's faces lie all over the model's arrays.
-void prefetchFace(const FaceModel* model, const ModelPart& part, int32_t record,
-                  int32_t corners) noexcept {
-  if (record < part.faceCount) __builtin_prefetch(model->faces + part.faces[record]);
-  if (corners >= part.faceCount) return;
-  const ModelFace& face = model->faces[part.faces[corners]];
+// Starts loading the points of face `f`: faces name points all over the model.
+void prefetchCorners(const FaceModel* model, int32_t f) noexcept {
+  if (f >= model->faceCount) return;
+  const ModelFace& face = model->faces[f];
   for (int32_t c = 0; c < cornersOf(face); ++c)
     if (validPoint(model, face.corners[c])) __builtin_prefetch(model->points + face.corners[c]);
 }
 
-// Per part: centre, point offsets, radiusSum, then the measures of its faces and its size.
-// Sums run over points and faces in ascending index order. Returns the part's radiusSum.
-double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
-                   int32_t pointCount) noexcept {
-  double sumX = 0.0, sumY = 0.0, sumZ = 0.0;
-  for (int32_t i = 0; i < pointCount; ++i) {
-    const ModelPoint& p = model->points[points[i]];
-    sumX += p.x;
-    sumY += p.y;
-    sumZ += p.z;
+// Each part's centre (the mean of its points), its points' offsets from it and its radiusSum.
+// Every part's sums run over its points in ascending index order, so one pass over all points
+// adds them in the order a pass over each part's points would. `pointCounts`: per part.
+void measurePoints(FaceModel* model, const int32_t* pointCounts) noexcept {
+  ModelPart* parts = model->parts;
+  const int32_t partCount = model->partCount;
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    const ModelPoint& p = model->points[i];
+    if (p.part < 1 || p.part > partCount) continue;
+    Vec3& sum = parts[p.part - 1].centre;
+    sum.x += p.x;
+    sum.y += p.y;
+    sum.z += p.z;
   }
-  double count = pointCount;
-  part.centre = {sumX / count, sumY / count, sumZ / count};
-
-  double radiusSum = 0.0;
-  for (int32_t i = 0; i < pointCount; ++i) {
-    ModelPoint& p = model->points[points[i]];
+  for (int32_t i = 0; i < partCount; ++i) {
+    const double count = pointCounts[i];
+    Vec3& centre = parts[i].centre;
+    centre = {centre.x / count, centre.y / count, centre.z / count};
+  }
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    ModelPoint& p = model->points[i];
+    if (p.part < 1 || p.part > partCount) continue;
+    ModelPart& part = parts[p.part - 1];
     p.relX = p.x - part.centre.x;
     p.relY = p.y - part.centre.y;
     p.relZ = p.z - part.centre.z;
-    radiusSum += vectorLength(relativePosition(p));
+    part.radiusSum += vectorLength(relativePosition(p));
   }
-  part.radiusSum = radiusSum;
+}
 
-  double size = 0.0;
-  for (int32_t k = 0; k < part.faceCount; ++k) {
-    prefetchFace(model, part, k + 16, k + 8);
-    ModelFace& face = model->faces[part.faces[k]];
+// The scale divisor of a part: mean radius per face, 1 for a part whose points all coincide.
+double scaleDivisor(const ModelPart& part) noexcept {
+  const double divisor = part.radiusSum / part.faceCount;
+  return divisor == 0.0 ? 1.0 : divisor;
+}
+
+// Each face's perimeter, centre, normal and scaled centre, and each part's size: its faces'
+// perimeters summed in ascending face order (as the pass over all faces adds them) over its
+// scale divisor.
+void measureFaces(FaceModel* model) noexcept {
+  constexpr int32_t kLookahead = 8;
+  const int32_t partCount = model->partCount;
+  for (int32_t f = 0; f < model->faceCount; ++f) {
+    prefetchCorners(model, f + kLookahead);
+    ModelFace& face = model->faces[f];
+    if (face.part < 1 || face.part > partCount) continue;
+    ModelPart& part = model->parts[face.part - 1];
     int32_t n = usedCorners(face);
     Vec3 b[4];
     for (int32_t c = 0; c < n; ++c)
@@ -110,46 +125,12 @@ double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
     face.perimeter = perimeter;
     face.centre = {centreX / corners, centreY / corners, centreZ / corners};
     face.normal = normalizeSnapped(cross(b[1] - b[0], b[2] - b[0]));
-    size += perimeter;
-  }
-
-  // The scale divisor: mean radius per face, 1 for a part whose points all coincide.
-  double divisor = radiusSum / part.faceCount;
-  if (divisor == 0.0) divisor = 1.0;
-  part.size = size / divisor;
-  for (int32_t k = 0; k < part.faceCount; ++k) {
-    ModelFace& face = model->faces[part.faces[k]];
+    part.size += perimeter;  // the sum; divided below
+    const double divisor = scaleDivisor(part);
     face.scaledCentre = {face.centre.x / divisor, face.centre.y / divisor, face.centre.z / divisor};
   }
-  return radiusSum;
-}
-
-constexpr int32_t kFacesForTwoThreads = 50000;
-
-// Measuring parts [begin, end): the model, where each part's points end in `pointOrder`.
-struct PartMeasuring {
-  FaceModel* model;
-  const int32_t* pointEnd;  // part i's points end at pointEnd[i], begin at pointEnd[i - 1] (or 0)
-  const int32_t* pointOrder;
-};
-
-void measurePartRange(int begin, int end, void* context) noexcept {
-  auto* job = static_cast<PartMeasuring*>(context);
-  for (int32_t i = begin; i < end; ++i) {
-    const int32_t first = i == 0 ? 0 : job->pointEnd[i - 1];
-    measurePart(job->model, job->model->parts[i], job->pointOrder + first,
-                job->pointEnd[i] - first);
-  }
-}
-
-// The first part of the model's second half by faces.
-int32_t halfOfTheFaces(const FaceModel* model) noexcept {
-  int64_t faces = 0;
-  for (int32_t i = 0; i < model->partCount; ++i) {
-    if (2 * faces >= model->faceCount) return i;
-    faces += model->parts[i].faceCount;
-  }
-  return model->partCount;
+  for (int32_t i = 0; i < partCount; ++i)
+    model->parts[i].size /= scaleDivisor(model->parts[i]);
 }
 
 }  // namespace
@@ -208,12 +189,10 @@ int measureParts(FaceModel* model) noexcept {
   int32_t partCount = model->partCount;
   if (partCount <= 0 || model->faceCount <= 0) return 1;
 
-  // Working arrays: the points bucketed by part (ascending within each part) and where each
-  // part's bucket starts.
+  // Points per part.
   ScopedBlocks work;
-  auto* pointStart = work.zeroed<int32_t>(static_cast<size_t>(partCount) + 1);
-  auto* pointOrder = work.raw<int32_t>(static_cast<size_t>(model->pointCount));
-  if (!pointStart || !pointOrder) return 0;
+  auto* pointCounts = work.zeroed<int32_t>(static_cast<size_t>(partCount));
+  if (!pointCounts) return 0;
   auto* parts =
       static_cast<ModelPart*>(gcalloc(sizeof(ModelPart) * static_cast<size_t>(partCount)));
   if (!parts) return 0;
@@ -244,26 +223,12 @@ int measureParts(FaceModel* model) noexcept {
     part.faces[part.faceCount++] = f;
   }
 
-  // Counting sort of the points by part; points outside every part (none after grouping)
-  // are left out.
   for (int32_t i = 0; i < model->pointCount; ++i) {
     int32_t p = model->points[i].part;
-    if (p >= 1 && p <= partCount) ++pointStart[p];
+    if (p >= 1 && p <= partCount) ++pointCounts[p - 1];
   }
-  for (int32_t i = 0; i < partCount; ++i)
-    pointStart[i + 1] += pointStart[i];
-  for (int32_t i = 0; i < model->pointCount; ++i) {
-    int32_t p = model->points[i].part;
-    if (p >= 1 && p <= partCount) pointOrder[pointStart[p - 1]++] = i;
-  }
-  // Each start now holds the end of its bucket, which is the next bucket's start.
-
-  // Parts touch only their own points and faces: a large model's parts are measured on two
-  // threads, then their radius sums are added in part order as one thread would.
-  PartMeasuring job = {model, pointStart, pointOrder};
-  runInTwoRanges(measurePartRange,
-                 model->faceCount < kFacesForTwoThreads ? partCount : halfOfTheFaces(model),
-                 partCount, &job);
+  measurePoints(model, pointCounts);
+  measureFaces(model);
   double radiusTotal = 0.0;
   for (int32_t i = 0; i < partCount; ++i)
     radiusTotal += parts[i].radiusSum;
