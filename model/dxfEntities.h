@@ -64,7 +64,8 @@ struct DxfReader {
   DxfLine placingHandle;  // and its handle
   PendingFace pending[kPendingFaces];
   int32_t pendingCount;
-  PrefaultJob* prefault;  // making the face array's pages present ahead of the faces, or null
+  PrefaultJob* prefault;       // making the face array's pages present ahead of the faces, or null
+  PrefaultJob* indexPrefault;  // making the point index's pages present, or null
 };
 
 // Where in the file a face comes from (FaceOrigin without what the placement decides).

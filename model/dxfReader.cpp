@@ -75,7 +75,9 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
     return true;
   }
   int32_t faces = faceNamesIn(bytes, size);
-  if (faces > 0 && !reserveFaces(model, faces)) return false;
+  // Room for as many faces, and an index for as many points (a mesh has about one point per
+  // face), so that neither grows while the text is read.
+  if (faces > 0 && (!reserveFaces(model, faces) || !reservePointIndex(model, faces))) return false;
   DxfReader reader{};
   reader.bytes = bytes;
   reader.size = size;
@@ -87,15 +89,19 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.keepOrigins = mode == ReadMode::keepSource;
   // The pages of the faces counted come in on the other core a little ahead of the faces read
   // (not further, so that they do not add to the file's bytes still held).
+  // The index's pages, written all over from the first point on, come in at once.
   if (faces > 0) {
     reader.prefault =
         startPrefault(model->faces, sizeof(ModelFace) * static_cast<size_t>(faces), kPrefaultAhead);
+    const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
+    reader.indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
   }
   Where top{};
   top.placement = identityPlacement();
   bool ok = walkEntities(&reader, {bytes, size, 0}, top, true) && addPendingFaces(&reader);
   endDxfReader(&reader);
   endPrefault(reader.prefault);
+  endPrefault(reader.indexPrefault);
   return ok;
 }
 

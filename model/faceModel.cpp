@@ -300,6 +300,11 @@ void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept {
   prefetchSlot(model, probeOf(position.x, position.y, position.z).hash);
 }
 
+int reservePointIndex(FaceModel* model, int32_t count) noexcept {
+  if (!model) return 0;
+  return prepareIndex(model, count > model->pointCount ? count - model->pointCount : 0);
+}
+
 int reserveFaces(FaceModel* model, int32_t count) noexcept {
   if (!model || count <= model->faceCount) return model != nullptr;
   return reserveSlots(&model->faces, &model->faceCapacity, model->faceCount,

@@ -170,6 +170,10 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
 // Starts loading the index slot where a point at `position` is looked up, so that the lookups
 // of a batch of faces overlap their cache misses. Only a hint.
 void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept;
+// Sizes the point index for `count` points in all, so that adding that many rebuilds no index
+// (the point array still grows as points come). Returns 1, or 0 when memory failed (the model
+// is unchanged).
+int reservePointIndex(FaceModel* model, int32_t count) noexcept;
 // Makes room for `count` faces in all, so that adding them needs no growth. Returns 1, or 0
 // when memory failed (the model is unchanged).
 int reserveFaces(FaceModel* model, int32_t count) noexcept;
