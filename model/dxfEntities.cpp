@@ -199,7 +199,8 @@ bool appendComment(LineList* comments, DxfLine value) {
 // lie there are added. False when memory failed.
 bool dropPagesBefore(DxfReader* reader, size_t offset) {
   if (!reader->dropRead || offset < reader->dropped + kDropStep) return true;
-  if (!addPendingFaces(reader)) return false;
+  // The faces read so far are added first: their layer names lie in these pages.
+  if (!flushFaces(reader) || (reader->feed && !drainFaceFeed(reader->feed))) return false;
   dropReadPages(reader->bytes, reader->dropped, offset);
   reader->dropped = offset;
   return true;
@@ -385,37 +386,27 @@ bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 c
     layer = where.insertLayer;
     kept.insertLayer = 1;
   }
-  const int32_t index = reader->model->faceCount + reader->pendingCount;
-  if (reader->keepOrigins && !recordOrigin(reader, index, kept)) return false;
-  PendingFace& face = reader->pending[reader->pendingCount++];
+  if (reader->keepOrigins && !recordOrigin(reader, reader->emitted, kept)) return false;
+  PendingFace& face = reader->batch->faces[reader->batch->count++];
   face.layer = layer;
   for (int k = 0; k < 4; ++k)
     face.corners[k] = placePoint(where.placement, corners[k]);
+  ++reader->emitted;
   reader->report->faces[form]++;
   if (where.inBlock) reader->report->placedFaces++;
-  return reader->pendingCount < kPendingFaces || addPendingFaces(reader);
+  return reader->batch->count < kFeedBatch || flushFaces(reader);
 }
 
-bool addPendingFaces(DxfReader* reader) noexcept {
-  FaceModel* model = reader->model;
-  const int32_t count = reader->pendingCount;
-  reader->pendingCount = 0;
-  for (int32_t i = 0; i < count; ++i)
-    for (const Vec3& corner : reader->pending[i].corners)
-      prefetchPoint(model, corner);
-  for (int32_t i = 0; i < count; ++i) {
-    const PendingFace& face = reader->pending[i];
-    bool added;
-    if (!face.layer.text) {
-      added = addFace(model, "", face.corners);
-    } else {
-      TerminatedLine terminated(face.layer);
-      added = addFace(model, face.layer.text, face.corners);
-    }
-    if (!added) return false;
+bool flushFaces(DxfReader* reader) noexcept {
+  if (reader->batch->count == 0) return true;
+  if (!reader->feed) {
+    const bool ok = addFaceBatch(reader->model, reader->own, reader->prefault);
+    reader->own.count = 0;
+    return ok;
   }
-  prefaultFilled(reader->prefault, sizeof(ModelFace) * static_cast<size_t>(model->faceCount));
-  return true;
+  if (!handFeedBatch(reader->feed)) return false;
+  reader->batch = nextFeedBatch(reader->feed);
+  return reader->batch != nullptr;
 }
 
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "model/dxfBlocks.h"
+#include "model/dxfFaceFeed.h"
 #include "model/dxfPlacement.h"
 #include "model/dxfReader.h"
 #include "model/dxfText.h"
@@ -36,14 +37,6 @@ struct MeshScratch {
   int32_t listCount, listCapacity;
 };
 
-// Faces taken from the file and not yet added to the model: they are added a batch at a time,
-// so that the index slots of all their corners are loaded at once.
-constexpr int32_t kPendingFaces = 16;
-struct PendingFace {
-  DxfLine layer;  // as emitFace settled it; in the file's bytes (text null reads "")
-  Vec3 corners[4];
-};
-
 // One read. Valid when zero-filled apart from the fields set by readDxfEntities.
 struct DxfReader {
   char* bytes;
@@ -62,8 +55,10 @@ struct DxfReader {
   bool keepOrigins;       // record every face's origin in the model
   size_t placingFrom;     // offset of the top-level INSERT whose block is being placed
   DxfLine placingHandle;  // and its handle
-  PendingFace pending[kPendingFaces];
-  int32_t pendingCount;
+  FaceFeed* feed;         // the thread adding the faces to the model, or null: they are added here
+  FaceBatch* batch;       // the faces read and not yet handed over: a batch of the feed, or `own`
+  FaceBatch own;
+  int32_t emitted;             // faces read so far
   PrefaultJob* prefault;       // making the face array's pages present ahead of the faces, or null
   PrefaultJob* indexPrefault;  // making the point index's pages present, or null
 };
@@ -85,8 +80,9 @@ struct Where {
 // with its corners placed. False when memory failed.
 bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 corners[4],
               DxfForm form, DxfOrigin origin) noexcept;
-// Adds the pending faces to the model, in order. False when memory failed.
-bool addPendingFaces(DxfReader* reader) noexcept;
+// Hands the faces read over to be added (with a feed), or adds them (without). False when
+// memory failed.
+bool flushFaces(DxfReader* reader) noexcept;
 // Adds a note "ENTITY HANDLE: text" to the report (printf format). False when memory failed.
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,
                 ...) noexcept __attribute__((format(printf, 4, 5)));

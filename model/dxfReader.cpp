@@ -54,6 +54,10 @@ int32_t faceNamesIn(const char* bytes, size_t size) {
 // How far ahead of the faces read the face array's pages are made present.
 constexpr size_t kPrefaultAhead = size_t{16} << 20;
 
+// Faces (counted as "3DFACE" in the file) from which the faces are added on a thread of their
+// own while the text is read.
+constexpr int32_t kFacesForFeed = 20000;
+
 // How a read treats the bytes it reads.
 enum class ReadMode {
   plain,       // left as they are
@@ -96,9 +100,16 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
     const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
     reader.indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
   }
+  // A large file's faces are added on the other core while the text is read. (Not when the
+  // origins are kept: recording them reads the face array's room.)
+  reader.feed = faces >= kFacesForFeed && !reader.keepOrigins
+                    ? startFaceFeed(model, reader.prefault)
+                    : nullptr;
+  reader.batch = reader.feed ? nextFeedBatch(reader.feed) : &reader.own;
   Where top{};
   top.placement = identityPlacement();
-  bool ok = walkEntities(&reader, {bytes, size, 0}, top, true) && addPendingFaces(&reader);
+  bool ok = walkEntities(&reader, {bytes, size, 0}, top, true) && flushFaces(&reader);
+  ok = endFaceFeed(reader.feed) && ok;
   endDxfReader(&reader);
   endPrefault(reader.prefault);
   endPrefault(reader.indexPrefault);

@@ -181,6 +181,10 @@ int reserveFaces(FaceModel* model, int32_t count) noexcept;
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// addFace with the layer name given as the `length` bytes at `layer` (no NUL needed; null
+// reads ""). The bytes are only read.
+int addFaceOnLayer(FaceModel* model, const char* layer, size_t length,
+                   const Vec3 corners[4]) noexcept;
 // The index in layerNames of the layer name `text`, -1 when no face has it.
 int32_t findLayerName(const FaceModel* model, const char* text) noexcept;
 // Sets face `f`'s mark and flags its part kPartMarked (faces are in range; a face outside every
