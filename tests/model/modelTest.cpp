@@ -211,18 +211,6 @@ TEST(GroupParts, EqualsTheFloodFillAndPlainMeasuresOnRandomModels) {
   }
 }
 
-// Above 50,000 faces the parts are measured on two threads: still the plain measures.
-TEST(GroupAndMeasure, LargeModelAsPlain) {
-  std::vector<SurfaceFace> faces;
-  for (int o = 0; o < 18; ++o) {
-    auto grid = randomSurface(o + 1, 50, 40, {60.0 * o, 0, 0});
-    faces.insert(faces.end(), grid.begin(), grid.end());
-  }
-  ModelPtr model = buildSurfaceModel(faces);
-  ASSERT_TRUE(model && model->faceCount > 50000);
-  expectAsPlain(*model);
-}
-
 // A large file's faces are added on a second thread while its text is read and its pages are
 // handed back: the model of a read that keeps the file (one thread, nothing handed back). Any
 // allocation failing on either thread gives null and leaks nothing.
