@@ -52,38 +52,32 @@ bool isHugeMagnitude(const char* s, int base) {
 }
 
 // Powers of ten a double holds exactly.
-constexpr double kExactTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kExactTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// A plain decimal without sign nor exponent ("123", "-" excluded, "0.50000", ".5") whose digits
-// make an integer up to 2^53 and that has at most 22 decimals: the integer and the power of ten
-// are both exact doubles, so one division rounds the value exactly as a full conversion does.
-// Returns the end of the number, or null for anything else (left to the full conversion).
+// A plain decimal without sign nor exponent ("123", "0.50000", ".5") of at most 15 digits:
+// the integer of its digits and the power of ten are both exact doubles, so one division
+// rounds the value exactly as a full conversion does. Returns the end of the number, or null
+// for anything else (left to the full conversion).
 const char* readPlainDecimal(const char* s, const char* end, double* value) {
-  constexpr uint64_t kExactLimit = uint64_t{1} << 53;
+  constexpr long kMostDigits = 15;  // below 2^53 whatever they are
+  const char* p = s;
   uint64_t digits = 0;
-  int decimals = -1;  // -1 before the point
-  bool any = false;
-  for (; s < end; ++s) {
-    const char c = *s;
-    if (isDigit(c)) {
-      digits = digits * 10 + static_cast<uint64_t>(c - '0');
-      if (digits > kExactLimit) return nullptr;
-      any = true;
-      if (decimals >= 0 && ++decimals > 22) return nullptr;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else if (c == 'e' || c == 'E' || c == '.') {
-      return nullptr;
-    } else {
-      break;
-    }
+  for (; p < end && isDigit(*p); ++p)
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+  const long whole = p - s;
+  long decimals = 0;
+  if (p < end && *p == '.') {
+    const char* first = ++p;
+    for (; p < end && isDigit(*p); ++p)
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    decimals = p - first;
   }
-  if (!any) return nullptr;
-  const double whole = static_cast<double>(digits);
-  *value = decimals > 0 ? whole / kExactTens[decimals] : whole;
-  return s;
+  if (whole + decimals == 0 || whole + decimals > kMostDigits) return nullptr;
+  if (p < end && (*p == 'e' || *p == 'E' || *p == '.')) return nullptr;
+  const double exact = static_cast<double>(digits);
+  *value = decimals > 0 ? exact / kExactTens[decimals] : exact;
+  return p;
 }
 
 }  // namespace
