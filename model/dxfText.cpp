@@ -1,9 +1,6 @@
 #include "model/dxfText.h"
 
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "model/dxfNumbers.h"
 #include "textfiles/numberText.h"
@@ -15,26 +12,6 @@ bool isBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Offset of the first CR, LF or NUL at or after `i` in bytes[0, size), or `size`: sixteen bytes
-// at a time while sixteen are left.
-size_t findBreakOrNul(const unsigned char* bytes, size_t i, size_t size) {
-#ifdef __SSE2__
-  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-  for (; i + 16 <= size; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
-                                     _mm_cmpeq_epi8(v, nul));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-  }
-#endif
-  for (; i < size; ++i) {
-    const unsigned char c = bytes[i];
-    if (c == '\r' || c == '\n' || c == '\0') return i;
-  }
-  return size;
-}
-
 }  // namespace
 
 bool nextDxfLine(DxfCursor* cursor, DxfLine* line) noexcept {
@@ -44,11 +21,11 @@ bool nextDxfLine(DxfCursor* cursor, DxfLine* line) noexcept {
   const auto* bytes = reinterpret_cast<const unsigned char*>(cursor->bytes);
   const size_t start = i;
   size_t nul = SIZE_MAX;
-  for (;;) {
-    i = findBreakOrNul(bytes, i, size);
-    if (i >= size || bytes[i] != '\0') break;
-    if (nul == SIZE_MAX) nul = i;
-    ++i;
+  for (; i < size; ++i) {
+    const unsigned char c = bytes[i];
+    if (c > '\r') continue;
+    if (c == '\r' || c == '\n') break;
+    if (c == '\0' && nul == SIZE_MAX) nul = i;
   }
   line->text = cursor->bytes + start;
   line->length = (nul == SIZE_MAX ? i : nul) - start;
