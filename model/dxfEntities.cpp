@@ -195,12 +195,32 @@ bool appendComment(LineList* comments, DxfLine value) {
   return appendLine(comments, text.text) >= 0;
 }
 
+// With a feed: hands back the pages before the mark once the faces read before it are added
+// (their layer names lie there), looking without waiting; then marks `offset` when it is a
+// step further. False when memory failed.
+bool dropFedPagesBefore(DxfReader* reader, size_t offset) {
+  FaceFeed* feed = reader->feed;
+  if (reader->dropMark > 0 && addedFeedBatches(feed) >= reader->dropBatches) {
+    if (reader->dropMark > reader->dropped) {
+      dropReadPages(reader->bytes, reader->dropped, reader->dropMark);
+      reader->dropped = reader->dropMark;
+    }
+    reader->dropMark = 0;
+  }
+  if (reader->dropMark > 0 || offset < reader->dropped + kDropStep) return true;
+  if (!flushFaces(reader)) return false;
+  reader->dropMark = offset;
+  reader->dropBatches = handedFeedBatches(feed);
+  return true;
+}
+
 // Hands back the pages before `offset` every kDropStep bytes, once the faces whose layer names
 // lie there are added. False when memory failed.
 bool dropPagesBefore(DxfReader* reader, size_t offset) {
-  if (!reader->dropRead || offset < reader->dropped + kDropStep) return true;
-  // The faces read so far are added first: their layer names lie in these pages.
-  if (!flushFaces(reader) || (reader->feed && !drainFaceFeed(reader->feed))) return false;
+  if (!reader->dropRead) return true;
+  if (reader->feed) return dropFedPagesBefore(reader, offset);
+  if (offset < reader->dropped + kDropStep) return true;
+  if (!flushFaces(reader)) return false;  // the faces read so far: their layer names lie there
   dropReadPages(reader->bytes, reader->dropped, offset);
   reader->dropped = offset;
   return true;

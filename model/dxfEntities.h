@@ -52,6 +52,8 @@ struct DxfReader {
   bool failed;            // memory failed (reported)
   bool dropRead;          // hand the bytes read back to the system
   size_t dropped;         // bytes before this offset were handed back, or are kept (BLOCKS)
+  size_t dropMark;        // with a feed, 0 or an offset: the bytes before it go back once the
+  int64_t dropBatches;    // first dropBatches batches handed over are added
   bool keepOrigins;       // record every face's origin in the model
   size_t placingFrom;     // offset of the top-level INSERT whose block is being placed
   DxfLine placingHandle;  // and its handle

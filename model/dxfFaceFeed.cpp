@@ -1,5 +1,6 @@
 #include "model/dxfFaceFeed.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -16,8 +17,8 @@ struct FaceFeed {
   FaceBatch batches[kFeedRing];  // batch n uses batches[n % kFeedRing]
   std::mutex lock;
   std::condition_variable changed;
-  int64_t handed = 0;  // batches handed over
-  int64_t added = 0;   // batches added (or dropped after a failure)
+  int64_t handed = 0;             // batches handed over
+  std::atomic<int64_t> added{0};  // batches added (or dropped after a failure)
   bool failed = false;
   bool ending = false;
   std::thread thread;
@@ -99,10 +100,12 @@ bool handFeedBatch(FaceFeed* feed) noexcept {
   return true;
 }
 
-bool drainFaceFeed(FaceFeed* feed) noexcept {
-  std::unique_lock<std::mutex> hold(feed->lock);
-  feed->changed.wait(hold, [&] { return feed->failed || feed->added == feed->handed; });
-  return !feed->failed;
+int64_t handedFeedBatches(const FaceFeed* feed) noexcept {
+  return feed->handed;  // written by the reading thread only
+}
+
+int64_t addedFeedBatches(const FaceFeed* feed) noexcept {
+  return feed->added.load(std::memory_order_acquire);
 }
 
 bool endFaceFeed(FaceFeed* feed) noexcept {

@@ -36,8 +36,10 @@ FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault) noexcept;
 FaceBatch* nextFeedBatch(FaceFeed* feed) noexcept;
 // Hands the batch nextFeedBatch gave over to the adding thread. False once adding failed.
 bool handFeedBatch(FaceFeed* feed) noexcept;
-// Waits until every batch handed over is added. False when adding failed.
-bool drainFaceFeed(FaceFeed* feed) noexcept;
+// Batches handed over so far, and added so far (every face of those is added: the adding
+// thread no longer reads their layer texts). Neither waits.
+int64_t handedFeedBatches(const FaceFeed* feed) noexcept;
+int64_t addedFeedBatches(const FaceFeed* feed) noexcept;
 // Waits for the batches handed over, ends the thread and releases the feed. False when adding
 // failed. Null does nothing (true).
 bool endFaceFeed(FaceFeed* feed) noexcept;
