@@ -9,7 +9,6 @@
 #include "textfiles/allocator.h"
 #include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
-#include "textfiles/platform.h"
 
 namespace {
 

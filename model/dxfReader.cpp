@@ -71,6 +71,33 @@ bool isBinaryDxf(const char* bytes, size_t size) {
   return size >= sizeof kSentinel - 1 && std::memcmp(bytes, kSentinel, sizeof kSentinel - 1) == 0;
 }
 
+// Starts the threads beside the walk over a file of `faces` faces: one making the face array's
+// pages present (16 MiB ahead of the faces added, so that they do not add to the file's bytes
+// still held), one the point index's (written all over from the first point: at once), and on
+// a large file one adding the faces to the model (not when the origins are kept: recording
+// them reads the face array's room).
+void startHelpers(DxfReader* reader, int32_t faces) {
+  if (faces <= 0) return;
+  FaceModel* model = reader->model;
+  reader->prefault =
+      startPrefault(model->faces, sizeof(ModelFace) * static_cast<size_t>(faces), kPrefaultAhead);
+  const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
+  reader->indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
+  if (faces >= kFacesForFeed && !reader->keepOrigins)
+    reader->feed = startFaceFeed(model, reader->prefault);
+}
+
+// Ends the threads startHelpers started, once every face handed over is added. False when
+// adding them failed.
+bool endHelpers(DxfReader* reader) {
+  const bool ok = endFaceFeed(reader->feed);
+  reader->feed = nullptr;
+  endPrefault(reader->prefault);
+  endPrefault(reader->indexPrefault);
+  reader->prefault = reader->indexPrefault = nullptr;
+  return ok;
+}
+
 // Reads every entity of the text into the model. False when memory failed.
 bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments,
                   DxfReadReport* report, ReadMode mode) {
@@ -91,28 +118,13 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.budget = kMostPlacedGroups;
   reader.dropRead = mode == ReadMode::dropRead;
   reader.keepOrigins = mode == ReadMode::keepSource;
-  // The pages of the faces counted come in on the other core a little ahead of the faces read
-  // (not further, so that they do not add to the file's bytes still held).
-  // The index's pages, written all over from the first point on, come in at once.
-  if (faces > 0) {
-    reader.prefault =
-        startPrefault(model->faces, sizeof(ModelFace) * static_cast<size_t>(faces), kPrefaultAhead);
-    const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
-    reader.indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
-  }
-  // A large file's faces are added on the other core while the text is read. (Not when the
-  // origins are kept: recording them reads the face array's room.)
-  reader.feed = faces >= kFacesForFeed && !reader.keepOrigins
-                    ? startFaceFeed(model, reader.prefault)
-                    : nullptr;
+  startHelpers(&reader, faces);
   reader.batch = reader.feed ? nextFeedBatch(reader.feed) : &reader.own;
   Where top{};
   top.placement = identityPlacement();
   bool ok = walkEntities(&reader, {bytes, size, 0}, top, true) && flushFaces(&reader);
-  ok = endFaceFeed(reader.feed) && ok;
+  ok = endHelpers(&reader) && ok;
   endDxfReader(&reader);
-  endPrefault(reader.prefault);
-  endPrefault(reader.indexPrefault);
   return ok;
 }
 
