@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "model/faceModel.h"
+#include "model/partGrouping.h"
 #include "textfiles/platform.h"
 
 constexpr int32_t kFeedRing = 8;  // batches in flight
@@ -14,6 +15,7 @@ constexpr int32_t kFeedRing = 8;  // batches in flight
 struct FaceFeed {
   FaceModel* model;
   PrefaultJob* prefault;
+  PartJoins* joins;
   FaceBatch batches[kFeedRing];  // batch n uses batches[n % kFeedRing]
   std::mutex lock;
   std::condition_variable changed;
@@ -36,7 +38,8 @@ void addHandedBatches(FaceFeed* feed) {
       if (feed->added == feed->handed) return;  // ending, all added
       batch = &feed->batches[feed->added % kFeedRing];
     }
-    const bool ok = addFaceBatch(feed->model, *batch, feed->prefault);
+    const bool ok = addFaceBatch(feed->model, *batch, feed->prefault) &&
+                    joinAddedFaces(feed->joins, feed->model);
     std::lock_guard<std::mutex> hold(feed->lock);
     ++feed->added;
     feed->changed.notify_all();
@@ -68,11 +71,12 @@ bool addFaceBatch(FaceModel* model, const FaceBatch& batch, PrefaultJob* prefaul
   return true;
 }
 
-FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault) noexcept {
+FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins) noexcept {
   auto* feed = new (std::nothrow) FaceFeed;
   if (!feed) return nullptr;
   feed->model = model;
   feed->prefault = prefault;
+  feed->joins = joins;
   feed->batches[0].count = 0;
   try {
     feed->thread = std::thread(addHandedBatches, feed);

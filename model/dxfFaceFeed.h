@@ -8,6 +8,7 @@
 #include "model/vectors.h"
 
 struct FaceModel;
+struct PartJoins;
 struct PrefaultJob;
 
 constexpr int32_t kFeedBatch = 256;  // faces per batch
@@ -29,9 +30,11 @@ struct FaceBatch {
 bool addFaceBatch(FaceModel* model, const FaceBatch& batch, PrefaultJob* prefault) noexcept;
 
 struct FaceFeed;
-// Starts the adding thread for `model`. Null when it cannot be started (no thread, no memory
-// for its batches): the caller then adds its batches itself with addFaceBatch.
-FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault) noexcept;
+// Starts the adding thread for `model`, which also joins the faces it adds into `joins` (the
+// joining of grouping; the caller's, not touched by the caller until endFaceFeed). Null when it
+// cannot be started (no thread, no memory for its batches): the caller then adds its batches
+// itself with addFaceBatch.
+FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins) noexcept;
 // The next batch to fill (empty), once the adding thread has left it; null once adding failed.
 FaceBatch* nextFeedBatch(FaceFeed* feed) noexcept;
 // Hands the batch nextFeedBatch gave over to the adding thread. False once adding failed.

@@ -74,17 +74,21 @@ bool isBinaryDxf(const char* bytes, size_t size) {
 // Starts the threads beside the walk over a file of `faces` faces: one making the face array's
 // pages present (16 MiB ahead of the faces added, so that they do not add to the file's bytes
 // still held), one the point index's (written all over from the first point: at once), and on
-// a large file one adding the faces to the model (not when the origins are kept: recording
-// them reads the face array's room).
-void startHelpers(DxfReader* reader, int32_t faces) {
-  if (faces <= 0) return;
+// a large file one adding the faces to the model and joining them into `joins` (not when the
+// origins are kept: recording them reads the face array's room). False when memory failed.
+bool startHelpers(DxfReader* reader, int32_t faces, PartJoins* joins) {
+  if (faces <= 0) return true;
   FaceModel* model = reader->model;
   reader->prefault =
       startPrefault(model->faces, sizeof(ModelFace) * static_cast<size_t>(faces), kPrefaultAhead);
   const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
   reader->indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
-  if (faces >= kFacesForFeed && !reader->keepOrigins)
-    reader->feed = startFaceFeed(model, reader->prefault);
+  if (faces < kFacesForFeed || reader->keepOrigins) return true;
+  // The joins get room for the faces and points the model has room for.
+  if (!reservePartJoins(joins, model->faceCapacity, model->pointIndexCapacity / 2 + 1))
+    return false;
+  reader->feed = startFaceFeed(model, reader->prefault, joins);
+  return true;
 }
 
 // Ends the threads startHelpers started, once every face handed over is added. False when
@@ -98,9 +102,10 @@ bool endHelpers(DxfReader* reader) {
   return ok;
 }
 
-// Reads every entity of the text into the model. False when memory failed.
+// Reads every entity of the text into the model; with a thread adding the faces, they are
+// joined into `joins` too. False when memory failed.
 bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments,
-                  DxfReadReport* report, ReadMode mode) {
+                  DxfReadReport* report, ReadMode mode, PartJoins* joins) {
   if (isBinaryDxf(bytes, size)) {
     report->binary = 1;
     return true;
@@ -118,11 +123,11 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.budget = kMostPlacedGroups;
   reader.dropRead = mode == ReadMode::dropRead;
   reader.keepOrigins = mode == ReadMode::keepSource;
-  startHelpers(&reader, faces);
+  bool ok = startHelpers(&reader, faces, joins);
   reader.batch = reader.feed ? nextFeedBatch(reader.feed) : &reader.own;
   Where top{};
   top.placement = identityPlacement();
-  bool ok = walkEntities(&reader, {bytes, size, 0}, top, true) && flushFaces(&reader);
+  ok = ok && walkEntities(&reader, {bytes, size, 0}, top, true) && flushFaces(&reader);
   ok = endHelpers(&reader) && ok;
   endDxfReader(&reader);
   return ok;
@@ -136,11 +141,13 @@ FaceModel* readText(char* bytes, size_t size, const char* source, LineList* comm
   FaceModel* model = createModel(source);
   if (!model) return nullptr;
   const int32_t commentsBefore = comments ? comments->count : 0;
-  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode);
+  PartJoins joins{};
+  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode, &joins);
   if (ok && model->faceCount > 0) {
     rotateCorners(model, rotation < 0 ? 0 : rotation % 4);
-    ok = groupParts(model) && measureParts(model);
+    ok = groupJoinedParts(model, &joins) && measureParts(model);
   }
+  releasePartJoins(&joins);
   freeLineList(ignored.notes);
   if (!ok) {
     dropCommentsAfter(comments, commentsBefore);

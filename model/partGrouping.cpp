@@ -133,31 +133,42 @@ void measureFaces(FaceModel* model) noexcept {
     model->parts[i].size /= scaleDivisor(model->parts[i]);
 }
 
+// Room for `wanted` entries in `*array` (of `*room`): exactly that many at first (new entries
+// zero-filled when `zeroed`), a quarter more each time it grows. False when memory failed.
+bool ensureRoom(int32_t** array, int32_t* room, int32_t wanted, bool zeroed) noexcept {
+  if (*array && wanted <= *room) return true;
+  int64_t give = *array ? int64_t{wanted} + wanted / 4 : wanted;
+  if (give > INT32_MAX) give = INT32_MAX;
+  const size_t bytes = sizeof(int32_t) * static_cast<size_t>(give > 0 ? give : 1);
+  void* grown = *array ? gcrealloc(*array, bytes) : zeroed ? gcalloc(bytes) : gmalloc(bytes);
+  if (!grown) return false;
+  *array = static_cast<int32_t*>(grown);
+  *room = static_cast<int32_t>(give);
+  return true;
+}
+
 }  // namespace
 
-int groupParts(FaceModel* model) noexcept {
-  if (!model) return 1;
-  int32_t faceCount = model->faceCount;
-  ModelFace* faces = model->faces;
-  for (int32_t i = 0; i < model->pointCount; ++i)
-    model->points[i].part = 0;
-  if (faceCount <= 0 || !faces) {
-    model->partCount = 0;
-    return 1;
-  }
+int reservePartJoins(PartJoins* joins, int32_t faces, int32_t points) noexcept {
+  return ensureRoom(&joins->parents, &joins->faceRoom, faces, false) &&
+         ensureRoom(&joins->firstFace, &joins->pointRoom, points, true);
+}
 
+int joinAddedFaces(PartJoins* joins, const FaceModel* model) noexcept {
+  const int32_t faceCount = model->faceCount;
+  if (!ensureRoom(&joins->parents, &joins->faceRoom, faceCount, false) ||
+      !ensureRoom(&joins->firstFace, &joins->pointRoom, model->pointCount + 1, true))
+    return 0;
   // Join each face with the first face met at each of its points (`firstFace`: that face + 1,
   // 0 while the point was not met).
-  ScopedBlocks work;
-  auto* parents = work.raw<int32_t>(static_cast<size_t>(faceCount));
-  auto* firstFace = work.zeroed<int32_t>(static_cast<size_t>(model->pointCount) + 1);
-  if (!parents || !firstFace) return 0;
-  for (int32_t f = 0; f < faceCount; ++f)
+  int32_t* parents = joins->parents;
+  int32_t* firstFace = joins->firstFace;
+  for (int32_t f = joins->joinedFaces; f < faceCount; ++f) {
     parents[f] = f;
-  for (int32_t f = 0; f < faceCount; ++f) {
-    int32_t n = usedCorners(faces[f]);
+    const ModelFace& face = model->faces[f];
+    int32_t n = usedCorners(face);
     for (int32_t c = 0; c < n; ++c) {
-      int32_t index = faces[f].corners[c];
+      int32_t index = face.corners[c];
       if (!validPoint(model, index)) continue;
       if (firstFace[index] == 0) {
         firstFace[index] = f + 1;
@@ -166,9 +177,36 @@ int groupParts(FaceModel* model) noexcept {
       }
     }
   }
+  joins->joinedFaces = faceCount;
+  return 1;
+}
+
+void releasePartJoins(PartJoins* joins) noexcept {
+  gfree(joins->parents);
+  gfree(joins->firstFace);
+  *joins = PartJoins{};
+}
+
+int groupJoinedParts(FaceModel* model, PartJoins* joins) noexcept {
+  if (!model) return 1;
+  int32_t faceCount = model->faceCount;
+  ModelFace* faces = model->faces;
+  for (int32_t i = 0; i < model->pointCount; ++i)
+    model->points[i].part = 0;
+  if (faceCount <= 0 || !faces) {
+    model->partCount = 0;
+    releasePartJoins(joins);
+    return 1;
+  }
+  if (!joinAddedFaces(joins, model)) {
+    releasePartJoins(joins);
+    return 0;
+  }
 
   // Number the sets in order of their lowest face. A face's parent is lower than the face,
   // so it already carries its number when the face is reached; a root starts a new part.
+  int32_t* parents = joins->parents;
+  const int32_t* firstFace = joins->firstFace;
   int32_t partCount = 0;
   for (int32_t f = 0; f < faceCount; ++f) {
     int32_t parent = parents[f];
@@ -179,7 +217,13 @@ int groupParts(FaceModel* model) noexcept {
     if (firstFace[i] > 0) model->points[i].part = parents[firstFace[i] - 1];
   }
   model->partCount = partCount;
+  releasePartJoins(joins);
   return 1;
+}
+
+int groupParts(FaceModel* model) noexcept {
+  PartJoins joins{};
+  return groupJoinedParts(model, &joins);
 }
 
 int measureParts(FaceModel* model) noexcept {
