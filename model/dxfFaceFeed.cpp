@@ -8,6 +8,7 @@
 
 #include "model/faceModel.h"
 #include "model/partGrouping.h"
+#include "textfiles/allocator.h"
 #include "textfiles/platform.h"
 
 constexpr int32_t kFeedRing = 8;  // batches in flight
@@ -50,6 +51,12 @@ void addHandedBatches(FaceFeed* feed) {
   }
 }
 
+// Ends the feed's life and gives its block back.
+void releaseFeed(FaceFeed* feed) {
+  feed->~FaceFeed();
+  gfree(feed);
+}
+
 // Starts loading the index slots of a face's corners.
 void prefetchFace(const FaceModel* model, const PendingFace& face) {
   for (const Vec3& corner : face.corners)
@@ -71,9 +78,12 @@ bool addFaceBatch(FaceModel* model, const FaceBatch& batch, PrefaultJob* prefaul
   return true;
 }
 
-FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins) noexcept {
-  auto* feed = new (std::nothrow) FaceFeed;
-  if (!feed) return nullptr;
+FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins,
+                        bool* noMemory) noexcept {
+  void* block = gcalloc(sizeof(FaceFeed));  // the batches are most of it
+  *noMemory = block == nullptr;
+  if (!block) return nullptr;
+  auto* feed = new (block) FaceFeed;
   feed->model = model;
   feed->prefault = prefault;
   feed->joins = joins;
@@ -81,7 +91,7 @@ FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* join
   try {
     feed->thread = std::thread(addHandedBatches, feed);
   } catch (...) {  // no thread: the walk adds its faces itself
-    delete feed;
+    releaseFeed(feed);
     return nullptr;
   }
   return feed;
@@ -121,6 +131,6 @@ bool endFaceFeed(FaceFeed* feed) noexcept {
   }
   feed->thread.join();
   const bool ok = !feed->failed;
-  delete feed;
+  releaseFeed(feed);
   return ok;
 }

@@ -32,9 +32,11 @@ bool addFaceBatch(FaceModel* model, const FaceBatch& batch, PrefaultJob* prefaul
 struct FaceFeed;
 // Starts the adding thread for `model`, which also joins the faces it adds into `joins` (the
 // joining of grouping; the caller's, not touched by the caller until endFaceFeed). Null when it
-// cannot be started (no thread, no memory for its batches): the caller then adds its batches
-// itself with addFaceBatch.
-FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins) noexcept;
+// is not started: `*noMemory` then tells whether memory for its batches failed (reported; the
+// read cannot go on), else no thread was to be had and the caller adds its batches itself with
+// addFaceBatch.
+FaceFeed* startFaceFeed(FaceModel* model, PrefaultJob* prefault, PartJoins* joins,
+                        bool* noMemory) noexcept;
 // The next batch to fill (empty), once the adding thread has left it; null once adding failed.
 FaceBatch* nextFeedBatch(FaceFeed* feed) noexcept;
 // Hands the batch nextFeedBatch gave over to the adding thread. False once adding failed.

@@ -87,8 +87,9 @@ bool startHelpers(DxfReader* reader, int32_t faces, PartJoins* joins) {
   // The joins get room for the faces and points the model has room for.
   if (!reservePartJoins(joins, model->faceCapacity, model->pointIndexCapacity / 2 + 1))
     return false;
-  reader->feed = startFaceFeed(model, reader->prefault, joins);
-  return true;
+  bool noMemory = false;
+  reader->feed = startFaceFeed(model, reader->prefault, joins, &noMemory);
+  return !noMemory;
 }
 
 // Ends the threads startHelpers started, once every face handed over is added. False when
