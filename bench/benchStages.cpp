@@ -63,17 +63,10 @@ int fail(const char* what) {
   return 3;
 }
 
-// Loads and reads one DXF file, releasing its lines afterwards, as the run does.
+// Loads and reads one DXF file from its bytes, as the run does.
 FaceModel* readFile(const std::string& path, const char* source, LineList* comments) {
   int status = 0;
-  LineList* lines = loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status);
-  if (!lines || status != kLoadRead) {
-    freeLineList(lines);
-    return nullptr;
-  }
-  FaceModel* model = readDxfFaces(lines, source, comments, textureRotation);
-  freeLineList(lines);
-  return model;
+  return readDxfFile(path.c_str(), source, comments, textureRotation, &status);
 }
 
 bool readPair(const std::string& referencePath, const std::string& targetPath) {
@@ -146,40 +139,24 @@ void emitOutcome(const std::vector<int32_t>& truth) {
   emit("scrambled_right", scrambledRight);
 }
 
+// A run without reference as morvane-match makes it: runMatching reads the target from its
+// bytes (grouping and measures included), then the streamed writer writes it under OUT.
 int ioChild(const std::string& path, const std::string& outPath) {
   prepare(path);
   emit("base_kb", static_cast<long long>(benchprobe::currentRssKb()));
-  Stage load("load");
-  int status = 0;
-  LineList* lines = loadLineListAs(path.c_str(), LineSplit::keepEmpty, &status);
-  if (!lines || status != kLoadRead) return fail("load");
-  load.end();
-  emit("lines", static_cast<long long>(lines->count));
-  double readStart = benchprobe::nowSeconds();
-  commentList = newLineList();
-  targetModel = readDxfFaces(lines, "Terget", commentList, 0);
-  if (!targetModel) return fail("read");
-  emit("read_s", benchprobe::nowSeconds() - readStart);
-  // The peak since the load began: lines and model together, the reading's real peak.
-  emit("read_peak_kb", static_cast<long long>(benchprobe::peakRssKb()));
+  Stage read("read");
+  if (!runMatching(nullptr, "NULL", path.c_str()) || !targetModel) return fail("read");
+  read.end();
   emit("faces", static_cast<long long>(targetModel->faceCount));
   emit("parts", static_cast<long long>(targetModel->partCount));
-  freeLineList(lines);
-
-  Stage build("build");
-  LineList* out = buildTargetDxf();
-  if (!out) return fail("build");
-  build.end();
-  Stage save("save");
-  int saved = saveLineListAs(out, outPath.c_str());
-  save.end();
-  freeLineList(out);
+  Stage write("write");
+  int saved = saveTargetDxf(outPath.c_str());
+  write.end();
   emit("saved", static_cast<long long>(saved));
   struct stat info {};
   if (stat(outPath.c_str(), &info) == 0) emit("saved_bytes", static_cast<long long>(info.st_size));
-  std::remove(outPath.c_str());
   releaseRunData();
-  return saved == 1 ? 0 : fail("save");
+  return saved == 1 ? 0 : fail("write");
 }
 
 int pairingChild(const std::string& ref, const std::string& tgt, const std::string& truthPath,

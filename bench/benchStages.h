@@ -7,8 +7,8 @@
 #include <vector>
 
 // Child entry: `args` are the words after "--child". Returns the process exit status.
-//   io FILE OUT                 load (empty lines kept) + read FILE as the target, then build
-//                               and save the output DXF under OUT (removed afterwards)
+//   io FILE OUT                 a run without reference on FILE (runMatching: read, group,
+//                               measure), then the output DXF written under OUT
 //   pairing REF TGT TRUTH       read both, signatures of both, coincidence pairing
 //   plain REF TGT TRUTH         read both, coincidence pairing, then the plain scans; compares
 //   run REF TGT TRUTH           the matching run's stages one by one, timed

@@ -12,9 +12,10 @@ namespace {
 
 // The first face of reference part `rp`, in list order, that passes the angle, normal and
 // position tests; -1 when none does. Adds the tests passed to f.matchLevel.
-int32_t firstPassingFace(const FaceModel& reference, const ModelPart& rp, ModelFace& f) {
+int32_t firstPassingFace(const FaceModel& reference, const ModelPart& rp, const FaceModel& target,
+                         ModelFace& f) {
   for (int32_t i = 0; i < rp.faceCount; ++i) {
-    int passed = faceTestsPassed(f, reference.faces[rp.faces[i]]);
+    int passed = faceTestsPassed(target, f, reference, reference.faces[rp.faces[i]]);
     f.matchLevel += passed;
     if (passed == kFaceTests) return rp.faces[i];
   }
@@ -44,7 +45,7 @@ int matchFacesTimed(FaceModel* reference, FaceModel* target, FaceMatchingTimes* 
         f.matchedFace = f.partnerFace;
         f.matchLevel = kMatchLevelCoincident;
       } else {
-        f.matchedFace = firstPassingFace(*reference, rp, f);
+        f.matchedFace = firstPassingFace(*reference, rp, *target, f);
       }
       matched += f.matchedFace >= 0;
     }

@@ -73,7 +73,8 @@ int linkPointsToFaces(FaceModel* model) noexcept {
 
 // Adds the angle between the normals of `b` and its neighbour `c` to the bin it falls in, in
 // the face's and the part's signatures.
-void addNeighbourAngle(ModelFace& b, const Vec3& neighbourNormal, ModelPart& part) {
+void addNeighbourAngle(const ModelFace& b, double* signature, const Vec3& neighbourNormal,
+                       ModelPart& part) {
   double x = dot(b.normal, neighbourNormal);
   if (x > 1.0) {
     x = 1.0;
@@ -87,7 +88,7 @@ void addNeighbourAngle(ModelFace& b, const Vec3& neighbourNormal, ModelPart& par
   // theta is at most pi, and pi * kBinsPerRadian is exactly 16; the guard keeps the index in
   // range whatever the arithmetic gives.
   int k = scaled >= kLastBin ? kLastBin : static_cast<int>(scaled);
-  b.angleSignature[k] += theta;
+  signature[k] += theta;
   part.angleSignature[k] += theta;
 }
 
@@ -115,6 +116,11 @@ int computeAngleSignatures(FaceModel* model) noexcept {
   // bring far more into the cache than the normal.
   auto* normals = scratch.raw<Vec3>(static_cast<size_t>(faceCount) + 1);
   if (!touched || !slotOf || !normals) return 0;
+  if (!model->faceSignatures) {
+    model->faceSignatures = static_cast<double*>(
+        gcalloc(sizeof(double) * kSignatureBins * static_cast<size_t>(faceCount)));
+    if (!model->faceSignatures) return 0;
+  }
   for (int32_t f = 0; f < faceCount; ++f)
     normals[f] = model->faces[f].normal;
   std::fill(counter, counter + faceCount + 1, 0);
@@ -152,9 +158,10 @@ int computeAngleSignatures(FaceModel* model) noexcept {
         counter[other] = 0;
       }
       std::sort(touched, touched + neighbourCount);
+      double* signature = model->faceSignatures + static_cast<size_t>(b) * kSignatureBins;
       for (int32_t t = 0; t < neighbourCount; ++t)
-        addNeighbourAngle(face, normals[part.faces[touched[t]]], part);
-      weighEdgeBins(face.angleSignature);
+        addNeighbourAngle(face, signature, normals[part.faces[touched[t]]], part);
+      weighEdgeBins(signature);
     }
     weighEdgeBins(part.angleSignature);
   }

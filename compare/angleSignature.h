@@ -1,13 +1,13 @@
 #pragma once
 // Angle signatures: how the surface bends around each face, as 17 angle bins.
-struct FaceModel;
+#include "model/faceModel.h"
 
-constexpr int kSignatureBins = 17;
+constexpr int kSignatureBins = kFaceSignatureBins;
 
-// Links every point to the faces that use it, then gives every face and every part its angle
-// signature. Runs once on a freshly grouped model. A NaN normal makes no angle with its
-// neighbours and adds nothing. Returns 1, or 0 when memory failed (face lists already grown
-// stay with the model).
+// Links every point to the faces that use it, then gives every face (in faceSignatures, made
+// here when the model has none) and every part its angle signature. Runs once on a freshly
+// grouped model. A NaN normal makes no angle with its neighbours and adds nothing. Returns 1,
+// or 0 when memory failed (face lists already grown stay with the model).
 int computeAngleSignatures(FaceModel* model) noexcept;
 // Distance of signature `a` to `b` (not symmetric: only bins `a` occupies earn the advantage),
 // using matchSettings.sameFaceAngleAdvantage. May be negative.

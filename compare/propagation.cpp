@@ -110,8 +110,9 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
     record.referenceFace = r;
     const ModelFace& rf = reference.faces[r];
     if (t.profile && rf.profile) {
-      record.score = 0.5 * (profileDifference(t.profile, rf.profile) +
-                            0.01 * signatureDistance(t.angleSignature, rf.angleSignature));
+      record.score =
+          0.5 * (profileDifference(t.profile, rf.profile) +
+                 0.01 * signatureDistance(faceSignature(target, t), faceSignature(reference, rf)));
     }
   }
   int32_t rn = rp.faces ? rp.faceCount : 0;
@@ -152,7 +153,7 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
             layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
           }
           const double* signature =
-              k < width ? reference.faces[rp.faces[r0 + k]].angleSignature : nullptr;
+              k < width ? faceSignature(reference, reference.faces[rp.faces[r0 + k]]) : nullptr;
           for (int b = 0; b < kSignatureBins; ++b)
             signatureLayout[b * kSignatureBlock + k] = signature ? signature[b] : 0.0;
         }
@@ -163,7 +164,7 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
           alignas(64) double sums[kReferenceBlock];
           alignas(64) double signatures[kSignatureBlock];
           blockDifferences(t.profile, layout, sums);
-          signatureDistances(t.angleSignature, signatureLayout, signatures);
+          signatureDistances(faceSignature(target, t), signatureLayout, signatures);
           SeedCandidate& record = records[i];
           for (int32_t k = 0; k < width; ++k) {
             if (!present[k]) continue;
@@ -278,7 +279,7 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
       if (requireMatchLevel && faceB.matchLevel == 0) continue;
       if (listsFace(next, b) != (pass == 1)) continue;
       double dT = distance(faceA.normal, seed.normal) - distance(faceB.normal, seed.normal);
-      double sT = signatureDistance(faceA.angleSignature, faceB.angleSignature);
+      double sT = signatureDistance(faceSignature(target, faceA), faceSignature(target, faceB));
       flagConsidered(p, bSlot);
       double best = kNoScore;
       int32_t winner = -1;
@@ -294,7 +295,8 @@ void offerNeighbours(Propagation* p, int32_t slot, int pass, const ModelFace& se
           if (listsFace(nextR, c) != (pass == 1)) continue;
           double dR = distance(faceAR.normal, seedReference.normal) -
                       distance(faceC.normal, seedReference.normal);
-          double sR = signatureDistance(faceAR.angleSignature, faceC.angleSignature);
+          double sR =
+              signatureDistance(faceSignature(reference, faceAR), faceSignature(reference, faceC));
           double score = std::fabs(sR - sT) + std::fabs(dR - dT);
           if (score < best) {
             best = score;

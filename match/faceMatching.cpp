@@ -26,7 +26,7 @@ double* layOutSignatures(const FaceModel& reference, const ModelPart& rp,
   if (!layout) return nullptr;
   for (int32_t i = 0; i < count; ++i) {
     double* block = layout + kBlock * static_cast<size_t>(i / kSignatureBlock);
-    const double* signature = reference.faces[rp.faces[i]].angleSignature;
+    const double* signature = faceSignature(reference, reference.faces[rp.faces[i]]);
     for (int b = 0; b < kSignatureBins; ++b)
       block[b * kSignatureBlock + i % kSignatureBlock] = signature[b];
   }
@@ -35,16 +35,16 @@ double* layOutSignatures(const FaceModel& reference, const ModelPart& rp,
 
 // Tests target face f against the faces of reference part `rp` in list order; the first face
 // that passes all three face tests is taken. Every test passed on the way adds 1 to
-// f.matchLevel. `signatures` is the part's layOutSignatures. Returns true when one was taken.
+// f.matchLevel. `signatures` is the part's layOutSignatures, `signature` f's own. Returns true
+// when one was taken.
 bool matchByTests(const FaceModel& reference, const ModelPart& rp, const double* signatures,
-                  ModelFace& f) noexcept {
+                  ModelFace& f, const double* signature) noexcept {
   f.matchedFace = -1;
   if (!rp.faces) return false;
   alignas(64) double angleDistances[kSignatureBlock];
   constexpr size_t kBlock = static_cast<size_t>(kSignatureBins) * kSignatureBlock;
   for (int32_t i0 = 0; i0 < rp.faceCount; i0 += kSignatureBlock) {
-    signatureDistances(f.angleSignature, signatures + kBlock * (i0 / kSignatureBlock),
-                       angleDistances);
+    signatureDistances(signature, signatures + kBlock * (i0 / kSignatureBlock), angleDistances);
     int32_t end = rp.faceCount - i0 < kSignatureBlock ? rp.faceCount : i0 + kSignatureBlock;
     for (int32_t i = i0; i < end; ++i) {
       int32_t g = rp.faces[i];
@@ -90,7 +90,7 @@ int32_t matchPartFaces(const FaceModel& reference, const ModelPart& rp, FaceMode
           f.matchedFace = f.partnerFace;
           f.matchLevel = kMatchLevelCoincident;
           ++found;
-        } else if (matchByTests(reference, rp, signatures, f)) {
+        } else if (matchByTests(reference, rp, signatures, f, faceSignature(*target, f))) {
           ++found;
         }
       }

@@ -20,8 +20,11 @@ inline int faceTestsPassedWith(double angleDistance, const ModelFace& face,
   return kFaceTests;
 }
 
-// The same, the signature distance computed here.
-inline int faceTestsPassed(const ModelFace& face, const ModelFace& candidate) noexcept {
-  return faceTestsPassedWith(signatureDistance(face.angleSignature, candidate.angleSignature), face,
-                             candidate);
+// The same for `face` of `target` and `candidate` of `reference`, the signature distance
+// computed here.
+inline int faceTestsPassed(const FaceModel& target, const ModelFace& face,
+                           const FaceModel& reference, const ModelFace& candidate) noexcept {
+  return faceTestsPassedWith(
+      signatureDistance(faceSignature(target, face), faceSignature(reference, candidate)), face,
+      candidate);
 }

@@ -17,7 +17,7 @@ bool passesDirectTests(const FaceModel& reference, const FaceModel& target, cons
   int32_t partIndex = face.part - 1;
   bool inMatchedPart = partIndex >= 0 && partIndex < target.partCount &&
                        candidate.part == target.parts[partIndex].matchedPart + 1;
-  return inMatchedPart && faceTestsPassed(face, candidate) == kFaceTests;
+  return inMatchedPart && faceTestsPassed(target, face, reference, candidate) == kFaceTests;
 }
 
 }  // namespace

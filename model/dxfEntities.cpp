@@ -194,10 +194,35 @@ bool appendComment(LineList* comments, DxfLine value) {
   return appendLine(comments, text.text) >= 0;
 }
 
-void dropPagesBefore(DxfReader* reader, size_t offset) {
-  if (!reader->dropRead || offset < reader->dropped + kDropStep) return;
+// With a feed: hands back the pages before the mark once the faces read before it are added
+// (their layer names lie there), looking without waiting; then marks `offset` when it is a
+// step further. False when memory failed.
+bool dropFedPagesBefore(DxfReader* reader, size_t offset) {
+  FaceFeed* feed = reader->feed;
+  if (reader->dropMark > 0 && addedFeedBatches(feed) >= reader->dropBatches) {
+    if (reader->dropMark > reader->dropped) {
+      dropReadPages(reader->bytes, reader->dropped, reader->dropMark);
+      reader->dropped = reader->dropMark;
+    }
+    reader->dropMark = 0;
+  }
+  if (reader->dropMark > 0 || offset < reader->dropped + kDropStep) return true;
+  if (!flushFaces(reader)) return false;
+  reader->dropMark = offset;
+  reader->dropBatches = handedFeedBatches(feed);
+  return true;
+}
+
+// Hands back the pages before `offset` every kDropStep bytes, once the faces whose layer names
+// lie there are added. False when memory failed.
+bool dropPagesBefore(DxfReader* reader, size_t offset) {
+  if (!reader->dropRead) return true;
+  if (reader->feed) return dropFedPagesBefore(reader, offset);
+  if (offset < reader->dropped + kDropStep) return true;
+  if (!flushFaces(reader)) return false;  // the faces read so far: their layer names lie there
   dropReadPages(reader->bytes, reader->dropped, offset);
   reader->dropped = offset;
+  return true;
 }
 
 enum class Kind { none, face, polyline, mesh, insert, blockHeader };
@@ -325,7 +350,7 @@ bool takeGroup(DxfReader* reader, Walk* w, const Where& where, bool topLevel,
     if (topLevel) {
       w->afterSection = lineIsName(value, "SECTION");
       if (w->afterSection) return true;
-      if (!w->polylineOpen) dropPagesBefore(reader, group.start);
+      if (!w->polylineOpen && !dropPagesBefore(reader, group.start)) return false;
     }
     startEntity(reader, w, value, group.start);
     return true;
@@ -380,21 +405,27 @@ bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 c
     layer = where.insertLayer;
     kept.insertLayer = 1;
   }
-  if (reader->keepOrigins && !recordOrigin(reader, reader->model->faceCount, kept)) return false;
-  Vec3 placed[4];
+  if (reader->keepOrigins && !recordOrigin(reader, reader->emitted, kept)) return false;
+  PendingFace& face = reader->batch->faces[reader->batch->count++];
+  face.layer = layer;
   for (int k = 0; k < 4; ++k)
-    placed[k] = placePoint(where.placement, corners[k]);
-  bool added;
-  if (!layer.text) {
-    added = addFace(reader->model, "", placed);
-  } else {
-    TerminatedLine terminated(layer);
-    added = addFace(reader->model, layer.text, placed);
-  }
-  if (!added) return false;
+    face.corners[k] = placePoint(where.placement, corners[k]);
+  ++reader->emitted;
   reader->report->faces[form]++;
   if (where.inBlock) reader->report->placedFaces++;
-  return true;
+  return reader->batch->count < kFeedBatch || flushFaces(reader);
+}
+
+bool flushFaces(DxfReader* reader) noexcept {
+  if (reader->batch->count == 0) return true;
+  if (!reader->feed) {
+    const bool ok = addFaceBatch(reader->model, reader->own, reader->prefault);
+    reader->own.count = 0;
+    return ok;
+  }
+  if (!handFeedBatch(reader->feed)) return false;
+  reader->batch = nextFeedBatch(reader->feed);
+  return reader->batch != nullptr;
 }
 
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,

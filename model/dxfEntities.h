@@ -4,12 +4,14 @@
 #include <cstdint>
 
 #include "model/dxfBlocks.h"
+#include "model/dxfFaceFeed.h"
 #include "model/dxfPlacement.h"
 #include "model/dxfReader.h"
 #include "model/dxfText.h"
 
 struct FaceModel;
 struct LineList;
+struct PrefaultJob;
 
 constexpr int32_t kMostNesting = 16;                      // blocks placed inside blocks, at most
 constexpr int64_t kMostPlacedGroups = int64_t{48} << 20;  // groups all placements walk, at most
@@ -50,9 +52,17 @@ struct DxfReader {
   bool failed;            // memory failed (reported)
   bool dropRead;          // hand the bytes read back to the system
   size_t dropped;         // bytes before this offset were handed back, or are kept (BLOCKS)
+  size_t dropMark;        // with a feed, 0 or an offset: the bytes before it go back once the
+  int64_t dropBatches;    // first dropBatches batches handed over are added
   bool keepOrigins;       // record every face's origin in the model
   size_t placingFrom;     // offset of the top-level INSERT whose block is being placed
   DxfLine placingHandle;  // and its handle
+  FaceFeed* feed;         // the thread adding the faces to the model, or null: they are added here
+  FaceBatch* batch;       // the faces read and not yet handed over: a batch of the feed, or `own`
+  FaceBatch own;
+  int32_t emitted;             // faces read so far
+  PrefaultJob* prefault;       // making the face array's pages present ahead of the faces, or null
+  PrefaultJob* indexPrefault;  // making the point index's pages present, or null
 };
 
 // Where in the file a face comes from (FaceOrigin without what the placement decides).
@@ -72,6 +82,9 @@ struct Where {
 // with its corners placed. False when memory failed.
 bool emitFace(DxfReader* reader, const Where& where, DxfLine layer, const Vec3 corners[4],
               DxfForm form, DxfOrigin origin) noexcept;
+// Hands the faces read over to be added (with a feed), or adds them (without). False when
+// memory failed.
+bool flushFaces(DxfReader* reader) noexcept;
 // Adds a note "ENTITY HANDLE: text" to the report (printf format). False when memory failed.
 bool noteEntity(DxfReader* reader, const char* entity, DxfLine handle, const char* format,
                 ...) noexcept __attribute__((format(printf, 4, 5)));

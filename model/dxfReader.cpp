@@ -8,6 +8,7 @@
 #include "textfiles/allocator.h"
 #include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
+#include "textfiles/platform.h"
 
 namespace {
 
@@ -50,6 +51,13 @@ int32_t faceNamesIn(const char* bytes, size_t size) {
   return count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int32_t>(count);
 }
 
+// How far ahead of the faces read the face array's pages are made present.
+constexpr size_t kPrefaultAhead = size_t{16} << 20;
+
+// Faces (counted as "3DFACE" in the file) from which the faces are added on a thread of their
+// own while the text is read.
+constexpr int32_t kFacesForFeed = 20000;
+
 // How a read treats the bytes it reads.
 enum class ReadMode {
   plain,       // left as they are
@@ -63,15 +71,50 @@ bool isBinaryDxf(const char* bytes, size_t size) {
   return size >= sizeof kSentinel - 1 && std::memcmp(bytes, kSentinel, sizeof kSentinel - 1) == 0;
 }
 
-// Reads every entity of the text into the model. False when memory failed.
+// Starts the threads beside the walk over a file of `faces` faces: one making the face array's
+// pages present (16 MiB ahead of the faces added, so that they do not add to the file's bytes
+// still held), one the point index's (written all over from the first point: at once), and on
+// a large file one adding the faces to the model and joining them into `joins` (not when the
+// origins are kept: recording them reads the face array's room). False when memory failed.
+bool startHelpers(DxfReader* reader, int32_t faces, PartJoins* joins) {
+  if (faces <= 0) return true;
+  FaceModel* model = reader->model;
+  reader->prefault =
+      startPrefault(model->faces, sizeof(ModelFace) * static_cast<size_t>(faces), kPrefaultAhead);
+  const size_t indexBytes = sizeof(PointSlot) * static_cast<size_t>(model->pointIndexCapacity);
+  reader->indexPrefault = startPrefault(model->pointIndex, indexBytes, indexBytes);
+  if (faces < kFacesForFeed || reader->keepOrigins) return true;
+  // The joins get room for the faces and points the model has room for.
+  if (!reservePartJoins(joins, model->faceCapacity, model->pointIndexCapacity / 2 + 1))
+    return false;
+  bool noMemory = false;
+  reader->feed = startFaceFeed(model, reader->prefault, joins, &noMemory);
+  return !noMemory;
+}
+
+// Ends the threads startHelpers started, once every face handed over is added. False when
+// adding them failed.
+bool endHelpers(DxfReader* reader) {
+  const bool ok = endFaceFeed(reader->feed);
+  reader->feed = nullptr;
+  endPrefault(reader->prefault);
+  endPrefault(reader->indexPrefault);
+  reader->prefault = reader->indexPrefault = nullptr;
+  return ok;
+}
+
+// Reads every entity of the text into the model; with a thread adding the faces, they are
+// joined into `joins` too. False when memory failed.
 bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments,
-                  DxfReadReport* report, ReadMode mode) {
+                  DxfReadReport* report, ReadMode mode, PartJoins* joins) {
   if (isBinaryDxf(bytes, size)) {
     report->binary = 1;
     return true;
   }
   int32_t faces = faceNamesIn(bytes, size);
-  if (faces > 0 && !reserveFaces(model, faces)) return false;
+  // Room for as many faces, and an index for as many points (a mesh has about one point per
+  // face), so that neither grows while the text is read.
+  if (faces > 0 && (!reserveFaces(model, faces) || !reservePointIndex(model, faces))) return false;
   DxfReader reader{};
   reader.bytes = bytes;
   reader.size = size;
@@ -81,9 +124,12 @@ bool readEntities(char* bytes, size_t size, FaceModel* model, LineList* comments
   reader.budget = kMostPlacedGroups;
   reader.dropRead = mode == ReadMode::dropRead;
   reader.keepOrigins = mode == ReadMode::keepSource;
+  bool ok = startHelpers(&reader, faces, joins);
+  reader.batch = reader.feed ? nextFeedBatch(reader.feed) : &reader.own;
   Where top{};
   top.placement = identityPlacement();
-  bool ok = walkEntities(&reader, {bytes, size, 0}, top, true);
+  ok = ok && walkEntities(&reader, {bytes, size, 0}, top, true) && flushFaces(&reader);
+  ok = endHelpers(&reader) && ok;
   endDxfReader(&reader);
   return ok;
 }
@@ -96,11 +142,13 @@ FaceModel* readText(char* bytes, size_t size, const char* source, LineList* comm
   FaceModel* model = createModel(source);
   if (!model) return nullptr;
   const int32_t commentsBefore = comments ? comments->count : 0;
-  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode);
+  PartJoins joins{};
+  bool ok = !bytes || size == 0 || readEntities(bytes, size, model, comments, report, mode, &joins);
   if (ok && model->faceCount > 0) {
     rotateCorners(model, rotation < 0 ? 0 : rotation % 4);
-    ok = groupParts(model) && measureParts(model);
+    ok = groupJoinedParts(model, &joins) && measureParts(model);
   }
+  releasePartJoins(&joins);
   freeLineList(ignored.notes);
   if (!ok) {
     dropCommentsAfter(comments, commentsBefore);

@@ -213,17 +213,31 @@ int32_t findOrAppendPoint(FaceModel* model, const Probe& probe) noexcept {
   return index;
 }
 
-uint64_t textHash(const char* text) noexcept {
+uint64_t textHash(const char* text, size_t length) noexcept {
   uint64_t h = 0xCBF29CE484222325ull;  // FNV-1a
-  for (; *text; ++text)
-    h = (h ^ static_cast<unsigned char>(*text)) * 0x100000001B3ull;
+  for (size_t i = 0; i < length; ++i)
+    h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3ull;
   return h;
+}
+
+// The index in layerNames of the `length` bytes at `text` as a name, -1 when none.
+int32_t findLayerNameIn(const FaceModel* model, const char* text, size_t length) noexcept {
+  if (model->layerIndexCapacity == 0) return -1;
+  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
+  for (uint32_t slot = static_cast<uint32_t>(textHash(text, length)) & mask;
+       model->layerIndex[slot] != 0; slot = (slot + 1) & mask) {
+    int32_t index = model->layerIndex[slot] - 1;
+    const char* name = model->layerNames[index];
+    if (std::strncmp(name, text, length) == 0 && name[length] == '\0') return index;
+  }
+  return -1;
 }
 
 // Enters name `index` into the layer table (which has an empty slot).
 void enterLayer(FaceModel* model, int32_t index) noexcept {
   uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
-  uint32_t slot = static_cast<uint32_t>(textHash(model->layerNames[index])) & mask;
+  const char* name = model->layerNames[index];
+  uint32_t slot = static_cast<uint32_t>(textHash(name, std::strlen(name))) & mask;
   while (model->layerIndex[slot] != 0)
     slot = (slot + 1) & mask;
   model->layerIndex[slot] = index + 1;
@@ -246,13 +260,15 @@ bool reserveLayer(FaceModel* model) noexcept {
   return true;
 }
 
-// The model's copy of the layer name `text`, stored on its first use. Null when memory failed.
-char* layerName(FaceModel* model, const char* text) noexcept {
-  int32_t found = findLayerName(model, text);
+// The model's copy of the layer name of `length` bytes at `text`, stored on its first use. Null
+// when memory failed.
+char* layerName(FaceModel* model, const char* text, size_t length) noexcept {
+  int32_t found = findLayerNameIn(model, text, length);
   if (found >= 0) return model->layerNames[found];
   if (!reserveLayer(model)) return nullptr;
-  char* name = copyText(text);
+  auto* name = static_cast<char*>(gcalloc(length + 1));
   if (!name) return nullptr;
+  std::memcpy(name, text, length);
   model->layerNames[model->layerCount] = name;
   enterLayer(model, model->layerCount++);
   return name;
@@ -261,14 +277,8 @@ char* layerName(FaceModel* model, const char* text) noexcept {
 }  // namespace
 
 int32_t findLayerName(const FaceModel* model, const char* text) noexcept {
-  if (!model || !text || model->layerIndexCapacity == 0) return -1;
-  uint32_t mask = static_cast<uint32_t>(model->layerIndexCapacity) - 1;
-  for (uint32_t slot = static_cast<uint32_t>(textHash(text)) & mask; model->layerIndex[slot] != 0;
-       slot = (slot + 1) & mask) {
-    int32_t index = model->layerIndex[slot] - 1;
-    if (std::strcmp(model->layerNames[index], text) == 0) return index;
-  }
-  return -1;
+  if (!model || !text) return -1;
+  return findLayerNameIn(model, text, std::strlen(text));
 }
 
 FaceModel* createModel(const char* name) noexcept {
@@ -295,6 +305,16 @@ int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept {
   return findOrAppendPoint(model, probe);
 }
 
+void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept {
+  if (!model || model->pointIndexCapacity == 0) return;
+  prefetchSlot(model, probeOf(position.x, position.y, position.z).hash);
+}
+
+int reservePointIndex(FaceModel* model, int32_t count) noexcept {
+  if (!model) return 0;
+  return prepareIndex(model, count > model->pointCount ? count - model->pointCount : 0);
+}
+
 int reserveFaces(FaceModel* model, int32_t count) noexcept {
   if (!model || count <= model->faceCount) return model != nullptr;
   return reserveSlots(&model->faces, &model->faceCapacity, model->faceCount,
@@ -302,11 +322,16 @@ int reserveFaces(FaceModel* model, int32_t count) noexcept {
 }
 
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept {
+  return addFaceOnLayer(model, layer, layer ? std::strlen(layer) : 0, corners);
+}
+
+int addFaceOnLayer(FaceModel* model, const char* layer, size_t length,
+                   const Vec3 corners[4]) noexcept {
   if (!model || !corners) return 0;
   // Everything that can fail comes first, so a failure leaves neither a face nor its points.
   if (!reserveSlots(&model->faces, &model->faceCapacity, model->faceCount, 1, kFaceStep)) return 0;
   if (!reservePoints(model, 4)) return 0;
-  char* layerCopy = layerName(model, layer ? layer : "");
+  char* layerCopy = layer ? layerName(model, layer, length) : layerName(model, "", 0);
   if (!layerCopy) return 0;
 
   ModelFace& face = model->faces[model->faceCount];
@@ -361,6 +386,7 @@ void releaseModel(FaceModel* model) noexcept {
     gfree(model->layerNames[i]);
   gfree(model->layerNames);
   gfree(model->layerIndex);
+  gfree(model->faceSignatures);
   gfree(model->sourceBytes);
   gfree(model->origins);
   gfree(model->sourceName);

@@ -2,6 +2,7 @@
 // The face model: one DXF file in memory. Plain records, valid when zero-filled; every array
 // comes from the allocator and belongs to the model. Indices are int32 from 0 with -1 for
 // none; part numbers count from 1 (part p is element p - 1 of `parts`).
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -51,10 +52,9 @@ struct ModelFace {
   double influenceSum;       // influence summed over the part before normalising
   double* profile;           // owned: 256 samples of the sorted influence received
   int32_t mark;              // spreading / propagation state: kMark...
-  double angleSignature[17];
-  int32_t partSlot;      // position of this face in its part's `faces` list
-  int32_t alignedMatch;  // target: 1 matched by part alignment, 2 the same on a symmetric part
-                         // (its layer is a guess), 0 not aligned
+  int32_t partSlot;          // position of this face in its part's `faces` list
+  int32_t alignedMatch;      // target: 1 matched by part alignment, 2 the same on a symmetric part
+                             // (its layer is a guess), 0 not aligned
 };
 
 struct ModelPart {
@@ -118,6 +118,10 @@ struct FaceModel {
   int32_t layerCapacity;
   int32_t* layerIndex;
   int32_t layerIndexCapacity;  // slots; a power of two, or 0
+  // The faces' angle signatures, kFaceSignatureBins per face in face order (faceCount of them),
+  // made by computeAngleSignatures for matching; owned. Null until then: every face reads an
+  // all-zero signature (faceSignature).
+  double* faceSignatures;
   // Kept only when the file is to be written back whole (readDxfFile with kDxfKeepSource): its
   // bytes (sourceSize of them and a NUL) and, per face, where it comes from. Owned.
   char* sourceBytes;
@@ -143,6 +147,15 @@ inline Vec3 relativePosition(const ModelPoint& p) {
 inline int32_t cornersOf(const ModelFace& f) {
   return f.cornerCount < 0 ? 0 : (f.cornerCount > 4 ? 4 : f.cornerCount);
 }
+// Bins of a face's angle signature (compare/angleSignature.h names them kSignatureBins).
+constexpr int kFaceSignatureBins = 17;
+// The angle signature of `face`, which is one of model.faces: its kFaceSignatureBins values in
+// faceSignatures, or all zero while the model has none.
+inline const double* faceSignature(const FaceModel& model, const ModelFace& face) {
+  static const double kNone[kFaceSignatureBins] = {};
+  if (!model.faceSignatures) return kNone;
+  return model.faceSignatures + static_cast<size_t>(&face - model.faces) * kFaceSignatureBins;
+}
 // A face's layer name, never null.
 inline const char* faceLayer(const ModelFace& f) {
   return f.layer ? f.layer : "";
@@ -155,6 +168,13 @@ FaceModel* createModel(const char* name) noexcept;
 // Points appended to `points` by other means are found too; coordinates must not be changed
 // after a point has been added.
 int32_t addPoint(FaceModel* model, double x, double y, double z) noexcept;
+// Starts loading the index slot where a point at `position` is looked up, so that the lookups
+// of a batch of faces overlap their cache misses. Only a hint.
+void prefetchPoint(const FaceModel* model, const Vec3& position) noexcept;
+// Sizes the point index for `count` points in all, so that adding that many rebuilds no index
+// (the point array still grows as points come). Returns 1, or 0 when memory failed (the model
+// is unchanged).
+int reservePointIndex(FaceModel* model, int32_t count) noexcept;
 // Makes room for `count` faces in all, so that adding them needs no growth. Returns 1, or 0
 // when memory failed (the model is unchanged).
 int reserveFaces(FaceModel* model, int32_t count) noexcept;
@@ -162,6 +182,10 @@ int reserveFaces(FaceModel* model, int32_t count) noexcept;
 // whose fourth corner is its third point has three corners. Returns 1, or 0 when memory failed
 // (the model then holds no half-added face).
 int addFace(FaceModel* model, const char* layer, const Vec3 corners[4]) noexcept;
+// addFace with the layer name given as the `length` bytes at `layer` (no NUL needed; null
+// reads ""). The bytes are only read.
+int addFaceOnLayer(FaceModel* model, const char* layer, size_t length,
+                   const Vec3 corners[4]) noexcept;
 // The index in layerNames of the layer name `text`, -1 when no face has it.
 int32_t findLayerName(const FaceModel* model, const char* text) noexcept;
 // Sets face `f`'s mark and flags its part kPartMarked (faces are in range; a face outside every

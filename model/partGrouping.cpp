@@ -53,45 +53,61 @@ void releaseParts(FaceModel* model) noexcept {
   model->parts = nullptr;
 }
 
-// Starts loading the record of the part's face `record` and the points of its face `corners`
-// (whose record is loaded by now): a part's faces lie all over the model's arrays.
-void prefetchFace(const FaceModel* model, const ModelPart& part, int32_t record,
-                  int32_t corners) noexcept {
-  if (record < part.faceCount) __builtin_prefetch(model->faces + part.faces[record]);
-  if (corners >= part.faceCount) return;
-  const ModelFace& face = model->faces[part.faces[corners]];
+// Starts loading the points of face `f`: faces name points all over the model.
+void prefetchCorners(const FaceModel* model, int32_t f) noexcept {
+  if (f >= model->faceCount) return;
+  const ModelFace& face = model->faces[f];
   for (int32_t c = 0; c < cornersOf(face); ++c)
     if (validPoint(model, face.corners[c])) __builtin_prefetch(model->points + face.corners[c]);
 }
 
-// Per part: centre, point offsets, radiusSum, then the measures of its faces and its size.
-// Sums run over points and faces in ascending index order. Returns the part's radiusSum.
-double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
-                   int32_t pointCount) noexcept {
-  double sumX = 0.0, sumY = 0.0, sumZ = 0.0;
-  for (int32_t i = 0; i < pointCount; ++i) {
-    const ModelPoint& p = model->points[points[i]];
-    sumX += p.x;
-    sumY += p.y;
-    sumZ += p.z;
+// Each part's centre (the mean of its points), its points' offsets from it and its radiusSum.
+// Every part's sums run over its points in ascending index order, so one pass over all points
+// adds them in the order a pass over each part's points would. `pointCounts`: per part.
+void measurePoints(FaceModel* model, const int32_t* pointCounts) noexcept {
+  ModelPart* parts = model->parts;
+  const int32_t partCount = model->partCount;
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    const ModelPoint& p = model->points[i];
+    if (p.part < 1 || p.part > partCount) continue;
+    Vec3& sum = parts[p.part - 1].centre;
+    sum.x += p.x;
+    sum.y += p.y;
+    sum.z += p.z;
   }
-  double count = pointCount;
-  part.centre = {sumX / count, sumY / count, sumZ / count};
-
-  double radiusSum = 0.0;
-  for (int32_t i = 0; i < pointCount; ++i) {
-    ModelPoint& p = model->points[points[i]];
+  for (int32_t i = 0; i < partCount; ++i) {
+    const double count = pointCounts[i];
+    Vec3& centre = parts[i].centre;
+    centre = {centre.x / count, centre.y / count, centre.z / count};
+  }
+  for (int32_t i = 0; i < model->pointCount; ++i) {
+    ModelPoint& p = model->points[i];
+    if (p.part < 1 || p.part > partCount) continue;
+    ModelPart& part = parts[p.part - 1];
     p.relX = p.x - part.centre.x;
     p.relY = p.y - part.centre.y;
     p.relZ = p.z - part.centre.z;
-    radiusSum += vectorLength(relativePosition(p));
+    part.radiusSum += vectorLength(relativePosition(p));
   }
-  part.radiusSum = radiusSum;
+}
 
-  double size = 0.0;
-  for (int32_t k = 0; k < part.faceCount; ++k) {
-    prefetchFace(model, part, k + 16, k + 8);
-    ModelFace& face = model->faces[part.faces[k]];
+// The scale divisor of a part: mean radius per face, 1 for a part whose points all coincide.
+double scaleDivisor(const ModelPart& part) noexcept {
+  const double divisor = part.radiusSum / part.faceCount;
+  return divisor == 0.0 ? 1.0 : divisor;
+}
+
+// Each face's perimeter, centre, normal and scaled centre, and each part's size: its faces'
+// perimeters summed in ascending face order (as the pass over all faces adds them) over its
+// scale divisor.
+void measureFaces(FaceModel* model) noexcept {
+  constexpr int32_t kLookahead = 8;
+  const int32_t partCount = model->partCount;
+  for (int32_t f = 0; f < model->faceCount; ++f) {
+    prefetchCorners(model, f + kLookahead);
+    ModelFace& face = model->faces[f];
+    if (face.part < 1 || face.part > partCount) continue;
+    ModelPart& part = model->parts[face.part - 1];
     int32_t n = usedCorners(face);
     Vec3 b[4];
     for (int32_t c = 0; c < n; ++c)
@@ -109,45 +125,50 @@ double measurePart(FaceModel* model, ModelPart& part, const int32_t* points,
     face.perimeter = perimeter;
     face.centre = {centreX / corners, centreY / corners, centreZ / corners};
     face.normal = normalizeSnapped(cross(b[1] - b[0], b[2] - b[0]));
-    size += perimeter;
-  }
-
-  // The scale divisor: mean radius per face, 1 for a part whose points all coincide.
-  double divisor = radiusSum / part.faceCount;
-  if (divisor == 0.0) divisor = 1.0;
-  part.size = size / divisor;
-  for (int32_t k = 0; k < part.faceCount; ++k) {
-    ModelFace& face = model->faces[part.faces[k]];
+    part.size += perimeter;  // the sum; divided below
+    const double divisor = scaleDivisor(part);
     face.scaledCentre = {face.centre.x / divisor, face.centre.y / divisor, face.centre.z / divisor};
   }
-  return radiusSum;
+  for (int32_t i = 0; i < partCount; ++i)
+    model->parts[i].size /= scaleDivisor(model->parts[i]);
+}
+
+// Room for `wanted` entries in `*array` (of `*room`): exactly that many at first (new entries
+// zero-filled when `zeroed`), a quarter more each time it grows. False when memory failed.
+bool ensureRoom(int32_t** array, int32_t* room, int32_t wanted, bool zeroed) noexcept {
+  if (*array && wanted <= *room) return true;
+  int64_t give = *array ? int64_t{wanted} + wanted / 4 : wanted;
+  if (give > INT32_MAX) give = INT32_MAX;
+  const size_t bytes = sizeof(int32_t) * static_cast<size_t>(give > 0 ? give : 1);
+  void* grown = *array ? gcrealloc(*array, bytes) : zeroed ? gcalloc(bytes) : gmalloc(bytes);
+  if (!grown) return false;
+  *array = static_cast<int32_t*>(grown);
+  *room = static_cast<int32_t>(give);
+  return true;
 }
 
 }  // namespace
 
-int groupParts(FaceModel* model) noexcept {
-  if (!model) return 1;
-  int32_t faceCount = model->faceCount;
-  ModelFace* faces = model->faces;
-  for (int32_t i = 0; i < model->pointCount; ++i)
-    model->points[i].part = 0;
-  if (faceCount <= 0 || !faces) {
-    model->partCount = 0;
-    return 1;
-  }
+int reservePartJoins(PartJoins* joins, int32_t faces, int32_t points) noexcept {
+  return ensureRoom(&joins->parents, &joins->faceRoom, faces, false) &&
+         ensureRoom(&joins->firstFace, &joins->pointRoom, points, true);
+}
 
+int joinAddedFaces(PartJoins* joins, const FaceModel* model) noexcept {
+  const int32_t faceCount = model->faceCount;
+  if (!ensureRoom(&joins->parents, &joins->faceRoom, faceCount, false) ||
+      !ensureRoom(&joins->firstFace, &joins->pointRoom, model->pointCount + 1, true))
+    return 0;
   // Join each face with the first face met at each of its points (`firstFace`: that face + 1,
   // 0 while the point was not met).
-  ScopedBlocks work;
-  auto* parents = work.raw<int32_t>(static_cast<size_t>(faceCount));
-  auto* firstFace = work.zeroed<int32_t>(static_cast<size_t>(model->pointCount) + 1);
-  if (!parents || !firstFace) return 0;
-  for (int32_t f = 0; f < faceCount; ++f)
+  int32_t* parents = joins->parents;
+  int32_t* firstFace = joins->firstFace;
+  for (int32_t f = joins->joinedFaces; f < faceCount; ++f) {
     parents[f] = f;
-  for (int32_t f = 0; f < faceCount; ++f) {
-    int32_t n = usedCorners(faces[f]);
+    const ModelFace& face = model->faces[f];
+    int32_t n = usedCorners(face);
     for (int32_t c = 0; c < n; ++c) {
-      int32_t index = faces[f].corners[c];
+      int32_t index = face.corners[c];
       if (!validPoint(model, index)) continue;
       if (firstFace[index] == 0) {
         firstFace[index] = f + 1;
@@ -156,9 +177,36 @@ int groupParts(FaceModel* model) noexcept {
       }
     }
   }
+  joins->joinedFaces = faceCount;
+  return 1;
+}
+
+void releasePartJoins(PartJoins* joins) noexcept {
+  gfree(joins->parents);
+  gfree(joins->firstFace);
+  *joins = PartJoins{};
+}
+
+int groupJoinedParts(FaceModel* model, PartJoins* joins) noexcept {
+  if (!model) return 1;
+  int32_t faceCount = model->faceCount;
+  ModelFace* faces = model->faces;
+  for (int32_t i = 0; i < model->pointCount; ++i)
+    model->points[i].part = 0;
+  if (faceCount <= 0 || !faces) {
+    model->partCount = 0;
+    releasePartJoins(joins);
+    return 1;
+  }
+  if (!joinAddedFaces(joins, model)) {
+    releasePartJoins(joins);
+    return 0;
+  }
 
   // Number the sets in order of their lowest face. A face's parent is lower than the face,
   // so it already carries its number when the face is reached; a root starts a new part.
+  int32_t* parents = joins->parents;
+  const int32_t* firstFace = joins->firstFace;
   int32_t partCount = 0;
   for (int32_t f = 0; f < faceCount; ++f) {
     int32_t parent = parents[f];
@@ -169,7 +217,13 @@ int groupParts(FaceModel* model) noexcept {
     if (firstFace[i] > 0) model->points[i].part = parents[firstFace[i] - 1];
   }
   model->partCount = partCount;
+  releasePartJoins(joins);
   return 1;
+}
+
+int groupParts(FaceModel* model) noexcept {
+  PartJoins joins{};
+  return groupJoinedParts(model, &joins);
 }
 
 int measureParts(FaceModel* model) noexcept {
@@ -179,12 +233,10 @@ int measureParts(FaceModel* model) noexcept {
   int32_t partCount = model->partCount;
   if (partCount <= 0 || model->faceCount <= 0) return 1;
 
-  // Working arrays: the points bucketed by part (ascending within each part) and where each
-  // part's bucket starts.
+  // Points per part.
   ScopedBlocks work;
-  auto* pointStart = work.zeroed<int32_t>(static_cast<size_t>(partCount) + 1);
-  auto* pointOrder = work.raw<int32_t>(static_cast<size_t>(model->pointCount));
-  if (!pointStart || !pointOrder) return 0;
+  auto* pointCounts = work.zeroed<int32_t>(static_cast<size_t>(partCount));
+  if (!pointCounts) return 0;
   auto* parts =
       static_cast<ModelPart*>(gcalloc(sizeof(ModelPart) * static_cast<size_t>(partCount)));
   if (!parts) return 0;
@@ -215,27 +267,15 @@ int measureParts(FaceModel* model) noexcept {
     part.faces[part.faceCount++] = f;
   }
 
-  // Counting sort of the points by part; points outside every part (none after grouping)
-  // are left out.
   for (int32_t i = 0; i < model->pointCount; ++i) {
     int32_t p = model->points[i].part;
-    if (p >= 1 && p <= partCount) ++pointStart[p];
+    if (p >= 1 && p <= partCount) ++pointCounts[p - 1];
   }
-  for (int32_t i = 0; i < partCount; ++i)
-    pointStart[i + 1] += pointStart[i];
-  for (int32_t i = 0; i < model->pointCount; ++i) {
-    int32_t p = model->points[i].part;
-    if (p >= 1 && p <= partCount) pointOrder[pointStart[p - 1]++] = i;
-  }
-  // Each start now holds the end of its bucket, which is the next bucket's start.
-
+  measurePoints(model, pointCounts);
+  measureFaces(model);
   double radiusTotal = 0.0;
-  int32_t begin = 0;
-  for (int32_t i = 0; i < partCount; ++i) {
-    int32_t end = pointStart[i];
-    radiusTotal += measurePart(model, parts[i], pointOrder + begin, end - begin);
-    begin = end;
-  }
+  for (int32_t i = 0; i < partCount; ++i)
+    radiusTotal += parts[i].radiusSum;
   model->meanSize = radiusTotal / model->faceCount;
   return 1;
 }

@@ -3,6 +3,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 #include "model/faceModel.h"
@@ -11,6 +12,7 @@
 #include "textfiles/allocator.h"
 #include "textfiles/fileBytes.h"
 #include "textfiles/lineList.h"
+#include "textfiles/orderedChunks.h"
 
 namespace {
 
@@ -21,19 +23,26 @@ bool writeLines(ByteSink* sink, std::initializer_list<const char*> lines) {
   return true;
 }
 
-// The six lines of corner `corner` (0..3): "1k", x, "2k", y, "3k", z.
-bool writeCorner(ByteSink* sink, const ModelPoint& point, int corner) {
+// Room for a face's corner lines: four corners, three coordinates each with their code lines.
+constexpr size_t kCornerTextSize = 4 * 3 * (4 + kCoordinateTextSize + 2);
+constexpr int32_t kFacesPerChunk = 2048;  // about 400 KiB of text
+
+// Appends the six lines of corner `corner` (0..3) at `text`: "1k", x, "2k", y, "3k", z.
+// Returns the end of what was written.
+char* formatCorner(char* text, const ModelPoint& point, int corner) {
   const double values[3] = {point.x, point.y, point.z};
-  char code[4] = {'1', static_cast<char>('0' + corner), '\r', '\n'};
-  char text[kCoordinateTextSize + 2];
   for (int axis = 0; axis < 3; ++axis) {
-    code[0] = static_cast<char>('1' + axis);
-    size_t length = formatCoordinate(values[axis], text);
-    text[length] = '\r';
-    text[length + 1] = '\n';
-    if (!sinkWrite(sink, code, 4) || !sinkWrite(sink, text, length + 2)) return false;
+    text[0] = static_cast<char>('1' + axis);
+    text[1] = static_cast<char>('0' + corner);
+    text[2] = '\r';
+    text[3] = '\n';
+    text += 4;
+    text += formatCoordinate(values[axis], text);
+    text[0] = '\r';
+    text[1] = '\n';
+    text += 2;
   }
-  return true;
+  return text;
 }
 
 // Starts loading the points of a face written soon: faces name points all over the model.
@@ -44,20 +53,50 @@ void prefetchCorners(const FaceModel& model, int32_t f) {
     __builtin_prefetch(&model.points[face.corners[k]]);
 }
 
-bool writeFaces(ByteSink* sink, const FaceModel& model) {
+bool writeFace(ByteSink* sink, const FaceModel& model, int32_t f) {
+  static const char kHead[] = "0\r\n3DFACE\r\n8\r\n";
+  constexpr size_t kHeadLength = sizeof kHead - 1;
+  constexpr size_t kLongestLayer = 256;  // longer names go to the sink on their own
+  const ModelFace& face = model.faces[f];
+  const char* layer = outputLayer(face);
+  const size_t layerLength = std::strlen(layer);
+  char text[kHeadLength + kLongestLayer + 2 + kCornerTextSize];
+  char* end = text;
+  if (layerLength <= kLongestLayer) {
+    std::memcpy(end, kHead, kHeadLength);
+    std::memcpy(end + kHeadLength, layer, layerLength);
+    end += kHeadLength + layerLength;
+    end[0] = '\r';
+    end[1] = '\n';
+    end += 2;
+  } else if (!sinkText(sink, kHead) || !sinkLine(sink, layer)) {
+    return false;
+  }
+  int n = face.cornerCount < 4 ? face.cornerCount : 4;
+  for (int k = 0; k < n; ++k)
+    end = formatCorner(end, model.points[face.corners[k]], k);
+  // Every written face has four corners: a triangle repeats its third.
+  if (n == 3) end = formatCorner(end, model.points[face.corners[2]], 3);
+  return sinkWrite(sink, text, static_cast<size_t>(end - text));
+}
+
+// Chunk `index` of the faces: kFacesPerChunk of them from index * kFacesPerChunk.
+bool writeFaceChunk(ByteSink* sink, int32_t index, const void* context) {
   constexpr int32_t kLookahead = 8;
-  for (int32_t f = 0; f < model.faceCount; ++f) {
+  const FaceModel& model = *static_cast<const FaceModel*>(context);
+  const int32_t first = index * kFacesPerChunk;
+  const int32_t end =
+      model.faceCount - first < kFacesPerChunk ? model.faceCount : first + kFacesPerChunk;
+  for (int32_t f = first; f < end; ++f) {
     prefetchCorners(model, f + kLookahead);
-    const ModelFace& face = model.faces[f];
-    if (!sinkText(sink, "0\r\n3DFACE\r\n8\r\n") || !sinkLine(sink, outputLayer(face))) return false;
-    int n = face.cornerCount < 4 ? face.cornerCount : 4;
-    for (int k = 0; k < n; ++k) {
-      if (!writeCorner(sink, model.points[face.corners[k]], k)) return false;
-    }
-    // Every written face has four corners: a triangle repeats its third.
-    if (n == 3 && !writeCorner(sink, model.points[face.corners[2]], 3)) return false;
+    if (!writeFace(sink, model, f)) return false;
   }
   return true;
+}
+
+bool writeFaces(ByteSink* sink, const FaceModel& model) {
+  const int32_t chunks = (model.faceCount + kFacesPerChunk - 1) / kFacesPerChunk;
+  return writeChunksInOrder(sink, chunks, writeFaceChunk, &model);
 }
 
 // The whole output file: section head, the target's comments, its faces, the closing lines.
@@ -98,18 +137,38 @@ size_t formatCommonCoordinate(double value, char* text) {
     if (rest > half || (rest == half && (whole & 1))) ++whole;
   }
   if (whole >> 63) return 0;
+  // The digits of `units` with the point before the last five and at least one digit before
+  // it, written from the end two at a time (a pair only while two digits are left).
   uint64_t units = static_cast<uint64_t>(whole);
-  char digits[24];
-  int n = 0;
-  for (; units > 0 || n < 6; units /= 10)
-    digits[n++] = static_cast<char>('0' + units % 10);
+  char digits[32];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  uint64_t fraction = units % 100000;
+  units /= 100000;
+  const uint32_t low = static_cast<uint32_t>(fraction);
+  at -= 5;
+  at[4] = static_cast<char>('0' + low % 10);
+  std::memcpy(at + 2, kPairs + 2 * (low / 10 % 100), 2);
+  std::memcpy(at, kPairs + 2 * (low / 1000), 2);
+  *--at = '.';
+  do {
+    if (units >= 10) {
+      at -= 2;
+      std::memcpy(at, kPairs + 2 * (units % 100), 2);
+      units /= 100;
+    } else {
+      *--at = static_cast<char>('0' + units);
+      units = 0;
+    }
+  } while (units > 0);
   size_t length = 0;
   if (negative) text[length++] = '-';
-  while (n > 5)
-    text[length++] = digits[--n];
-  text[length++] = '.';
-  while (n > 0)
-    text[length++] = digits[--n];
+  std::memcpy(text + length, at, static_cast<size_t>(end - at));
+  length += static_cast<size_t>(end - at);
   return length;
 }
 

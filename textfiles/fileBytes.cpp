@@ -21,7 +21,8 @@ void (*beforeOpeningCheckedFile)(const char* path);
 
 namespace {
 
-constexpr size_t kSinkBuffer = size_t{1} << 20;  // a file sink writes in blocks of this size
+constexpr size_t kSinkBuffer = size_t{1} << 20;    // a file sink writes in blocks of this size
+constexpr size_t kDirectWrite = size_t{64} << 10;  // a file sink writes pieces this large directly
 
 // Result of reading a whole file.
 enum class ReadResult { read, notRead, noMemory };
@@ -193,6 +194,11 @@ bool sinkFlush(ByteSink* sink) noexcept {
 
 bool sinkWrite(ByteSink* sink, const char* bytes, size_t size) noexcept {
   if (!sinkRoom(sink, size)) return false;
+  if (sink->fd >= 0 && size >= kDirectWrite) {  // large pieces go out without a copy
+    if (!sinkFlush(sink)) return false;
+    if (!writeAll(sink->fd, bytes, size)) return sink->failed = 1, false;
+    return true;
+  }
   while (sink->used + size > sink->capacity) {  // a file sink: fill, write out, go on
     size_t part = sink->capacity - sink->used;
     std::memcpy(sink->data + sink->used, bytes, part);

@@ -1,6 +1,7 @@
 #include "textfiles/numberText.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -50,6 +51,35 @@ bool isHugeMagnitude(const char* s, int base) {
   return position * scale + exponent > 0;
 }
 
+// Powers of ten a double holds exactly.
+constexpr double kExactTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A plain decimal without sign nor exponent ("123", "0.50000", ".5") of at most 15 digits:
+// the integer of its digits and the power of ten are both exact doubles, so one division
+// rounds the value exactly as a full conversion does. Returns the end of the number, or null
+// for anything else (left to the full conversion).
+const char* readPlainDecimal(const char* s, const char* end, double* value) {
+  constexpr long kMostDigits = 15;  // below 2^53 whatever they are
+  const char* p = s;
+  uint64_t digits = 0;
+  for (; p < end && isDigit(*p); ++p)
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+  const long whole = p - s;
+  long decimals = 0;
+  if (p < end && *p == '.') {
+    const char* first = ++p;
+    for (; p < end && isDigit(*p); ++p)
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    decimals = p - first;
+  }
+  if (whole + decimals == 0 || whole + decimals > kMostDigits) return nullptr;
+  if (p < end && (*p == 'e' || *p == 'E' || *p == '.')) return nullptr;
+  const double exact = static_cast<double>(digits);
+  *value = decimals > 0 ? exact / kExactTens[decimals] : exact;
+  return p;
+}
+
 }  // namespace
 
 const char* skipWhiteSpace(const char* text) noexcept {
@@ -83,6 +113,9 @@ const char* readRealNumberIn(const char* text, size_t length, double* value,
     read = std::from_chars(s, end, result, std::chars_format::hex);
   } else if (s[0] == '-' || s[0] == '+') {
     return nullptr;  // a second sign
+  } else if (const char* plain = readPlainDecimal(s, end, &result)) {
+    *value = negative ? -result : result;
+    return plain;
   } else {
     read = std::from_chars(s, end, result, std::chars_format::general);
   }

@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
 
 namespace {
 
@@ -169,4 +174,77 @@ int standardErrorColumns() noexcept {
   winsize size{};
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
   return size.ws_col;
+}
+
+struct PrefaultJob {
+  std::thread thread;
+  uintptr_t first, last;  // whole pages of the block
+  size_t ahead;
+  std::mutex lock;
+  std::condition_variable moved;
+  uintptr_t allowed;  // made present up to here at most (guarded by `lock`)
+  bool stop;
+};
+
+namespace {
+
+constexpr uintptr_t kPrefaultStep = uintptr_t{2} << 20;
+
+// Makes the pages present a step at a time, waiting whenever it is `ahead` in front.
+void prefaultPages(PrefaultJob* job) {
+  for (uintptr_t at = job->first; at < job->last; at += kPrefaultStep) {
+    {
+      std::unique_lock<std::mutex> hold(job->lock);
+      job->moved.wait(hold, [&] { return job->stop || at < job->allowed; });
+      if (job->stop) return;
+    }
+    const uintptr_t length = job->last - at < kPrefaultStep ? job->last - at : kPrefaultStep;
+#ifdef MADV_POPULATE_WRITE
+    if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0) return;
+#else
+    return;
+#endif
+  }
+}
+
+}  // namespace
+
+PrefaultJob* startPrefault(void* block, size_t bytes, size_t ahead) noexcept {
+  constexpr size_t kSmallest = size_t{16} << 20;
+  if (!block || bytes < kSmallest) return nullptr;
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<uintptr_t>(block);
+  auto* job = new (std::nothrow) PrefaultJob{};
+  if (!job) return nullptr;
+  job->first = (start + page - 1) / page * page;
+  job->last = (start + bytes) / page * page;
+  job->ahead = ahead;
+  job->allowed = start + ahead;
+  try {
+    job->thread = std::thread(prefaultPages, job);
+  } catch (...) {  // no thread: the pages come as they are written
+    delete job;
+    return nullptr;
+  }
+  return job;
+}
+
+void prefaultFilled(PrefaultJob* job, size_t filled) noexcept {
+  if (!job) return;
+  const uintptr_t allowed = job->first + filled + job->ahead;
+  std::lock_guard<std::mutex> hold(job->lock);
+  if (allowed < job->allowed + kPrefaultStep) return;
+  job->allowed = allowed;
+  job->moved.notify_one();
+}
+
+void endPrefault(PrefaultJob* job) noexcept {
+  if (!job) return;
+  {
+    std::lock_guard<std::mutex> hold(job->lock);
+    job->stop = true;
+    job->moved.notify_one();
+  }
+  job->thread.join();
+  delete job;
 }

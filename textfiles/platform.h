@@ -22,6 +22,18 @@ void returnFreedMemory() noexcept;
 // a long-lived program whose runs go on a thread of their own.
 void returnFreedMemoryPromptly() noexcept;
 
+// A background thread making the pages of a block present a little ahead of the thread that
+// fills it, so that the first writes to a large fresh array do not each stop for a page fault.
+struct PrefaultJob;
+// Starts making block[0, bytes) present on another thread (contents are not changed), never
+// more than `ahead` bytes beyond what prefaultFilled last said is filled. Null when it was not
+// started (a small block, no thread to be had): then nothing happens.
+PrefaultJob* startPrefault(void* block, size_t bytes, size_t ahead) noexcept;
+// Tells the job that block[0, filled) is written: it may go on up to filled + ahead.
+void prefaultFilled(PrefaultJob* job, size_t filled) noexcept;
+// Stops the job where it is, waits for its thread and releases it; null does nothing.
+void endPrefault(PrefaultJob* job) noexcept;
+
 // Why `path` cannot be read as a regular file: 0 when it can; otherwise 1 and `reason` (of
 // `size` bytes, NUL-ended) holds the system's error text or "it is a folder" / "it is not a
 // regular file". Opening never waits (a FIFO is not read).

@@ -60,8 +60,8 @@ void computeAndExpectLiteralSignatures(FaceModel* m) {
     }
   }
   for (int i = 0; i < m->faceCount + m->partCount; ++i) {
-    const double* s =
-        i < m->faceCount ? m->faces[i].angleSignature : m->parts[i - m->faceCount].angleSignature;
+    const double* s = i < m->faceCount ? faceSignature(*m, m->faces[i])
+                                       : m->parts[i - m->faceCount].angleSignature;
     bins[i][0] *= 0.1, bins[i][16] *= 0.1;
     EXPECT_EQ(Bins(s, s + kSignatureBins), bins[i]) << i;
   }
@@ -84,7 +84,7 @@ TEST(AngleSignatures, EqualTheLiteralSums) {
                                    {{{0, 0, 1}, {5, 5, 5}, {6, 5, 5}, {6, 5, 5}}}});
     hinge->faces[0].normal = a, hinge->faces[1].normal = b;
     computeAndExpectLiteralSignatures(hinge.get());
-    EXPECT_TRUE(b.y != 1 || hinge->faces[0].angleSignature[8] == kPi / 2);  // a right angle
+    EXPECT_TRUE(b.y != 1 || faceSignature(*hinge, hinge->faces[0])[8] == kPi / 2);  // a right angle
   }
   // A pyramid of five sides whose base quad repeats point p(0): side 4 shares p(0) twice with
   // the base but counts once; the tip's face list grows by four entries twice. Then under

@@ -270,8 +270,9 @@ TEST(MatchFaces, DirectTestsAndMatchLevel) {
     // bin of 10 gives 10 / (2 pi), not below 0.5.
     for (int g = 0; g < 3; ++g) {
       ModelFace& face = reference->faces[g];
-      std::fill_n(face.angleSignature, 17, 0.0);
-      face.angleSignature[8] = std::strchr(c.passes[g], 'A') ? 0.0 : 10.0;
+      double* signature = reference->faceSignatures + g * kFaceSignatureBins;
+      std::fill_n(signature, kFaceSignatureBins, 0.0);
+      signature[8] = std::strchr(c.passes[g], 'A') ? 0.0 : 10.0;
       face.normal = std::strchr(c.passes[g], 'N') ? Vec3{0, 0, 1} : Vec3{1, 0, 0};
       face.scaledCentre = std::strchr(c.passes[g], 'P') ? Vec3{0, 0, 0} : Vec3{1, 0, 0};
     }

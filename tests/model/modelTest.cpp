@@ -211,6 +211,40 @@ TEST(GroupParts, EqualsTheFloodFillAndPlainMeasuresOnRandomModels) {
   }
 }
 
+// A large file's faces are added on a second thread while its text is read and its pages are
+// handed back: the model of a read that keeps the file (one thread, nothing handed back). Any
+// allocation failing on either thread gives null and leaks nothing.
+TEST(ReadDxfFaces, LargeFileAsReadOnOneThread) {
+  std::vector<SurfaceFace> surface;
+  for (int o = 0; o < 12; ++o) {
+    auto grid = randomSurface(o + 7, 40, 40, {50.0 * o, 0, 0});
+    surface.insert(surface.end(), grid.begin(), grid.end());
+  }
+  surface = shuffledSurface(surface, 5, {0, 0, 0});
+  static const char* const kLayers[] = {"0", "Wall", "roof tiles", "Wall ", ""};
+  std::vector<DxfFace> faces;
+  for (size_t i = 0; i < surface.size(); ++i)
+    faces.push_back({kLayers[i % 5], {surface[i].begin(), surface[i].end()}});
+  QuietReports folder;
+  const std::string path = folder.file("large.dxf");
+  writeFileBytes(path, dxfText(faces));
+  int status = 0;
+  const long before = gliveBlocks(), first = gallocationCount();
+  ModelPtr fed(readDxfFile(path.c_str(), "Terget", nullptr, 0, &status));
+  const long allocations = gallocationCount() - first;
+  ModelPtr kept(readDxfFile(path.c_str(), "Terget", nullptr, 0, &status, nullptr, kDxfKeepSource));
+  ASSERT_TRUE(fed && kept && fed->faceCount > 20000);
+  EXPECT_EQ(faceTexts(*fed), faceTexts(*kept));
+  expectAsPlain(*fed);
+  fed.reset(), kept.reset();
+  for (long n : {1L, 2L, 3L, 5L, 9L, allocations / 3, allocations / 2, allocations - 1}) {
+    gfailAllocationAfter(n);
+    EXPECT_FALSE(ModelPtr(readDxfFile(path.c_str(), "Terget", nullptr, 0, &status))) << n;
+    gfailAllocationAfter(0);
+    EXPECT_EQ(gliveBlocks(), before) << n;
+  }
+}
+
 TEST(ReadDxfFaces, NumbersLikeTheCLibraryInTheCLocale) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   std::ifstream numbers(testDataPath("model/numbers.txt"), std::ios::binary);

@@ -28,8 +28,9 @@ int bestReferenceFace(const FaceModel* ref, const ModelFace& ar, Vec3 seedNormal
       const ModelFace& fc = ref->faces[point.faces[s]];
       if (fc.mark != 0 || sharesEdge(ref, ar, l, point.faces[s]) != (pass == 1)) continue;
       double dR = distance(ar.normal, seedNormal) - distance(fc.normal, seedNormal);
-      double score = std::fabs(signatureDistance(ar.angleSignature, fc.angleSignature) - sT) +
-                     std::fabs(dR - dT);
+      double score =
+          std::fabs(signatureDistance(faceSignature(*ref, ar), faceSignature(*ref, fc)) - sT) +
+          std::fabs(dR - dT);
       if (score < best) best = score, winner = point.faces[s];
     }
   }
@@ -59,10 +60,10 @@ bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seed, 
           if (fb.mark == 0 && sharesEdge(tgt, a, m, b) != (pass == 1)) continue;
           considered[b] = 1;
           if (fb.mark != 0) continue;
-          int winner =
-              bestReferenceFace(ref, ref->faces[a.matchedFace], seedRefNormal,
-                                distance(a.normal, seedNormal) - distance(fb.normal, seedNormal),
-                                signatureDistance(a.angleSignature, fb.angleSignature), pass);
+          int winner = bestReferenceFace(
+              ref, ref->faces[a.matchedFace], seedRefNormal,
+              distance(a.normal, seedNormal) - distance(fb.normal, seedNormal),
+              signatureDistance(faceSignature(*tgt, a), faceSignature(*tgt, fb)), pass);
           if (winner < 0) continue;
           ref->faces[winner].mark = fb.mark = 1;
           if (fb.matchedFace == -1) fb.matchedFace = winner;
@@ -74,11 +75,12 @@ bool literalStep(FaceModel* ref, FaceModel* tgt, const ModelPart& tp, int seed, 
   return handled;
 }
 
-double profileScore(const ModelFace& t, const ModelFace& r) {
+double profileScore(const FaceModel& tgt, const ModelFace& t, const FaceModel& ref,
+                    const ModelFace& r) {
   double sum = 0;
   for (int j = 0; j < kProfileSamples; ++j)
     sum += std::fabs(t.profile[j] - r.profile[j]);
-  return sum + 0.01 * signatureDistance(t.angleSignature, r.angleSignature);
+  return sum + 0.01 * signatureDistance(faceSignature(tgt, t), faceSignature(ref, r));
 }
 
 }  // namespace
@@ -107,9 +109,10 @@ void literalPropagateMatches(FaceModel* ref, FaceModel* tgt, int partIndex) {
     const ModelFace& t = tgt->faces[tp.faces[i]];
     SeedCandidate record{1e308, tp.faces[i], -1};
     if (t.matchedFace >= 0)
-      record = {0.5 * profileScore(t, ref->faces[t.matchedFace]), tp.faces[i], t.matchedFace};
+      record = {0.5 * profileScore(*tgt, t, *ref, ref->faces[t.matchedFace]), tp.faces[i],
+                t.matchedFace};
     for (int j = 0; j < rp.faceCount && t.matchedFace < 0; ++j) {
-      double s = profileScore(t, ref->faces[rp.faces[j]]);
+      double s = profileScore(*tgt, t, *ref, ref->faces[rp.faces[j]]);
       if (s < record.score) record = {s, tp.faces[i], rp.faces[j]};
     }
     records.push_back(record);

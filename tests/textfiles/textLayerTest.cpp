@@ -14,6 +14,9 @@
 #include "reference/lineSplitReference.h"
 #include "support/testSupport.h"
 #include "textfiles/allocator.h"
+#include "textfiles/fileBytes.h"
+#include "textfiles/numberText.h"
+#include "textfiles/orderedChunks.h"
 #include "textfiles/settings.h"
 
 namespace {
@@ -321,5 +324,68 @@ TEST_F(Settings, EachFailedAllocationLeavesFilesWhole) {
         << k;
     reset();
     EXPECT_EQ(gliveBlocks(), live) << k;
+  }
+}
+
+// Plain decimals of every length around the exact limits (2^53, 22 decimals), signed, with and
+// without what may follow a number: value bits and end as strtod gives them.
+TEST(ReadRealNumber, PlainDecimalsAsStrtod) {
+  std::mt19937 random(11);
+  const char* const kAfter[] = {"", " 7", "x", "e3", "E-2", ".", "..5"};
+  for (int trial = 0; trial < 200000 && !HasFailure(); ++trial) {
+    std::string text = trial % 3 == 0 ? "-" : trial % 7 == 0 ? " +" : "";
+    const int whole = random() % 18, decimals = random() % 26;
+    for (int i = 0; i < whole; ++i)
+      text += static_cast<char>('0' + random() % 10);
+    if (decimals > 0 || trial % 5 == 0) text += '.';
+    for (int i = 0; i < decimals; ++i)
+      text += static_cast<char>('0' + (trial % 11 == 0 ? 9 : random() % 10));
+    text += kAfter[random() % 7];
+    char* expectedEnd = nullptr;
+    const double expected = std::strtod(text.c_str(), &expectedEnd);
+    double value = 42.0;
+    const char* end = readRealNumber(text.c_str(), &value, RealForms::decimal);
+    if (expectedEnd == text.c_str()) {
+      EXPECT_EQ(end, nullptr) << text;
+    } else {
+      EXPECT_TRUE(end == expectedEnd && std::memcmp(&value, &expected, sizeof value) == 0) << text;
+    }
+  }
+}
+
+namespace {
+
+// Chunk i of the ordered-chunk tests: i + 1 lines naming it; chunk `failAt` is abandoned.
+struct ChunkText {
+  int failAt;
+};
+bool chunkLines(ByteSink* chunk, int32_t index, const void* context) {
+  if (index == static_cast<const ChunkText*>(context)->failAt) return false;
+  for (int32_t line = 0; line <= index % 50; ++line)
+    if (!sinkLine(chunk, ("chunk " + std::to_string(index)).c_str())) return false;
+  return true;
+}
+
+}  // namespace
+
+// Chunks formatted on two threads come out in order, as one thread writes them; an abandoned
+// chunk ends the output before it.
+TEST(OrderedChunks, InOrderAndStopAtTheFirstFailure) {
+  const struct {
+    int32_t count;
+    int failAt;
+  } cases[] = {{0, -1}, {1, -1}, {2, -1}, {7, -1}, {400, -1}, {400, 0}, {400, 3}, {400, 399}};
+  for (const auto& c : cases) {
+    ChunkText context{c.failAt};
+    ByteSink expected{}, got{};
+    expected.fd = got.fd = -1;
+    for (int32_t i = 0; i < c.count && i != c.failAt; ++i)
+      chunkLines(&expected, i, &context);
+    EXPECT_EQ(writeChunksInOrder(&got, c.count, chunkLines, &context), c.failAt < 0);
+    EXPECT_EQ(std::string(got.data ? got.data : "", got.used),
+              std::string(expected.data ? expected.data : "", expected.used))
+        << c.count << " " << c.failAt;
+    gfree(expected.data);
+    gfree(got.data);
   }
 }
