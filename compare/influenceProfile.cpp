@@ -265,20 +265,6 @@ void sampleProfile(Value value, int64_t count, double* profile) noexcept {
   }
 }
 
-// The ranks sampleProfile reads of `count` sorted values, ascending and each once; returns how
-// many (at most 2 * kProfileSamples).
-int sampledRanks(int64_t count, int32_t* ranks) noexcept {
-  int taken = 0;
-  auto take = [&](int64_t i) {
-    ranks[taken++] = static_cast<int32_t>(i);
-    return 0.0;
-  };
-  double unused[kProfileSamples];
-  sampleProfile(take, count, unused);
-  std::sort(ranks, ranks + taken);
-  return static_cast<int>(std::unique(ranks, ranks + taken) - ranks);
-}
-
 void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noexcept {
   for (int32_t i = 0; i < count; ++i) {
     ModelFace& face = model->faces[list[i]];
@@ -344,10 +330,8 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& r
     face.profile = static_cast<double*>(gmalloc(sizeof(double) * kProfileSamples));
     if (!face.profile) return false;
   }
-  // Each column is gathered as sort keys, of which only the sampled ranks are put in order; a
-  // column holding a NaN or -0.0 (which the keys do not give back) is sorted as doubles instead.
-  int32_t ranks[2 * kProfileSamples];
-  int rankCount = sampledRanks(count, ranks);
+  // Each column is gathered as sort keys and sorted as integers; a column holding a NaN or
+  // -0.0 (which the keys do not give back) is sorted as doubles instead.
   int32_t columnBlocks = (range.to - range.from + kColumnBlock - 1) / kColumnBlock;
   int workers = workerCount(columnBlocks, effort);
   size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
@@ -383,8 +367,8 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& r
           const double* sorted = sortProfileValues(column, temp, count, counts);
           sampleProfile([sorted](int64_t i) { return sorted[i]; }, count, profile);
         } else {
-          const uint64_t* sorted = sortKeysAt(gathered + static_cast<size_t>(k) * count, keyTemp,
-                                              count, ranks, rankCount);
+          const uint64_t* sorted =
+              sortKeys(gathered + static_cast<size_t>(k) * count, keyTemp, count, counts);
           sampleProfile([sorted](int64_t i) { return keyValue(sorted[i]); }, count, profile);
         }
       }

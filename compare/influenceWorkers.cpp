@@ -1,6 +1,5 @@
 #include "compare/influenceWorkers.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "compare/influenceProfile.h"
@@ -82,48 +81,6 @@ double* sortProfileValues(double* values, double* temp, int64_t count,
   return radixSort(values, temp, count, counters, sortKey);
 }
 
-uint64_t* sortKeysAt(uint64_t* keys, uint64_t* temp, int64_t count, const int32_t* ranks,
-                     int rankCount) noexcept {
-  if (count < 2 || rankCount <= 0) return keys;
-  if (count <= 256) {
-    std::sort(keys, keys + count);
-    return keys;
-  }
-  uint64_t low = keys[0], high = keys[0];
-  for (int64_t i = 1; i < count; ++i) {
-    low = keys[i] < low ? keys[i] : low;
-    high = keys[i] > high ? keys[i] : high;
-  }
-  if (low == high) return keys;
-  // Keys share every bit above the highest one in which low and high differ, so the bits
-  // right below it order them.
-  constexpr int kBucketBits = 11;
-  constexpr int kBuckets = 1 << kBucketBits;
-  const int varying = 64 - __builtin_clzll(low ^ high);
-  const int shift = varying > kBucketBits ? varying - kBucketBits : 0;
-  const uint64_t mask = kBuckets - 1;
-  uint32_t start[kBuckets + 1] = {};
-  uint32_t next[kBuckets];
-  for (int64_t i = 0; i < count; ++i)
-    ++start[((keys[i] >> shift) & mask) + 1];
-  for (int b = 1; b <= kBuckets; ++b)
-    start[b] += start[b - 1];
-  std::memcpy(next, start, sizeof next);
-  for (int64_t i = 0; i < count; ++i)
-    temp[next[(keys[i] >> shift) & mask]++] = keys[i];
-  // Each range holding an asked rank is put in order the same way; the keys' first home
-  // is its scratch.
-  int32_t inRange[2 * kProfileSamples];
-  int bucket = 0;
-  for (int r = 0; r < rankCount;) {
-    while (static_cast<int64_t>(start[bucket + 1]) <= ranks[r])
-      ++bucket;
-    const int64_t from = start[bucket], size = start[bucket + 1] - from;
-    int taken = 0;
-    for (; r < rankCount && ranks[r] < from + size && taken < 2 * kProfileSamples; ++r)
-      inRange[taken++] = static_cast<int32_t>(ranks[r] - from);
-    uint64_t* sorted = sortKeysAt(temp + from, keys + from, size, inRange, taken);
-    if (sorted != temp + from) std::memcpy(temp + from, sorted, sizeof(uint64_t) * size);
-  }
-  return temp;
+uint64_t* sortKeys(uint64_t* keys, uint64_t* temp, int64_t count, uint32_t* counters) noexcept {
+  return radixSort(keys, temp, count, counters, [](uint64_t k) { return k; });
 }

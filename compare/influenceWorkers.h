@@ -53,11 +53,5 @@ inline bool needsValueSort(double value) noexcept {
   return value != value || (value == 0.0 && __builtin_signbit(value));
 }
 
-// Puts in order only what `ranks` (rankCount distinct positions, ascending, each below count,
-// at most 2 * kProfileSamples of them) asks for: the returned array (`keys` or `temp`, which
-// holds `count` keys) holds at each of those positions the key a full ascending sort puts
-// there, the other keys elsewhere in no useful order. The keys are split into 2048 ranges by
-// their leading varying bits; only the ranges holding an asked position are ordered, the same
-// way.
-uint64_t* sortKeysAt(uint64_t* keys, uint64_t* temp, int64_t count, const int32_t* ranks,
-                     int rankCount) noexcept;
+// Sorts `count` keys ascending; `temp` holds `count` keys. Returns the array holding the result.
+uint64_t* sortKeys(uint64_t* keys, uint64_t* temp, int64_t count, uint32_t* counters) noexcept;

@@ -267,31 +267,6 @@ TEST(SortProfileValues, SameAsStableSortWithNaNLast) {
   }
 }
 
-// Ordering only the asked ranks gives, at each of them, the key a full sort puts there: keys
-// spread wide, in a narrow band, in a few repeated values, and one range holding nearly all.
-TEST(SortKeysAt, AskedRanksHoldTheFullSortsKeys) {
-  std::mt19937_64 random(9);
-  for (int size : {2, 300, 5000, 70000}) {
-    for (int kind = 0; kind < 4; ++kind) {
-      std::vector<uint64_t> keys(size), temp(size);
-      for (uint64_t& k : keys)
-        k = kind == 0   ? random()
-            : kind == 1 ? (uint64_t{7} << 40) + random() % 100000
-            : kind == 2 ? random() % 5
-                        : (random() % 50 ? uint64_t{1} << 63 | random() % 64 : random());
-      std::vector<int32_t> ranks;
-      for (int32_t r = 0; r < size; r += 1 + static_cast<int32_t>(random() % (size / 100 + 3)))
-        ranks.push_back(r);
-      std::vector<uint64_t> expected = keys;
-      std::sort(expected.begin(), expected.end());
-      const uint64_t* got = sortKeysAt(keys.data(), temp.data(), size, ranks.data(),
-                                       static_cast<int>(std::min<size_t>(ranks.size(), 512)));
-      for (size_t i = 0; i < ranks.size() && i < 512; ++i)
-        ASSERT_EQ(got[ranks[i]], expected[ranks[i]]) << size << " " << kind << " " << ranks[i];
-    }
-  }
-}
-
 enum PairKind { kPlain, kSomeNaN, kOneScorable, kNoneScorable, kFlat };
 
 // A reference of a random surface (part 0) and a small second one (part 1); a target of the
