@@ -82,11 +82,13 @@ int32_t entryOf(NameSet* set, const char* name) {
   return entry;
 }
 
-// Enters the layer of every face of `model` (the written layer with `written`) into `layerOf`.
-bool enterFaces(NameSet* set, const FaceModel& model, bool written, int32_t* layerOf) {
+// Enters the layer of every face of `model` into `layerOf`: its own, or with `written` the
+// layer it is written under by `rule`.
+bool enterFaces(NameSet* set, const FaceModel& model, bool written, LayerRule rule,
+                int32_t* layerOf) {
   for (int32_t f = 0; f < model.faceCount; ++f) {
     const ModelFace& face = model.faces[f];
-    layerOf[f] = entryOf(set, written ? outputLayer(face) : faceLayer(face));
+    layerOf[f] = entryOf(set, written ? layerByRule(rule, face) : faceLayer(face));
     if (layerOf[f] < 0) return false;
   }
   return true;
@@ -132,16 +134,19 @@ bool storeSortedNames(const NameSet& set, KeptResult* kept) {
   return true;
 }
 
-// The layers of both models' faces: the names and each face's entry.
+// The layers of both models' faces: the names and each face's entry. A target kept for being
+// written back whole gives its faces the layers that write gives them.
 bool keepLayers(KeptResult* kept) {
   NameSet set{};
   bool ok = true;
   if (referenceModel) {
     kept->referenceLayer = newIndexArray(referenceModel->faceCount);
-    ok = kept->referenceLayer && enterFaces(&set, *referenceModel, false, kept->referenceLayer);
+    ok = kept->referenceLayer &&
+         enterFaces(&set, *referenceModel, false, LayerRule::written, kept->referenceLayer);
   }
+  const LayerRule rule = targetModel->sourceBytes ? LayerRule::keptTarget : LayerRule::written;
   kept->outputLayer = newIndexArray(targetModel->faceCount);
-  ok = ok && kept->outputLayer && enterFaces(&set, *targetModel, true, kept->outputLayer) &&
+  ok = ok && kept->outputLayer && enterFaces(&set, *targetModel, true, rule, kept->outputLayer) &&
        storeSortedNames(set, kept);
   releaseNameSet(&set);
   return ok;

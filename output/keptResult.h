@@ -24,7 +24,8 @@ struct KeptResult {
   RenderMesh target;        // the target model's points and faces, exact as written
   int32_t layerCount;       // distinct names below
   char** layerNames;        // names in byte order: reference faces' layers, target faces' written
-                            // layers (outputLayer); texts in one block with the array
+                            // layers (outputLayer; keptTargetLayer when the target file was
+                            // kept for writing it back whole); texts in one block with the array
   int32_t* referenceLayer;  // per reference face, its layer's index in layerNames
   int32_t* outputLayer;     // per target face, its written layer's index in layerNames
   uint8_t* how;             // per target face, HowMatched (| kKeptGuess)

@@ -110,6 +110,17 @@ TEST(LayerColours, OneColourPerLayerNameInBothPictures) {
   EXPECT_EQ(right[1], kUnmatchedColour);  // unmatched
   EXPECT_EQ(table.count, 3);              // "", "WALL", "x"
   gfree(left), gfree(right), releaseLayerTable(&table), releaseKeptResult(&kept);
+  // Matched to a face without a layer: "Obj1" as written, its own layer when the target file is
+  // kept to be written back whole.
+  targetModel->faces[1].matchedFace = 1;
+  static char fileBytes[] = "";
+  for (char* bytes : {static_cast<char*>(nullptr), fileBytes}) {
+    targetModel->sourceBytes = bytes;
+    ASSERT_TRUE(keepRunResult(&kept));
+    EXPECT_STREQ(kept.layerNames[kept.outputLayer[1]], bytes ? "x" : "Obj1");
+    releaseKeptResult(&kept);
+  }
+  targetModel->sourceBytes = nullptr, targetModel->faces[1].matchedFace = -1;
   QuietReports quiet;
   for (long n = 1; n < 40; ++n) {  // each allocation failing in turn: nothing half-built is left
     long live = gliveBlocks();
