@@ -541,7 +541,6 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
       return kProfilesTooLarge;
     }
   }
-  part.profilePasses = (count + passColumns - 1) / passColumns;
   clearFaceMarks(model);
   releasePartArrays(model, list, count);
   // One block for the values a pass keeps; every seed writes all of its own.
@@ -556,5 +555,6 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
     return 0;
   }
   part.flags |= kPartProfilesComputed;
+  part.profilePasses = (count + passColumns - 1) / passColumns;
   return 1;
 }
