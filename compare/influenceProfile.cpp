@@ -417,7 +417,6 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
   WalkOrder walk{list, nullptr, nullptr, count};
   ColumnRange range{0, passColumns < count ? passColumns : count};
   bool overflow = false;
-  bool rescale = false;
   if (!spreadInOrder(model, walk, range, rows, lastMarks, false, &overflow)) {
     if (!overflow) return false;
     auto* order = blocks.raw<int32_t>(static_cast<size_t>(count));
@@ -427,7 +426,6 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
     scrambledOrder(count, order, rank, keys);
     walk.order = order;
     walk.rank = rank;
-    rescale = true;
     if (!spreadInOrder(model, walk, range, rows, lastMarks, true, &overflow)) return false;
     part.flags |= kPartProfilesScrambled;
   }
@@ -437,6 +435,9 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
     if (range.to >= count) break;
     range.from = range.to;
     range.to = count - range.from < passColumns ? count : range.from + passColumns;
+    // Later passes spread as the first did: in the scrambled order, and rescaled, after an
+    // overflow.
+    const bool rescale = walk.order != nullptr;
     if (!spreadInOrder(model, walk, range, rows, lastMarks, rescale, &overflow)) return false;
   }
   for (int32_t i = 0; i < count; ++i)

@@ -1,5 +1,7 @@
 #include "match/matchingRun.h"
 
+#include <cstdio>
+
 #include "align/alignParts.h"
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
@@ -126,19 +128,18 @@ int readTarget(DialogPort* dialog, const char* path, const RunOptions& options) 
 void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   for (int32_t p = 0; p < model->partCount; ++p) {
     const ModelPart& part = model->parts[p];
-    long long mib = static_cast<long long>(profileMemoryNeed(part.faceCount) / 1048576.0) + 1;
-    if (part.profilePasses > 1) {
-      addProgressLine(dialog,
-                      "%s part %d: %d faces need %lld MiB to profile; not available, "
-                      "profiled in %d passes",
-                      model->sourceName ? model->sourceName : "", part.number, part.faceCount, mib,
-                      part.profilePasses);
+    const bool tooLarge = (part.flags & kPartTooLarge) != 0;
+    if (!tooLarge && part.profilePasses <= 1) continue;
+    char outcome[64];
+    if (tooLarge) {
+      std::snprintf(outcome, sizeof outcome, "its faces are matched by the face tests only");
+    } else {
+      std::snprintf(outcome, sizeof outcome, "profiled in %d passes", part.profilePasses);
     }
-    if (!(part.flags & kPartTooLarge)) continue;
-    addProgressLine(dialog,
-                    "%s part %d: %d faces need %lld MiB to profile; not available, "
-                    "its faces are matched by the face tests only",
-                    model->sourceName ? model->sourceName : "", part.number, part.faceCount, mib);
+    long long mib = static_cast<long long>(profileMemoryNeed(part.faceCount) / 1048576.0) + 1;
+    addProgressLine(dialog, "%s part %d: %d faces need %lld MiB to profile; not available, %s",
+                    model->sourceName ? model->sourceName : "", part.number, part.faceCount, mib,
+                    outcome);
   }
 }
 
