@@ -208,26 +208,24 @@ int parseArguments(int argc, char** argv, Arguments* out) {
       pathsOnly = true;
       continue;
     }
-    if (std::strcmp(arg, "--align") == 0) {
-      out->align = true;
-      continue;
+    // Switches without a value, by long and short name.
+    const struct {
+      const char* name;
+      const char* shortName;
+      bool* set;
+    } switches[] = {{"--align", nullptr, &out->align},
+                    {"--keep-target", nullptr, &out->keepTarget},
+                    {"--help", "-h", &out->help},
+                    {"--version", nullptr, &out->version},
+                    {"--quiet", "-q", &out->quiet}};
+    bool isSwitch = false;
+    for (const auto& option : switches) {
+      if (std::strcmp(arg, option.name) == 0 ||
+          (option.shortName && std::strcmp(arg, option.shortName) == 0)) {
+        *option.set = isSwitch = true;
+      }
     }
-    if (std::strcmp(arg, "--keep-target") == 0) {
-      out->keepTarget = true;
-      continue;
-    }
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      out->help = true;
-      continue;
-    }
-    if (std::strcmp(arg, "--version") == 0) {
-      out->version = true;
-      continue;
-    }
-    if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
-      out->quiet = true;
-      continue;
-    }
+    if (isSwitch) continue;
     bool matched = false;
     const char* value = optionValue(argc, argv, &i, "--settings", &matched);
     if (matched) {
