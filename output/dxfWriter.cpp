@@ -29,15 +29,14 @@ constexpr int32_t kFacesPerChunk = 2048;  // about 400 KiB of text
 
 // Appends the six lines of corner `corner` (0..3) at `text`: "1k", x, "2k", y, "3k", z.
 // Returns the end of what was written.
-char* formatCorner(char* text, const ModelPoint& point, int corner) {
-  const double values[3] = {point.x, point.y, point.z};
+char* formatCorner(char* text, const double* position, int corner) {
   for (int axis = 0; axis < 3; ++axis) {
     text[0] = static_cast<char>('1' + axis);
     text[1] = static_cast<char>('0' + corner);
     text[2] = '\r';
     text[3] = '\n';
     text += 4;
-    text += formatCoordinate(values[axis], text);
+    text += formatCoordinate(position[axis], text);
     text[0] = '\r';
     text[1] = '\n';
     text += 2;
@@ -54,30 +53,16 @@ void prefetchCorners(const FaceModel& model, int32_t f) {
 }
 
 bool writeFace(ByteSink* sink, const FaceModel& model, int32_t f) {
-  static const char kHead[] = "0\r\n3DFACE\r\n8\r\n";
-  constexpr size_t kHeadLength = sizeof kHead - 1;
-  constexpr size_t kLongestLayer = 256;  // longer names go to the sink on their own
   const ModelFace& face = model.faces[f];
-  const char* layer = outputLayer(face);
-  const size_t layerLength = std::strlen(layer);
-  char text[kHeadLength + kLongestLayer + 2 + kCornerTextSize];
-  char* end = text;
-  if (layerLength <= kLongestLayer) {
-    std::memcpy(end, kHead, kHeadLength);
-    std::memcpy(end + kHeadLength, layer, layerLength);
-    end += kHeadLength + layerLength;
-    end[0] = '\r';
-    end[1] = '\n';
-    end += 2;
-  } else if (!sinkText(sink, kHead) || !sinkLine(sink, layer)) {
-    return false;
-  }
+  double positions[4][3];
+  const double* corners[4];
   int n = face.cornerCount < 4 ? face.cornerCount : 4;
-  for (int k = 0; k < n; ++k)
-    end = formatCorner(end, model.points[face.corners[k]], k);
-  // Every written face has four corners: a triangle repeats its third.
-  if (n == 3) end = formatCorner(end, model.points[face.corners[2]], 3);
-  return sinkWrite(sink, text, static_cast<size_t>(end - text));
+  for (int k = 0; k < n; ++k) {
+    const ModelPoint& point = model.points[face.corners[k]];
+    positions[k][0] = point.x, positions[k][1] = point.y, positions[k][2] = point.z;
+    corners[k] = positions[k];
+  }
+  return writeFaceEntity(sink, outputLayer(face), corners, n);
 }
 
 // Chunk `index` of the faces: kFacesPerChunk of them from index * kFacesPerChunk.
@@ -101,16 +86,8 @@ bool writeFaces(ByteSink* sink, const FaceModel& model) {
 
 // The whole output file: section head, the target's comments, its faces, the closing lines.
 bool writeTargetDxf(ByteSink* sink, const void*) {
-  if (!targetModel || !writeLines(sink, {"0", "SECTION", "2", "ENTITIES"})) return false;
-  if (commentList) {
-    for (int32_t i = 0; i < commentList->count; ++i) {
-      // An empty value line would not be written and would shift every later group.
-      const char* text = commentList->items[i];
-      if (!text || !*text) continue;
-      if (!writeLines(sink, {"999", text})) return false;
-    }
-  }
-  return writeFaces(sink, *targetModel) && writeLines(sink, {"0", "ENDSEC", "0", "EOF"});
+  return targetModel && writeEntitiesHead(sink, commentList) && writeFaces(sink, *targetModel) &&
+         writeEntitiesEnd(sink);
 }
 
 // "%.5f" of a finite `value` below 2^63 / 10^5 in magnitude and not below 2^-60 (0 included),
@@ -196,4 +173,44 @@ LineList* buildTargetDxf() noexcept {
 int saveTargetDxf(const char* path) noexcept {
   if (!path || !targetModel) return 0;
   return saveFileWith(path, writeTargetDxf, nullptr);
+}
+
+bool writeFaceEntity(ByteSink* sink, const char* layer, const double* const corners[4],
+                     int cornerCount) noexcept {
+  static const char kHead[] = "0\r\n3DFACE\r\n8\r\n";
+  constexpr size_t kHeadLength = sizeof kHead - 1;
+  constexpr size_t kLongestLayer = 256;  // longer names go to the sink on their own
+  const size_t layerLength = std::strlen(layer);
+  char text[kHeadLength + kLongestLayer + 2 + kCornerTextSize];
+  char* end = text;
+  if (layerLength <= kLongestLayer) {
+    std::memcpy(end, kHead, kHeadLength);
+    std::memcpy(end + kHeadLength, layer, layerLength);
+    end += kHeadLength + layerLength;
+    end[0] = '\r';
+    end[1] = '\n';
+    end += 2;
+  } else if (!sinkText(sink, kHead) || !sinkLine(sink, layer)) {
+    return false;
+  }
+  for (int k = 0; k < cornerCount; ++k)
+    end = formatCorner(end, corners[k], k);
+  // Every written face has four corners: a triangle repeats its third.
+  if (cornerCount == 3) end = formatCorner(end, corners[2], 3);
+  return sinkWrite(sink, text, static_cast<size_t>(end - text));
+}
+
+bool writeEntitiesHead(ByteSink* sink, const LineList* comments) noexcept {
+  if (!writeLines(sink, {"0", "SECTION", "2", "ENTITIES"})) return false;
+  for (int32_t i = 0; comments && i < comments->count; ++i) {
+    // An empty value line would not be written and would shift every later group.
+    const char* text = comments->items[i];
+    if (!text || !*text) continue;
+    if (!writeLines(sink, {"999", text})) return false;
+  }
+  return true;
+}
+
+bool writeEntitiesEnd(ByteSink* sink) noexcept {
+  return writeLines(sink, {"0", "ENDSEC", "0", "EOF"});
 }
