@@ -281,6 +281,14 @@ int32_t findLayerName(const FaceModel* model, const char* text) noexcept {
   return findLayerNameIn(model, text, std::strlen(text));
 }
 
+int32_t enterLayerName(FaceModel* model, const char* text) noexcept {
+  if (!model || !text) return -1;
+  const size_t length = std::strlen(text);
+  const int32_t found = findLayerNameIn(model, text, length);
+  if (found >= 0) return found;
+  return layerName(model, text, length) ? model->layerCount - 1 : -1;
+}
+
 FaceModel* createModel(const char* name) noexcept {
   auto* model = static_cast<FaceModel*>(gcalloc(sizeof(FaceModel)));
   if (!model) return nullptr;

@@ -188,6 +188,9 @@ int addFaceOnLayer(FaceModel* model, const char* layer, size_t length,
                    const Vec3 corners[4]) noexcept;
 // The index in layerNames of the layer name `text`, -1 when no face has it.
 int32_t findLayerName(const FaceModel* model, const char* text) noexcept;
+// The index in layerNames of the layer name `text`, which the model copies on its first use;
+// -1 when memory failed (reported) or `text` is null.
+int32_t enterLayerName(FaceModel* model, const char* text) noexcept;
 // Sets face `f`'s mark and flags its part kPartMarked (faces are in range; a face outside every
 // part, which grouping never leaves, is only marked).
 inline void setFaceMark(FaceModel& model, int32_t f, int32_t mark) {

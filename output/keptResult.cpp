@@ -13,72 +13,19 @@
 
 namespace {
 
-uint64_t nameHash(const char* name) {
-  uint64_t hash = 1469598103934665603ull;  // FNV-1a
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    hash = (hash ^ *c) * 1099511628211ull;
-  return hash;
-}
-
-// The distinct names while they are collected: borrowed from the models, in order of first
-// use, with an open-addressing index (entry + 1, 0 empty; at most half full).
+// The distinct names while they are collected, as the layer table of a model holding no
+// faces; faces come in runs of one layer, so the last name (by address) and its entry are kept.
 struct NameSet {
-  const char** names;
-  int32_t count;
-  int32_t capacity;
-  int32_t* slots;
-  uint64_t slotCount;    // a power of two
-  const char* lastName;  // faces come in runs of one layer: the last name and its entry
+  FaceModel* table;
+  const char* lastName;
   int32_t lastEntry;
 };
-
-void releaseNameSet(NameSet* set) {
-  gfree(set->names);
-  gfree(set->slots);
-  *set = NameSet{};
-}
-
-bool growSlots(NameSet* set) {
-  uint64_t slotCount = set->slotCount ? set->slotCount * 2 : 64;
-  auto* slots = static_cast<int32_t*>(gcalloc(slotCount * sizeof(int32_t)));
-  if (!slots) return false;
-  for (int32_t e = 0; e < set->count; ++e) {
-    uint64_t at = nameHash(set->names[e]) & (slotCount - 1);
-    while (slots[at])
-      at = (at + 1) & (slotCount - 1);
-    slots[at] = e + 1;
-  }
-  gfree(set->slots);
-  set->slots = slots;
-  set->slotCount = slotCount;
-  return true;
-}
 
 // Entry of `name`, added when new; -1 when memory failed.
 int32_t entryOf(NameSet* set, const char* name) {
   if (name == set->lastName) return set->lastEntry;
-  if (uint64_t(set->count) * 2 >= set->slotCount && !growSlots(set)) return -1;
-  uint64_t at = nameHash(name) & (set->slotCount - 1);
-  int32_t entry = -1;
-  for (; set->slots[at]; at = (at + 1) & (set->slotCount - 1)) {
-    if (std::strcmp(set->names[set->slots[at] - 1], name) == 0) {
-      entry = set->slots[at] - 1;
-      break;
-    }
-  }
-  if (entry < 0) {
-    if (set->count == set->capacity) {
-      int32_t capacity = set->capacity ? set->capacity * 2 : 32;
-      void* grown = gcrealloc(set->names, size_t(capacity) * sizeof(char*));
-      if (!grown) return -1;
-      set->names = static_cast<const char**>(grown);
-      set->capacity = capacity;
-    }
-    set->names[set->count] = name;
-    set->slots[at] = set->count + 1;
-    entry = set->count++;
-  }
-  set->lastName = name, set->lastEntry = entry;
+  const int32_t entry = enterLayerName(set->table, name);
+  if (entry >= 0) set->lastName = name, set->lastEntry = entry;
   return entry;
 }
 
@@ -101,32 +48,33 @@ int32_t* newIndexArray(int32_t count) {
 // Copies the set's names in byte order into one block (the array, then the texts) and
 // renumbers the faces' entries to that order.
 bool storeSortedNames(const NameSet& set, KeptResult* kept) {
+  const int32_t count = set.table->layerCount;
   ScopedBlocks blocks;
-  int32_t* order = blocks.raw<int32_t>(size_t(set.count) + 1);
-  int32_t* rank = blocks.raw<int32_t>(size_t(set.count) + 1);
+  int32_t* order = blocks.raw<int32_t>(size_t(count) + 1);
+  int32_t* rank = blocks.raw<int32_t>(size_t(count) + 1);
   if (!order || !rank) return false;
   size_t textBytes = 0;
-  for (int32_t e = 0; e < set.count; ++e) {
+  char** names = set.table->layerNames;
+  for (int32_t e = 0; e < count; ++e) {
     order[e] = e;
-    textBytes += std::strlen(set.names[e]) + 1;
+    textBytes += std::strlen(names[e]) + 1;
   }
-  const char** names = set.names;
-  std::sort(order, order + set.count, [names](int32_t a, int32_t b) {
+  std::sort(order, order + count, [names](int32_t a, int32_t b) {
     return std::strcmp(names[a], names[b]) < 0;  // names are distinct
   });
-  size_t arrayBytes = size_t(set.count) * sizeof(char*);
+  size_t arrayBytes = size_t(count) * sizeof(char*);
   auto* block = static_cast<char*>(gmalloc(arrayBytes + textBytes + 1));
   if (!block) return false;
   kept->layerNames = reinterpret_cast<char**>(block);
   char* text = block + arrayBytes;
-  for (int32_t r = 0; r < set.count; ++r) {
+  for (int32_t r = 0; r < count; ++r) {
     rank[order[r]] = r;
     size_t length = std::strlen(names[order[r]]) + 1;
     std::memcpy(text, names[order[r]], length);
     kept->layerNames[r] = text;
     text += length;
   }
-  kept->layerCount = set.count;
+  kept->layerCount = count;
   for (int32_t f = 0; f < kept->reference.faceCount; ++f)
     kept->referenceLayer[f] = rank[kept->referenceLayer[f]];
   for (int32_t f = 0; f < kept->target.faceCount; ++f)
@@ -137,9 +85,9 @@ bool storeSortedNames(const NameSet& set, KeptResult* kept) {
 // The layers of both models' faces: the names and each face's entry. A target kept for being
 // written back whole gives its faces the layers that write gives them.
 bool keepLayers(KeptResult* kept) {
-  NameSet set{};
-  bool ok = true;
-  if (referenceModel) {
+  NameSet set{createModel(nullptr), nullptr, -1};
+  bool ok = set.table != nullptr;
+  if (ok && referenceModel) {
     kept->referenceLayer = newIndexArray(referenceModel->faceCount);
     ok = kept->referenceLayer &&
          enterFaces(&set, *referenceModel, false, LayerRule::written, kept->referenceLayer);
@@ -148,7 +96,7 @@ bool keepLayers(KeptResult* kept) {
   kept->outputLayer = newIndexArray(targetModel->faceCount);
   ok = ok && kept->outputLayer && enterFaces(&set, *targetModel, true, rule, kept->outputLayer) &&
        storeSortedNames(set, kept);
-  releaseNameSet(&set);
+  releaseModel(set.table);
   return ok;
 }
 
