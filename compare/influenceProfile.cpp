@@ -26,11 +26,17 @@ inline double weight(double value, double denominator) noexcept {
   return denominator == 0.0 ? 0.0 : value / denominator;
 }
 
-// The neighbour walk of every face of the part, flattened: for slot i, entries first[i] to
-// first[i + 1] - 1 give, in walk order (corner by corner, each point's face list in order,
-// the face itself left out), the slot of the neighbour and the weight's denominator.
+// The neighbour walk of every face of the part, flattened and grouped by how often a neighbour
+// occurs in it: for slot i, entries first[i] to first[i + 1] - 1 give the slot of a neighbour
+// and the weight's denominator; those before first[i] + twice[i] occur once in the walk, those
+// from there to first[i] + rest[i] twice (the faces sharing an edge), and each of the rest once
+// for every time it occurs. The weight of one neighbour is the same wherever it occurs in the
+// walk and additions to different faces do not meet, so adding a twice-met neighbour's weight
+// twice in a row gives what the walk order gives.
 struct PartAdjacency {
   int64_t* first;
+  int32_t* twice;
+  int32_t* rest;
   int32_t* slot;
   double* denominator;
   int64_t longestWalk;
@@ -74,37 +80,61 @@ bool buildAdjacency(const FaceModel& model, const WalkOrder& walk, ScopedBlocks&
                     PartAdjacency* out) noexcept {
   int32_t count = walk.count;
   out->first = blocks.raw<int64_t>(static_cast<size_t>(count) + 1);
-  if (!out->first) return false;
+  out->twice = blocks.raw<int32_t>(static_cast<size_t>(count));
+  out->rest = blocks.raw<int32_t>(static_cast<size_t>(count));
+  if (!out->first || !out->twice || !out->rest) return false;
   int64_t total = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    out->first[i] = total;
-    walkNeighbours(model, walk.faceAt(i), [&](int32_t g) {
-      if (positionOf(model, walk, g) >= 0) ++total;
-    });
-  }
-  out->first[count] = total;
   out->longestWalk = 0;
   for (int32_t i = 0; i < count; ++i) {
-    int64_t walk = out->first[i + 1] - out->first[i];
-    if (walk > out->longestWalk) out->longestWalk = walk;
+    out->first[i] = total;
+    int64_t length = 0;
+    walkNeighbours(model, walk.faceAt(i), [&](int32_t g) {
+      if (positionOf(model, walk, g) >= 0) ++length;
+    });
+    total += length;
+    if (length > out->longestWalk) out->longestWalk = length;
   }
+  out->first[count] = total;
   out->slot = blocks.raw<int32_t>(static_cast<size_t>(total));
   out->denominator = blocks.raw<double>(static_cast<size_t>(total) + 3);  // divideAll reads on
-  if (!out->slot || !out->denominator) return false;
-  for (int k = 0; k < 3; ++k)
-    out->denominator[total + k] = 1.0;
+  auto* met = blocks.raw<int32_t>(static_cast<size_t>(out->longestWalk));
+  if (!out->slot || !out->denominator || (out->longestWalk > 0 && !met)) return false;
+  // The entries are written compacted (a twice-met neighbour once), each face's first entry
+  // at or before the place the counting pass gave it.
   int64_t e = 0;
   for (int32_t i = 0; i < count; ++i) {
     int32_t f = walk.faceAt(i);
-    const ModelFace& face = model.faces[f];
+    int64_t length = 0;
     walkNeighbours(model, f, [&](int32_t g) {
       int32_t slot = positionOf(model, walk, g);
-      if (slot < 0) return;
-      out->slot[e] = slot;
-      out->denominator[e] = weightDenominator(face, model.faces[g]);
-      ++e;
+      if (slot >= 0) met[length++] = slot;
     });
+    std::sort(met, met + length);
+    // Three sweeps over the runs of equal slots: once, twice, then more often.
+    out->first[i] = e;
+    for (int group = 1; group <= 3; ++group) {
+      if (group == 2) out->twice[i] = static_cast<int32_t>(e - out->first[i]);
+      if (group == 3) out->rest[i] = static_cast<int32_t>(e - out->first[i]);
+      for (int64_t k = 0; k < length;) {
+        int64_t run = 1;
+        while (k + run < length && met[k + run] == met[k])
+          ++run;
+        bool wanted = group < 3 ? run == group : run > 2;
+        if (wanted) {
+          double denominator = weightDenominator(model.faces[f], model.faces[walk.faceAt(met[k])]);
+          for (int64_t r = 0; r < (group == 3 ? run : 1); ++r) {
+            out->slot[e] = met[k];
+            out->denominator[e] = denominator;
+            ++e;
+          }
+        }
+        k += run;
+      }
+    }
   }
+  out->first[count] = e;
+  for (int k = 0; k < 3; ++k)
+    out->denominator[e + k] = 1.0;
   return true;
 }
 
@@ -196,20 +226,31 @@ struct SeedWalk {
     int64_t begin = adjacency.first[f];
     int64_t size = adjacency.first[f + 1] - begin;
     double* weights = scratch.weights;
-    uint8_t* marks = scratch.marks;
     divideAll(v, adjacency.denominator + begin, weights, size);
     const int32_t* slots = adjacency.slot + begin;
-    for (int64_t e = 0; e < size; ++e) {
-      int32_t g = slots[e];
-      values[g] = values[g] + weights[e];
-      if (marks[g] == kMarkUnreached) {
-        marks[g] = kMarkFront;
-        waiting.insert(g);
-      }
-    }
-    marks[f] = kMarkSpread;
+    int64_t twice = adjacency.twice[f];
+    int64_t rest = adjacency.rest[f];
+    for (int64_t e = 0; e < twice; ++e)
+      reach(slots[e], weights[e], 1);
+    for (int64_t e = twice; e < rest; ++e)
+      reach(slots[e], weights[e], 2);
+    for (int64_t e = rest; e < size; ++e)
+      reach(slots[e], weights[e], 1);
+    scratch.marks[f] = kMarkSpread;
     from = f + 1;
     return true;
+  }
+
+  // Adds `weight` to the value of slot g `times` times (1 or 2) and puts g in the waiting
+  // set when it is reached for the first time.
+  __attribute__((always_inline)) void reach(int32_t g, double weight, int times) noexcept {
+    double value = values[g] + weight;
+    if (times == 2) value = value + weight;
+    values[g] = value;
+    if (scratch.marks[g] == kMarkUnreached) {
+      scratch.marks[g] = kMarkFront;
+      waiting.insert(g);
+    }
   }
 
   // Multiplies every value by kRescaleBy (a power of two: exact but for values that become
