@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "compare/columnStrips.h"
 #include "compare/influenceInternal.h"
 #include "compare/influenceSlotSet.h"
 #include "compare/influenceWorkers.h"
+#include "compare/valueSpill.h"
 #include "model/faceModel.h"
 #include "textfiles/platform.h"
 #include "textfiles/scopedBlocks.h"
@@ -164,24 +166,6 @@ __attribute__((always_inline)) inline void divideAll(double value, const double*
 constexpr double kRescaleAbove = 0x1p512;
 constexpr double kRescaleBy = 0x1p-512;
 
-// The columns whose influence values are kept in a pass: all of the part's, or (when the
-// memory is short) a run of them, the profiles being made in several passes over the seeds.
-struct ColumnRange {
-  int32_t from;  // a multiple of kColumnBlock
-  int32_t to;    // past the last
-};
-
-// The kept values lie in strips of kColumnBlock columns: the strip of columns a0 to
-// a0 + width - 1 starts at element (a0 - range.from) * count and holds the seeds' values of
-// those columns, seed after seed. A strip is read whole when its columns' profiles are made.
-constexpr int kColumnBlock = 32;
-inline int32_t stripWidth(const ColumnRange& range, int32_t a0) noexcept {
-  return range.to - a0 < kColumnBlock ? range.to - a0 : kColumnBlock;
-}
-inline size_t stripStart(const ColumnRange& range, int32_t count, int32_t a0) noexcept {
-  return static_cast<size_t>(a0 - range.from) * static_cast<size_t>(count);
-}
-
 // Scratch of one seed's spreading: a face mark per slot (kMarkUnreached, kMarkFront waiting,
 // kMarkSpread), the
 // ordered set of the waiting slots and room for one face's weights.
@@ -315,14 +299,14 @@ void releasePartArrays(FaceModel* model, const int32_t* list, int32_t count) noe
 }
 
 // Spreads every seed of the part, in walk order, keeping the values of the columns in `range`
-// in the strips of `rows` (seed i is the one at walk position i, a column a walk position),
-// and sets each seed
-// face's influenceSum. `lastMarks` receives the marks of the last seed. Without `rescale`, the
+// in the strips of `rows` (seed i is the one at walk position i, a column a walk position) and
+// those of the later columns in `spill` when there is one, and sets each seed face's
+// influenceSum. `lastMarks` receives the marks of the last seed. Without `rescale`, the
 // spreading stops early once a seed's sum is +inf. Returns kSpread, kOverflow or kNoMemory.
 enum SpreadOutcome { kSpread, kOverflow, kNoMemory };
 SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjacency& adjacency,
-                        const ColumnRange& range, double* rows, uint8_t* lastMarks, bool rescale,
-                        ScopedBlocks& blocks) noexcept {
+                        const ColumnRange& range, double* rows, ValueSpill* spill,
+                        uint8_t* lastMarks, bool rescale, ScopedBlocks& blocks) noexcept {
   int32_t count = walk.count;
   double effort = static_cast<double>(count) * static_cast<double>(adjacency.first[count] + count);
   int workers = workerCount(count, effort);
@@ -335,7 +319,9 @@ SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjac
   // Each seed spreads in a row of its worker's, which stays in the core's cache, and is
   // written to the part's strips once normalised.
   auto* values = blocks.raw<double>(walkCount * count);
-  if (!marks || !words || !weights || !values) return kNoMemory;
+  size_t spillWidth = spill ? static_cast<size_t>(count - spill->from) : 0;
+  auto* spillRows = spill ? blocks.raw<double>(walkCount * spillWidth) : nullptr;
+  if (!marks || !words || !weights || !values || (spill && !spillRows)) return kNoMemory;
   std::atomic<int32_t> nextSeed{0};
   std::atomic<bool> overflowed{false};
   auto spreadWork = [&](int worker) noexcept {
@@ -350,6 +336,7 @@ SpreadOutcome spreadAll(FaceModel* model, const WalkOrder& walk, const PartAdjac
       if (seed >= count) break;
       spreadSeed(adjacency, count, seedWalk, seed);
       double sum = seedWalk.normaliseInto(count, range, rows, seed);
+      if (spill) spillSeed(spill, seed, seedWalk.values, sum, spillRows + worker * spillWidth);
       model->faces[walk.faceAt(seed)].influenceSum = sum;
       if (!rescale && std::isinf(sum)) overflowed.store(true, std::memory_order_relaxed);
       if (seed == count - 1) {
@@ -434,22 +421,24 @@ void scrambledOrder(int32_t count, int32_t* order, int32_t* rank, uint64_t* keys
 // Spreads the part in `walk` order into `rows`; false when memory failed or (without
 // `rescale`) a seed overflowed, `*overflow` telling which.
 bool spreadInOrder(FaceModel* model, const WalkOrder& walk, const ColumnRange& range, double* rows,
-                   uint8_t* lastMarks, bool rescale, bool* overflow) noexcept {
+                   ValueSpill* spill, uint8_t* lastMarks, bool rescale, bool* overflow) noexcept {
   *overflow = false;
   ScopedBlocks blocks;
   PartAdjacency adjacency{};
   if (!buildAdjacency(*model, walk, blocks, &adjacency)) return false;
   SpreadOutcome outcome =
-      spreadAll(model, walk, adjacency, range, rows, lastMarks, rescale, blocks);
+      spreadAll(model, walk, adjacency, range, rows, spill, lastMarks, rescale, blocks);
   *overflow = outcome == kOverflow;
   return outcome == kSpread;
 }
 
 // The computation with the part's values allocated: count x `passColumns` (a multiple of
-// kColumnBlock, or count), in strips. The seeds are spread once for every run of passColumns
-// columns. False when memory failed.
-bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
-                     int32_t passColumns) noexcept {
+// kColumnBlock, or count), in strips. The values of the later columns go to `spill` when there
+// is one (`*spilled` tells whether it served to the end); else, or once the file fails, the
+// seeds are spread once again for every further run of passColumns columns. False when memory
+// failed.
+bool computeWithRows(FaceModel* model, ModelPart& part, double* rows, int32_t passColumns,
+                     ValueSpill* spill, bool* spilled) noexcept {
   const int32_t* list = part.faces;
   int32_t count = part.faceCount;
   ScopedBlocks blocks;
@@ -458,7 +447,7 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
   WalkOrder walk{list, nullptr, nullptr, count};
   ColumnRange range{0, passColumns < count ? passColumns : count};
   bool overflow = false;
-  if (!spreadInOrder(model, walk, range, rows, lastMarks, false, &overflow)) {
+  if (!spreadInOrder(model, walk, range, rows, spill, lastMarks, false, &overflow)) {
     if (!overflow) return false;
     auto* order = blocks.raw<int32_t>(static_cast<size_t>(count));
     auto* rank = blocks.raw<int32_t>(static_cast<size_t>(count));
@@ -467,9 +456,10 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
     scrambledOrder(count, order, rank, keys);
     walk.order = order;
     walk.rank = rank;
-    if (!spreadInOrder(model, walk, range, rows, lastMarks, true, &overflow)) return false;
+    if (!spreadInOrder(model, walk, range, rows, spill, lastMarks, true, &overflow)) return false;
     part.flags |= kPartProfilesScrambled;
   }
+  if (spill && spill->failed.load()) spill = nullptr;
   double effort = static_cast<double>(count) * static_cast<double>(count) * 16.0;
   for (;;) {
     if (!sampleColumns(model, walk, range, rows, effort, blocks)) return false;
@@ -478,9 +468,13 @@ bool computeWithRows(FaceModel* model, ModelPart& part, double* rows,
     range.to = count - range.from < passColumns ? count : range.from + passColumns;
     // Later passes spread as the first did: in the scrambled order, and rescaled, after an
     // overflow.
+    if (spill && loadSpilledColumns(*spill, range, rows, blocks)) continue;
+    spill = nullptr;  // a read failed: spread again from here on
     const bool rescale = walk.order != nullptr;
-    if (!spreadInOrder(model, walk, range, rows, lastMarks, rescale, &overflow)) return false;
+    if (!spreadInOrder(model, walk, range, rows, nullptr, lastMarks, rescale, &overflow))
+      return false;
   }
+  *spilled = spill != nullptr;
   for (int32_t i = 0; i < count; ++i)
     model->faces[walk.faceAt(i)].mark = lastMarks[i];
   part.flags |= kPartMarked;
@@ -541,6 +535,11 @@ namespace {
 
 double memoryBudget = 0;  // setProfileMemoryBudget's; 0: none
 
+// The most a part's kept influence values take of the memory when the rest can go to a scratch
+// file: a 20,000-face part (3 GiB of values) is then profiled in two passes over the columns,
+// the second read back from the file, within 2 GiB in all.
+constexpr double kKeptValuesAtMost = 1.75 * 1024 * 1024 * 1024;
+
 // Columns kept per pass for a part of `count` faces when `available` bytes can be had:
 // count when all fit, else the widest run of whole strips that fits in at most
 // kMostProfilePasses passes; 0 when none does.
@@ -574,6 +573,7 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
   constexpr double kAskAbove = 64.0 * 1024 * 1024;
   double need = profileMemoryNeed(count);
   int32_t passColumns = count;
+  part.flags &= ~(kPartProfilesSpilled | kPartShortOfMemory);
   if (memoryBudget > 0 || need > kAskAbove) {
     double available =
         memoryBudget > 0 ? memoryBudget : static_cast<double>(availableMemoryBytes());
@@ -582,21 +582,32 @@ int computePartProfiles(FaceModel* model, int partIndex) noexcept {
       part.flags |= kPartTooLarge;
       return kProfilesTooLarge;
     }
+    if (passColumns < count) part.flags |= kPartShortOfMemory;
   }
+  // Values beyond kKeptValuesAtMost go to a scratch file even when the memory could be had, as
+  // long as the file can be.
+  ValueSpill spill{};
+  ValueSpillGuard spillGuard{&spill};
+  int32_t capped = passColumns;
+  if (passColumns == count && memoryBudget == 0 && need > kKeptValuesAtMost)
+    capped = columnsPerPass(count, kKeptValuesAtMost);
+  if (capped > 0 && capped < count && openValueSpill(&spill, count, capped)) passColumns = capped;
   clearFaceMarks(model);
   releasePartArrays(model, list, count);
   // One block for the values a pass keeps; every seed writes all of its own.
   size_t cells = static_cast<size_t>(count) * static_cast<size_t>(passColumns);
   auto* rows = static_cast<double*>(gmalloc(sizeof(double) * cells));
   if (!rows) return 0;
-  bool done = computeWithRows(model, part, rows, passColumns);
+  bool spilled = false;
+  bool done =
+      computeWithRows(model, part, rows, passColumns, spill.open ? &spill : nullptr, &spilled);
   gfree(rows);
   if (!done) {
     part.flags &= ~kPartProfilesScrambled;
     releasePartArrays(model, list, count);
     return 0;
   }
-  part.flags |= kPartProfilesComputed;
+  part.flags |= kPartProfilesComputed | (spilled ? kPartProfilesSpilled : 0);
   part.profilePasses = (count + passColumns - 1) / passColumns;
   return 1;
 }

@@ -25,7 +25,11 @@ constexpr int kMostProfilePasses = 8;
 // part's faces kMarkSpread. Returns 1, or 0 when memory failed. When profileMemoryNeed is more
 // than availableMemoryBytes (textfiles/platform.h), the seeds are spread in up to
 // kMostProfilePasses passes, each keeping the values of as many columns (faces) as fit, and the
-// part's profilePasses says how many it took; the profiles are the same. When even that does
+// part's profilePasses says how many it took (kPartShortOfMemory set); the profiles are the
+// same. The values of the later passes' columns are written to a scratch file while the seeds
+// spread once, and read back pass by pass (kPartProfilesSpilled); without a file to be had,
+// the seeds are spread again in every pass. A part whose values would take more than 1.75 GiB
+// is profiled so, through the file, even when the memory is there. When even eight passes do
 // not fit, nothing is computed or allocated: the part gets kPartTooLarge and the result is
 // kProfilesTooLarge.
 //

@@ -129,12 +129,13 @@ void reportPartsTooLarge(DialogPort* dialog, const FaceModel* model) {
   for (int32_t p = 0; p < model->partCount; ++p) {
     const ModelPart& part = model->parts[p];
     const bool tooLarge = (part.flags & kPartTooLarge) != 0;
-    if (!tooLarge && part.profilePasses <= 1) continue;
+    if (!tooLarge && !(part.flags & kPartShortOfMemory)) continue;
     char outcome[64];
     if (tooLarge) {
       std::snprintf(outcome, sizeof outcome, "its faces are matched by the face tests only");
     } else {
-      std::snprintf(outcome, sizeof outcome, "profiled in %d passes", part.profilePasses);
+      std::snprintf(outcome, sizeof outcome, "profiled in %d passes%s", part.profilePasses,
+                    (part.flags & kPartProfilesSpilled) ? " through a temporary file" : "");
     }
     long long mib = static_cast<long long>(profileMemoryNeed(part.faceCount) / 1048576.0) + 1;
     addProgressLine(dialog, "%s part %d: %d faces need %lld MiB to profile; not available, %s",

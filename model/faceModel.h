@@ -25,6 +25,8 @@ constexpr int32_t kPartProfilesScrambled =
     2;                                // ... in the scrambled order (the spreading overflowed)
 constexpr int32_t kPartTooLarge = 8;  // profiles not computed: the memory they need is not there
 constexpr int32_t kPartMarked = 4;  // a face of the part may hold a mark other than kMarkUnreached
+constexpr int32_t kPartProfilesSpilled = 16;  // ... in passes, the later ones read from a file
+constexpr int32_t kPartShortOfMemory = 32;    // ... in passes: the memory for one was not there
 
 struct ModelPoint {
   double x, y, z;           // position as read

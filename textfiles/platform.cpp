@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -164,6 +165,56 @@ FileStamp fileStamp(const char* path) noexcept {
   stamp.modifiedNanoseconds =
       static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return stamp;
+}
+
+int openScratchFile() noexcept {
+  const char* folder = std::getenv("TMPDIR");
+  if (!folder || !*folder) folder = "/tmp";
+  int file = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (file >= 0) return file;
+  char path[4096];
+  if (std::snprintf(path, sizeof path, "%s/morvane-XXXXXX", folder) >=
+      static_cast<int>(sizeof path))
+    return -1;
+  file = mkostemp(path, O_CLOEXEC);
+  if (file >= 0) unlink(path);
+  return file;
+}
+
+uint64_t scratchRoom(int file) noexcept {
+  struct statvfs room {};
+  if (fstatvfs(file, &room) != 0) return 0;
+  return static_cast<uint64_t>(room.f_bavail) * room.f_frsize;
+}
+
+bool writeScratch(int file, const void* data, size_t bytes, uint64_t offset) noexcept {
+  const char* from = static_cast<const char*>(data);
+  while (bytes > 0) {
+    ssize_t written = pwrite(file, from, bytes, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    from += written;
+    bytes -= static_cast<size_t>(written);
+    offset += static_cast<uint64_t>(written);
+  }
+  return true;
+}
+
+bool readScratch(int file, void* data, size_t bytes, uint64_t offset) noexcept {
+  char* to = static_cast<char*>(data);
+  while (bytes > 0) {
+    ssize_t got = pread(file, to, bytes, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    to += got;
+    bytes -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+void closeScratchFile(int file) noexcept {
+  if (file >= 0) close(file);
 }
 
 bool standardErrorIsTerminal() noexcept {

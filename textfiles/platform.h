@@ -55,6 +55,17 @@ struct FileStamp {
 };
 FileStamp fileStamp(const char* path) noexcept;
 
+// A scratch file: made in the system's folder for temporary files ($TMPDIR, else /tmp), seen
+// by no other program and gone once closed or once the process ends. -1 when none can be made.
+int openScratchFile() noexcept;
+// Bytes the file system holding scratch file `file` can still take (0 when unknown).
+uint64_t scratchRoom(int file) noexcept;
+// Writes or reads exactly `bytes` at `offset` of scratch file `file`; false on any failure.
+// Safe to call from several threads at once for different ranges.
+bool writeScratch(int file, const void* data, size_t bytes, uint64_t offset) noexcept;
+bool readScratch(int file, void* data, size_t bytes, uint64_t offset) noexcept;
+void closeScratchFile(int file) noexcept;
+
 // Whether standard error is a terminal, and that terminal's width in columns (80 when unknown).
 bool standardErrorIsTerminal() noexcept;
 int standardErrorColumns() noexcept;

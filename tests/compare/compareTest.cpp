@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <string>
 
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
@@ -178,7 +180,8 @@ TEST(SignatureDistances, EqualOneAtATime) {
 // faces shuffled, stale marks: every part is the literal passes' bits, marks of the whole model
 // included, on any thread count. A NaN point makes the first surface's profiles NaN; repeated
 // faces alone must not; a long flat strip overflows and is spread again in the scrambled order,
-// with finite profiles. Made in several passes for want of memory, the profiles are the same.
+// with finite profiles. Made in several passes for want of memory, the later ones read back
+// from a scratch file or (with none to be had) spread again, the profiles are the same.
 // Computed or out-of-range parts are left alone.
 TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
   SettingsRestore restore;
@@ -186,9 +189,12 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
   struct Case {
     int columns, rows, duplicates, threads;
     Kind kind;
-  } cases[] = {{1, 1, 0, 0, kBumpy},    {3, 3, 2, 1, kBumpy},      {12, 9, 3, 2, kBumpy},
-               {17, 13, 5, 3, kBumpy},  {1, 40, 0, 2, kBumpy},     {30, 1, 2, 0, kBumpy},
-               {4, 3, 1, 1, kNaNPoint}, {15, 12, 0, 2, kNaNPoint}, {160, 1, 2, 2, kFlatStrip}};
+    bool noScratchFile;
+  } cases[] = {{1, 1, 0, 0, kBumpy, false},       {3, 3, 2, 1, kBumpy, false},
+               {12, 9, 3, 2, kBumpy, false},      {17, 13, 5, 3, kBumpy, false},
+               {1, 40, 0, 2, kBumpy, true},       {30, 1, 2, 0, kBumpy, false},
+               {4, 3, 1, 1, kNaNPoint, false},    {15, 12, 0, 2, kNaNPoint, true},
+               {160, 1, 2, 2, kFlatStrip, false}, {160, 1, 2, 2, kFlatStrip, true}};
   uint32_t seed = 11;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.columns << "x" << c.rows << " threads " << c.threads);
@@ -214,10 +220,14 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
       largest = std::max(largest, fast->parts[p].faceCount);
     int32_t third = std::max(32, (largest / 3 + 31) / 32 * 32);
     setProfileMemoryBudget(c.threads == 2 ? profilePassMemoryNeed(largest, third) : 0);
+    std::string scratchFolder = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+    if (c.noScratchFile) setenv("TMPDIR", "/no/such/folder", 1);
     for (int p = 0; p < fast->partCount; ++p) {
       ASSERT_EQ(computePartProfiles(fast.get(), p), 1);
       int32_t n = fast->parts[p].faceCount;
-      EXPECT_EQ(fast->parts[p].profilePasses > 1, c.threads == 2 && n == largest && n > 32);
+      bool passes = c.threads == 2 && n == largest && n > 32;
+      EXPECT_EQ(fast->parts[p].profilePasses > 1, passes);
+      EXPECT_EQ((fast->parts[p].flags & kPartProfilesSpilled) != 0, passes && !c.noScratchFile);
       literalPartProfiles(literal.get(), p);
       EXPECT_EQ(fast->parts[p].flags & 3, literal->parts[p].flags);
       EXPECT_EQ(literal->parts[p].flags, p == 0 && c.kind == kFlatStrip ? 3 : 1);
@@ -232,6 +242,8 @@ TEST(ComputePartProfiles, EqualTheLiteralPassesBitForBitOnAnyThreadCount) {
       }
     }
     setProfileMemoryBudget(0);
+    if (c.noScratchFile && scratchFolder.empty()) unsetenv("TMPDIR");
+    if (c.noScratchFile && !scratchFolder.empty()) setenv("TMPDIR", scratchFolder.c_str(), 1);
     fast->faces[0].mark = 5;
     long live = gliveBlocks();
     for (int p = -1; p <= fast->partCount; ++p)
