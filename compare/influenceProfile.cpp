@@ -359,7 +359,9 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& r
     if (!face.profile) return false;
   }
   // Each column is gathered as sort keys and sorted as integers; a column holding a NaN or
-  // -0.0 (which the keys do not give back) is sorted as doubles instead.
+  // -0.0 (which the keys do not give back) is sorted as doubles instead. The zeros (half of
+  // the values of a part spread rescaled, whose far faces fall below the smallest double) are
+  // only counted: they come first.
   int32_t columnBlocks = (range.to - range.from + kColumnBlock - 1) / kColumnBlock;
   int workers = workerCount(columnBlocks, effort);
   size_t perWorker = static_cast<size_t>(count) * (kColumnBlock + 3);
@@ -380,11 +382,15 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& r
       int32_t width = stripWidth(range, a0);
       const double* strip = rows + stripStart(range, count, a0);
       bool byValue[kColumnBlock] = {};
+      int32_t kept[kColumnBlock] = {};  // keys gathered other than zeros
+      constexpr uint64_t kZeroKey = uint64_t{1} << 63;
       for (int32_t j = 0; j < count; ++j) {
         const double* row = strip + static_cast<size_t>(j) * width;
         for (int32_t k = 0; k < width; ++k) {
           byValue[k] |= needsValueSort(row[k]);
-          gathered[static_cast<size_t>(k) * count + j] = numberKey(row[k]);
+          uint64_t key = numberKey(row[k]);
+          gathered[static_cast<size_t>(k) * count + kept[k]] = key;
+          kept[k] += key != kZeroKey;
         }
       }
       for (int32_t k = 0; k < width; ++k) {
@@ -396,8 +402,11 @@ bool sampleColumns(FaceModel* model, const WalkOrder& walk, const ColumnRange& r
           sampleProfile([sorted](int64_t i) { return sorted[i]; }, count, profile);
         } else {
           const uint64_t* sorted =
-              sortKeys(gathered + static_cast<size_t>(k) * count, keyTemp, count, counts);
-          sampleProfile([sorted](int64_t i) { return keyValue(sorted[i]); }, count, profile);
+              sortKeys(gathered + static_cast<size_t>(k) * count, keyTemp, kept[k], counts);
+          int64_t zeros = count - kept[k];
+          sampleProfile(
+              [sorted, zeros](int64_t i) { return i < zeros ? 0.0 : keyValue(sorted[i - zeros]); },
+              count, profile);
         }
       }
     }
