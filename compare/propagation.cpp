@@ -119,21 +119,40 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
   if (rn <= 0 || unmatched == 0) return true;
   int32_t chunks = (n + kTargetChunk - 1) / kTargetChunk;
   int workers = workerCount(chunks, static_cast<double>(unmatched) * rn * kProfileSamples);
+  // The reference part's profiles and signatures are laid out once, a block at a time, sample
+  // by sample (profiles holding NaN or missing are left out: no NaN score is ever below a
+  // record's score).
+  static_assert(kSignatureBlock == kReferenceBlock, "one block of both");
   constexpr size_t kLayout = static_cast<size_t>(kProfileSamples) * kReferenceBlock;
-  auto* layouts = blocks.raw<double>(kLayout * static_cast<size_t>(workers));
-  if (!layouts) return false;
+  constexpr size_t kSignatureLayout = static_cast<size_t>(kSignatureBins) * kSignatureBlock;
+  size_t referenceBlocks = static_cast<size_t>((rn + kReferenceBlock - 1) / kReferenceBlock);
+  auto* layouts = blocks.raw<double>(kLayout * referenceBlocks);
+  auto* signatureLayouts = blocks.raw<double>(kSignatureLayout * referenceBlocks);
+  auto* presence = blocks.raw<bool>(kReferenceBlock * referenceBlocks);
+  if (!layouts || !signatureLayouts || !presence) return false;
+  for (size_t block = 0; block < referenceBlocks; ++block) {
+    int32_t r0 = static_cast<int32_t>(block) * kReferenceBlock;
+    double* layout = layouts + kLayout * block;
+    double* signatureLayout = signatureLayouts + kSignatureLayout * block;
+    for (int32_t k = 0; k < kReferenceBlock; ++k) {
+      const ModelFace* face = r0 + k < rn ? &reference.faces[rp.faces[r0 + k]] : nullptr;
+      const double* profile = face ? face->profile : nullptr;
+      presence[block * kReferenceBlock + k] = profile != nullptr && !holdsNaN(profile);
+      for (int j = 0; j < kProfileSamples; ++j)
+        layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
+      const double* signature = face ? faceSignature(reference, *face) : nullptr;
+      for (int b = 0; b < kSignatureBins; ++b)
+        signatureLayout[b * kSignatureBlock + k] = signature ? signature[b] : 0.0;
+    }
+  }
   std::atomic<int32_t> nextChunk{0};
-  auto work = [&](int worker) noexcept {
-    double* layout = layouts + kLayout * static_cast<size_t>(worker);
-    static_assert(kSignatureBlock == kReferenceBlock, "one block of both");
-    alignas(64) double signatureLayout[kSignatureBins * kSignatureBlock];
+  auto work = [&](int) noexcept {
     for (;;) {
       int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed);
       if (chunk >= chunks) break;
       int32_t i0 = chunk * kTargetChunk;
       int32_t i1 = n - i0 < kTargetChunk ? n : i0 + kTargetChunk;
-      // Faces whose scores are all NaN (a NaN in either profile) are left out: no NaN score is
-      // ever below a record's score.
+      // Faces whose scores are all NaN (a NaN in either profile) are left out as well.
       bool scored[kTargetChunk] = {};
       bool anyScored = false;
       for (int32_t i = i0; i < i1; ++i) {
@@ -143,20 +162,13 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
       }
       for (int32_t r0 = 0; anyScored && r0 < rn; r0 += kReferenceBlock) {
         int32_t width = rn - r0 < kReferenceBlock ? rn - r0 : kReferenceBlock;
-        bool present[kReferenceBlock] = {};
+        size_t block = static_cast<size_t>(r0 / kReferenceBlock);
+        const double* layout = layouts + kLayout * block;
+        const double* signatureLayout = signatureLayouts + kSignatureLayout * block;
+        const bool* present = presence + kReferenceBlock * block;
         bool anyPresent = false;
-        for (int32_t k = 0; k < kReferenceBlock; ++k) {
-          const double* profile = k < width ? reference.faces[rp.faces[r0 + k]].profile : nullptr;
-          present[k] = profile != nullptr && !holdsNaN(profile);
+        for (int32_t k = 0; k < width; ++k)
           anyPresent |= present[k];
-          for (int j = 0; j < kProfileSamples; ++j) {
-            layout[j * kReferenceBlock + k] = profile ? profile[j] : 0.0;
-          }
-          const double* signature =
-              k < width ? faceSignature(reference, reference.faces[rp.faces[r0 + k]]) : nullptr;
-          for (int b = 0; b < kSignatureBins; ++b)
-            signatureLayout[b * kSignatureBlock + k] = signature ? signature[b] : 0.0;
-        }
         if (!anyPresent) continue;
         for (int32_t i = i0; i < i1; ++i) {
           const ModelFace& t = target.faces[tp.faces[i]];
