@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "compare/angleSignature.h"
 #include "compare/influenceProfile.h"
@@ -65,17 +66,18 @@ constexpr int kTargetChunk = 64;
 using Double8 = double __attribute__((vector_size(64)));
 using Bits8 = int64_t __attribute__((vector_size(64)));
 
-// sums[k] = sum over the samples j, in sample order, of abs(profile[j] - layout[j][k]), for
-// the kReferenceBlock profiles laid out sample by sample in `layout`. Each sum is kept in its
-// own lane, so every one is added in the same order as one at a time. Built for AVX-512 and
-// AVX2 too where the processor has them: the same sums, eight or four lanes at a time.
+// sums[k] = sum over the samples j from `from` on, in sample order, of
+// abs(profile[j] - layout[j][k]), for the kReferenceBlock profiles laid out sample by sample in
+// `layout`. Each sum is kept in its own lane, so every one is added in the same order as one at
+// a time. Built for AVX-512 and AVX2 too where the processor has them: the same sums, eight or
+// four lanes at a time.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void blockDifferences(
-    const double* profile, const double* layout, double* sums) noexcept {
+    const double* profile, const double* layout, int from, double* sums) noexcept {
   constexpr int kGroups = kReferenceBlock / 8;
   const int64_t m = INT64_MAX;
   const Bits8 magnitude = {m, m, m, m, m, m, m, m};
   Double8 acc[kGroups] = {};
-  for (int j = 0; j < kProfileSamples; ++j) {
+  for (int j = from; j < kProfileSamples; ++j) {
     const double p = profile[j];
     const Double8 value = {p, p, p, p, p, p, p, p};
     const double* row = layout + j * kReferenceBlock;
@@ -87,6 +89,32 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void blockDifferenc
     }
   }
   std::memcpy(sums, acc, sizeof acc);
+}
+
+// The samples from which a pair's differences bound its score from below.
+constexpr int kBoundFrom = kProfileSamples - 64;
+
+// Whether any present profile of the block may score below `best` against `profile`: false
+// only when, for each, the differences of the samples from kBoundFrom on, shrunk by 1e-12 and
+// by 1e-300 (rounding moves a sum of 256 terms by less than 3e-14 of itself, and by less than
+// 1e-319 near the subnormals), plus its signature term already exceed `best`. The terms are not
+// negative, so the full sum is at least that, and rounding keeps the order of the sums.
+bool mayScoreBelow(const double* profile, const double* layout, const double* signatures,
+                   const bool* present, int32_t width, double best) noexcept {
+  alignas(64) double tails[kReferenceBlock];
+  blockDifferences(profile, layout, kBoundFrom, tails);
+  for (int32_t k = 0; k < width; ++k) {
+    double bound = tails[k] * (1.0 - 1e-12) - 1e-300;
+    if (present[k] && !(bound + 0.01 * signatures[k] > best)) return true;
+  }
+  return false;
+}
+
+// Lowers `best` to `score` when that is lower.
+void lowerTo(std::atomic<double>& best, double score) noexcept {
+  double seen = best.load(std::memory_order_relaxed);
+  while (score < seen && !best.compare_exchange_weak(seen, score, std::memory_order_relaxed)) {
+  }
 }
 
 // Fills one record per face of the target part (list order). Unmatched faces are compared with
@@ -117,6 +145,15 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
   }
   int32_t rn = rp.faces ? rp.faceCount : 0;
   if (rn <= 0 || unmatched == 0) return true;
+  // Only the lowest score is wanted (see chooseSeed), so a pair whose score cannot come below
+  // one already found is not scored in full: its last samples' differences alone, less a
+  // margin far above their rounding, already come to more. The winning record is the same;
+  // others may keep a higher score than their best.
+  double lowest = std::numeric_limits<double>::infinity();
+  for (int32_t i = 0; i < n; ++i) {
+    if (records[i].referenceFace >= 0 && records[i].score < lowest) lowest = records[i].score;
+  }
+  std::atomic<double> bestScore{lowest};
   int32_t chunks = (n + kTargetChunk - 1) / kTargetChunk;
   int workers = workerCount(chunks, static_cast<double>(unmatched) * rn * kProfileSamples);
   // The reference part's profiles and signatures are laid out once, a block at a time, sample
@@ -175,8 +212,11 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
           if (!scored[i - i0]) continue;
           alignas(64) double sums[kReferenceBlock];
           alignas(64) double signatures[kSignatureBlock];
-          blockDifferences(t.profile, layout, sums);
           signatureDistances(faceSignature(target, t), signatureLayout, signatures);
+          if (!mayScoreBelow(t.profile, layout, signatures, present, width,
+                             bestScore.load(std::memory_order_relaxed)))
+            continue;
+          blockDifferences(t.profile, layout, 0, sums);
           SeedCandidate& record = records[i];
           for (int32_t k = 0; k < width; ++k) {
             if (!present[k]) continue;
@@ -185,6 +225,7 @@ bool fillRecords(const FaceModel& reference, const FaceModel& target, const Mode
             if (s < record.score) {
               record.score = s;
               record.referenceFace = rf;
+              lowerTo(bestScore, s);
             }
           }
         }
