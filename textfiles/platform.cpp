@@ -51,12 +51,51 @@ uint64_t headroom(uint64_t limit, uint64_t used) noexcept {
   return limit > used ? limit - used : 0;
 }
 
+// Headroom of the control group at `path` below `root` and of each group above it up to `root`
+// itself: a limit anywhere on the way applies.
+uint64_t groupHeadroom(const char* root, const char* path, const char* limitFile,
+                       const char* usageFile) noexcept {
+  char group[1024];
+  if (std::snprintf(group, sizeof group, "%s%s", root, path) >= static_cast<int>(sizeof group))
+    return kUnknown;
+  size_t rootLength = std::strlen(root);
+  uint64_t lowest = kUnknown;
+  for (;;) {
+    char limit[1100], usage[1100];
+    std::snprintf(limit, sizeof limit, "%s/%s", group, limitFile);
+    std::snprintf(usage, sizeof usage, "%s/%s", group, usageFile);
+    lowest = least(lowest, headroom(numberInFile(limit, "", 1), numberInFile(usage, "", 1)));
+    char* slash = std::strrchr(group, '/');
+    if (!slash || static_cast<size_t>(slash - group) < rootLength) break;
+    *slash = '\0';
+  }
+  return lowest;
+}
+
+// The least headroom of this process's memory control groups (v2 and v1), as /proc/self/cgroup
+// names them.
 uint64_t controlGroupHeadroom() noexcept {
-  uint64_t v2 = headroom(numberInFile("/sys/fs/cgroup/memory.max", "", 1),
-                         numberInFile("/sys/fs/cgroup/memory.current", "", 1));
-  uint64_t v1 = headroom(numberInFile("/sys/fs/cgroup/memory/memory.limit_in_bytes", "", 1),
-                         numberInFile("/sys/fs/cgroup/memory/memory.usage_in_bytes", "", 1));
-  return least(v2, v1);
+  FILE* file = std::fopen("/proc/self/cgroup", "r");
+  if (!file) return kUnknown;
+  uint64_t result = kUnknown;
+  char line[1024];
+  while (std::fgets(line, sizeof line, file)) {
+    line[std::strcspn(line, "\n")] = '\0';
+    char* controllers = std::strchr(line, ':');
+    char* path = controllers ? std::strchr(controllers + 1, ':') : nullptr;
+    if (!path) continue;
+    *path++ = '\0';
+    ++controllers;
+    if (std::strcmp(path, "/") == 0) path[0] = '\0';
+    if (*controllers == '\0') {
+      result = least(result, groupHeadroom("/sys/fs/cgroup", path, "memory.max", "memory.current"));
+    } else if (std::strstr(controllers, "memory")) {
+      result = least(result, groupHeadroom("/sys/fs/cgroup/memory", path, "memory.limit_in_bytes",
+                                           "memory.usage_in_bytes"));
+    }
+  }
+  std::fclose(file);
+  return result;
 }
 
 uint64_t addressSpaceHeadroom() noexcept {
@@ -187,30 +226,36 @@ uint64_t scratchRoom(int file) noexcept {
   return static_cast<uint64_t>(room.f_bavail) * room.f_frsize;
 }
 
-bool writeScratch(int file, const void* data, size_t bytes, uint64_t offset) noexcept {
-  const char* from = static_cast<const char*>(data);
-  while (bytes > 0) {
-    ssize_t written = pwrite(file, from, bytes, static_cast<off_t>(offset));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    from += written;
-    bytes -= static_cast<size_t>(written);
-    offset += static_cast<uint64_t>(written);
+namespace {
+
+// Moves exactly `bytes` at `offset` through `transfer` (pread or pwrite with the same
+// arguments), going on after short moves and interruptions; false on any failure.
+template <typename Transfer>
+bool transferAll(size_t bytes, uint64_t offset, Transfer transfer) noexcept {
+  size_t done = 0;
+  while (done < bytes) {
+    ssize_t moved = transfer(done, bytes - done, static_cast<off_t>(offset + done));
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved <= 0) return false;
+    done += static_cast<size_t>(moved);
   }
   return true;
 }
 
+}  // namespace
+
+bool writeScratch(int file, const void* data, size_t bytes, uint64_t offset) noexcept {
+  const char* from = static_cast<const char*>(data);
+  return transferAll(bytes, offset, [&](size_t at, size_t size, off_t where) {
+    return pwrite(file, from + at, size, where);
+  });
+}
+
 bool readScratch(int file, void* data, size_t bytes, uint64_t offset) noexcept {
   char* to = static_cast<char*>(data);
-  while (bytes > 0) {
-    ssize_t got = pread(file, to, bytes, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    to += got;
-    bytes -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
+  return transferAll(bytes, offset, [&](size_t at, size_t size, off_t where) {
+    return pread(file, to + at, size, where);
+  });
 }
 
 void closeScratchFile(int file) noexcept {
