@@ -21,3 +21,16 @@ inline int32_t stripWidth(const ColumnRange& range, int32_t a0) noexcept {
 inline size_t stripStart(const ColumnRange& range, int32_t count, int32_t a0) noexcept {
   return static_cast<size_t>(a0 - range.from) * static_cast<size_t>(count);
 }
+
+// Writes seed `seed`'s values of the columns in `range` to its place in each strip of `rows`
+// (count seeds per strip): column a gets value(a).
+template <typename Value>
+void writeSeedToStrips(const ColumnRange& range, int32_t count, double* rows, int32_t seed,
+                       Value value) noexcept {
+  for (int32_t a0 = range.from; a0 < range.to; a0 += kColumnBlock) {
+    int32_t width = stripWidth(range, a0);
+    double* row = rows + stripStart(range, count, a0) + static_cast<size_t>(seed) * width;
+    for (int32_t k = 0; k < width; ++k)
+      row[k] = value(a0 + k);
+  }
+}

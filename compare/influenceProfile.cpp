@@ -251,12 +251,7 @@ struct SeedWalk {
     double sum = 0.0;
     for (int32_t j = 0; j < count; ++j)
       sum += values[j];
-    for (int32_t a0 = range.from; a0 < range.to; a0 += kColumnBlock) {
-      int32_t width = stripWidth(range, a0);
-      double* row = rows + stripStart(range, count, a0) + static_cast<size_t>(seed) * width;
-      for (int32_t k = 0; k < width; ++k)
-        row[k] = values[a0 + k] / sum;
-    }
+    writeSeedToStrips(range, count, rows, seed, [&](int32_t a) { return values[a] / sum; });
     return sum;
   }
 };

@@ -64,12 +64,7 @@ bool loadSpilledColumns(const ValueSpill& spill, const ColumnRange& range, doubl
         failed.store(true, std::memory_order_relaxed);
         break;
       }
-      for (int32_t a0 = range.from; a0 < range.to; a0 += kColumnBlock) {
-        int32_t width = stripWidth(range, a0);
-        double* strip = rows + stripStart(range, count, a0) + static_cast<size_t>(seed) * width;
-        for (int32_t k = 0; k < width; ++k)
-          strip[k] = row[a0 - range.from + k];
-      }
+      writeSeedToStrips(range, count, rows, seed, [&](int32_t a) { return row[a - range.from]; });
     }
   };
   runWorkers(workers, loadWork);
